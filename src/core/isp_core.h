@@ -1,0 +1,72 @@
+// IspCore: the one object that owns all state of a programming station for the whole run:
+// the serial channel, the code buffer with its memory map, the selected model, the option
+// choices, the session state, what the handshake learnt about the connected chip, the
+// serial-number parameters, the message pane and the settings store. The window and the
+// command line each own one IspCore and drive it through the operations of the subsystems,
+// which take it by reference. It is single-threaded: only the stop flags in SessionState may
+// be touched by another thread while an operation runs.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/settings_store.h"
+#include "catalogue/model_catalogue.h"
+#include "catalogue/option_set.h"
+#include "core/ui.h"
+#include "image/code_buffer.h"
+#include "image/serial_number.h"
+#include "link/connection_facts.h"
+#include "link/serial_channel.h"
+#include "ops/session_state.h"
+
+namespace qmx {
+
+// The log text box `textMsg`: the old text, CR LF, the new line.
+class MessagePane {
+public:
+    const std::string& text() const { return text_; }
+    void append(std::string_view line) {
+        if (!text_.empty()) text_ += "\r\n";
+        text_ += line;
+    }
+    void clear() { text_.clear(); }
+
+private:
+    std::string text_;
+};
+
+class IspCore {
+public:
+    explicit IspCore(Ui* ui = nullptr);
+
+    // The face; never null (a silent face stands in when none is given).
+    Ui& ui() { return *ui_; }
+    void setUi(Ui* ui);
+
+    // Append one line to the message pane and show it.
+    void message(std::string_view line);
+    // Empty the message pane.
+    void clearMessages();
+
+    SettingsStore settings;
+    SerialChannel channel;
+    CodeBuffer buffer;
+    const ModelEntry* model = nullptr;  // the current `ModelEntry`; set by selectModel
+    OptionChoices options;
+    SessionState session;
+    ConnectionFacts facts;
+    SerialNumberSpec serial;
+    MessagePane pane;
+
+    // --- link: port and rate choices ---
+    std::string portPath;        // device path of the chosen port (the port list row)
+    long maxBaud = 115200;       // the row of `cobBaudMax`
+
+    // --- ops: download choices (the session driver adds its controls here) ---
+
+private:
+    Ui* ui_;
+};
+
+}  // namespace qmx

@@ -1,0 +1,63 @@
+// The face the core talks to: the Qt window, the command line, or a test's recorder.
+// The core never prints and never touches a GUI toolkit; everything the user sees goes
+// through this interface. Every method has a harmless default so that a face (or a test
+// fake) implements only what it shows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qmx {
+
+enum class BoxButtons { Ok, YesNo };
+enum class BoxAnswer { Ok, Yes, No };
+enum class BoxIcon { None, Information, Question, Exclamation, Critical };
+
+struct MessageBoxRequest {
+    std::string text;
+    std::string title;
+    BoxButtons buttons = BoxButtons::Ok;
+    BoxAnswer defaultAnswer = BoxAnswer::Ok;
+    BoxIcon icon = BoxIcon::None;
+};
+
+// One label of the option panel (`LabLock(i)`): caption text and whether it is shown.
+struct PanelLabel {
+    std::string text;
+    bool visible = false;
+    bool enabled = false;
+};
+
+class Ui {
+public:
+    virtual ~Ui() = default;
+
+    // Message pane: one appended line (the pane itself joins lines with CR LF).
+    virtual void appendMessage(const std::string& line) {}
+    virtual void clearMessages() {}
+
+    // A modal question or notice; returns the answer (a face without a user answers with
+    // the default button).
+    virtual BoxAnswer messageBox(const MessageBoxRequest& box) { return box.defaultAnswer; }
+
+    // n system beeps, spaced by the face.
+    virtual void beep(int times) {}
+
+    // Button state number as the session driver defines it (busy, identified, idle, ready).
+    virtual void setButtonState(int state) {}
+
+    // Progress bar and kilobyte label; visible=false hides the bar.
+    virtual void setProgress(int value, int minimum, int maximum, bool visible) {}
+    virtual void setKbyteLabel(const std::string& text) {}
+
+    // The option panel labels, index 0..15.
+    virtual void setOptionPanel(const std::vector<PanelLabel>& labels) {}
+
+    // The code buffer changed; the dump view must be rebuilt.
+    virtual void bufferChanged() {}
+
+    // Wire trace: every byte sent (outgoing=true) or received, for --trace.
+    virtual void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) {}
+};
+
+}  // namespace qmx
