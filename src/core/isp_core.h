@@ -4,7 +4,8 @@
 // serial-number parameters, the message pane and the settings store. The window and the
 // command line each own one IspCore and drive it through the operations of the subsystems,
 // which take it by reference. It is single-threaded: only the stop flags in SessionState may
-// be touched by another thread while an operation runs.
+// be touched by another thread while an operation runs. It is header-only so that every
+// subsystem library can use it without a link-time cycle.
 #pragma once
 
 #include <string>
@@ -38,16 +39,24 @@ private:
 
 class IspCore {
 public:
-    explicit IspCore(Ui* ui = nullptr);
+    explicit IspCore(Ui* ui = nullptr) : ui_(ui ? ui : &silentUi()) {}
+    IspCore(const IspCore&) = delete;
+    IspCore& operator=(const IspCore&) = delete;
 
     // The face; never null (a silent face stands in when none is given).
     Ui& ui() { return *ui_; }
-    void setUi(Ui* ui);
+    void setUi(Ui* ui) { ui_ = ui ? ui : &silentUi(); }
 
     // Append one line to the message pane and show it.
-    void message(std::string_view line);
+    void message(std::string_view line) {
+        pane.append(line);
+        ui_->appendMessage(std::string(line));
+    }
     // Empty the message pane.
-    void clearMessages();
+    void clearMessages() {
+        pane.clear();
+        ui_->clearMessages();
+    }
 
     SettingsStore settings;
     SerialChannel channel;
@@ -66,6 +75,10 @@ public:
     // --- ops: download choices (the session driver adds its controls here) ---
 
 private:
+    static Ui& silentUi() {
+        static Ui silent;
+        return silent;
+    }
     Ui* ui_;
 };
 
