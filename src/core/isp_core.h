@@ -73,6 +73,7 @@ public:
     long maxBaud = 115200;       // the row of `cobBaudMax`
 
     // --- ops: download choices (the session driver adds its controls here) ---
+    DownloadChoices download;    // reload, watch, series delay, beep, success counter
 
 private:
     static Ui& silentUi() {

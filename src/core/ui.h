@@ -35,6 +35,12 @@ public:
     // Message pane: one appended line (the pane itself joins lines with CR LF).
     virtual void appendMessage(const std::string& line) {}
     virtual void clearMessages() {}
+    // The whole pane text replaced at once (the series countdown rewrites its last lines);
+    // a face that can show only appended lines prints what is new.
+    virtual void replaceMessages(const std::string& text) {
+        clearMessages();
+        appendMessage(text);
+    }
 
     // A modal question or notice; returns the answer (a face without a user answers with
     // the default button).

@@ -1,12 +1,65 @@
+// SessionState: what one download session knows about itself. The stop flags are the only
+// fields another thread (the window, a signal handler) may touch while an operation runs;
+// everything else belongs to the operation's own thread.
 #pragma once
-// (first draft; the session-driver work replaces this)
+
 #include <atomic>
+#include <chrono>
+#include <string>
 
 namespace qmx {
 
+// How a session (or one of its steps) ended; the command line turns this into its exit status.
+enum class SessionOutcome {
+    Ok,          // every chip of the session programmed, verified and started
+    Failed,      // connection, erase, programming or option step failed (it has reported)
+    Stopped,     // the user pressed Stop (or sent SIGINT)
+    PortError,   // the port could not be opened or vanished
+    NoFile,      // nothing loaded to program
+    BadInput,    // the image or a parameter was refused before anything was sent
+};
+
+// The download choices of the window (the check boxes and lists the session driver reads).
+struct DownloadChoices {
+    bool reloadFile = false;          // `cekReloadFile`: reload the file before every download
+    bool reloadOnChange = false;      // `cekReloadFileWhileFileChange`: the file watch
+    int seriesDelayRow = 4;           // row of `comDalay_ReDownLoad` ("9" … "2"); row 4 = 5 s
+    bool beepOnSuccess = true;        // `optBeepYes`
+    bool reopenDebugPort = false;     // `che_AutoOpenPort`: debug port open again after a download
+    std::string writeOkCount = "0";   // `txtWrite_OK_Count`, the success counter as shown
+    int seriesLimit = 0;              // a series ends after this many chips (0: until stopped)
+    bool refuseBadRecords = false;    // a reload that reported bad HEX records is not programmed
+
+    // Seconds of the series countdown: the text of the selected delay row.
+    int seriesDelaySeconds() const {
+        const int row = seriesDelayRow < 0 || seriesDelayRow > 7 ? 4 : seriesDelayRow;
+        return 9 - row;
+    }
+};
+
 struct SessionState {
+    // Set by the Stop command; every wait ends when it is true. Cleared when a session starts.
     std::atomic<bool> stop_requested{false};
+    // The Stop button of the user-command (ISP-demo) path.
     std::atomic<bool> demo_stop_requested{false};
+
+    // The chip is identified and matches the selected model; cleared by Stop.
+    bool connected = false;
+    // The last programming run wrote and verified every block.
+    bool program_ok = false;
+    // When the last programming run began; the report's total time counts from here.
+    std::chrono::system_clock::time_point program_start_time{};
+    // Note appended to the success line when the image was cut by the firmware-size limit.
+    std::string downloaded_only_note_cn;
+
+    // A session (download or series) is running: the file watch defers to its end.
+    bool session_running = false;
+    // The window is closing: a failed block answer then starts the unload timer.
+    bool window_closing = false;
+    // Last outcome of a session, for faces that report an exit status.
+    SessionOutcome last_outcome = SessionOutcome::Ok;
+    // Chips counted as successful during the current session (a series counts several).
+    int chips_done = 0;
 };
 
 }  // namespace qmx
