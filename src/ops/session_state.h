@@ -11,24 +11,24 @@ namespace qmx {
 
 // How a session (or one of its steps) ended; the command line turns this into its exit status.
 enum class SessionOutcome {
-    Ok,          // every chip of the session programmed, verified and started
-    Failed,      // connection, erase, programming or option step failed (it has reported)
-    Stopped,     // the user pressed Stop (or sent SIGINT)
-    PortError,   // the port could not be opened or vanished
-    NoFile,      // nothing loaded to program
-    BadInput,    // the image or a parameter was refused before anything was sent
+    Ok,         // every chip of the session programmed, verified and started
+    Failed,     // connection, erase, programming or option step failed (it has reported)
+    Stopped,    // the user pressed Stop (or sent SIGINT)
+    PortError,  // the port could not be opened or vanished
+    NoFile,     // nothing loaded to program
+    BadInput,   // the image or a parameter was refused before anything was sent
 };
 
 // The download choices of the window (the check boxes and lists the session driver reads).
 struct DownloadChoices {
-    bool reloadFile = false;          // `cekReloadFile`: reload the file before every download
-    bool reloadOnChange = false;      // `cekReloadFileWhileFileChange`: the file watch
-    int seriesDelayRow = 4;           // row of `comDalay_ReDownLoad` ("9" … "2"); row 4 = 5 s
-    bool beepOnSuccess = true;        // `optBeepYes`
-    bool reopenDebugPort = false;     // `che_AutoOpenPort`: debug port open again after a download
-    std::string writeOkCount = "0";   // `txtWrite_OK_Count`, the success counter as shown
-    int seriesLimit = 0;              // a series ends after this many chips (0: until stopped)
-    bool refuseBadRecords = false;    // a reload that reported bad HEX records is not programmed
+    bool reloadFile = false;         // `cekReloadFile`: reload the file before every download
+    bool reloadOnChange = false;     // `cekReloadFileWhileFileChange`: the file watch
+    int seriesDelayRow = 4;          // row of `comDalay_ReDownLoad` ("9" … "2"); row 4 = 5 s
+    bool beepOnSuccess = true;       // `optBeepYes`
+    bool reopenDebugPort = false;    // `che_AutoOpenPort`: debug port open again after a download
+    std::string writeOkCount = "0";  // `txtWrite_OK_Count`, the success counter as shown
+    int seriesLimit = 0;             // a series ends after this many chips (0: until stopped)
+    bool refuseBadRecords = false;   // a reload that reported bad HEX records is not programmed
 
     // Seconds of the series countdown: the text of the selected delay row.
     int seriesDelaySeconds() const {

@@ -1,0 +1,233 @@
+#include "ops/download_driver.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include <fmt/core.h>
+
+#include "core/isp_core.h"
+#include "image/hex_loader.h"
+#include "image/serial_number.h"
+#include "ops/options_writer.h"
+#include "ops/programmer.h"
+
+namespace qmx {
+
+namespace {
+
+constexpr const char* kPleaseOpenFile = "    Please open file./请打开文件。    ";
+
+// The numeric value of a decimal text box: its leading number, 0 when there is none.
+long numericValue(const std::string& text) {
+    const char* s = text.c_str();
+    while (*s == ' ' || *s == '\t')
+        ++s;
+    char* endp = nullptr;
+    double v = std::strtod(s, &endp);
+    if (endp == s || !(v == v)) return 0;
+    if (v > 2147483647.0) return 2147483647L;
+    if (v < -2147483647.0) return -2147483647L;
+    return static_cast<long>(v);
+}
+
+std::string trimmed(const std::string& text) {
+    const auto b = text.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    const auto e = text.find_last_not_of(" \t");
+    return text.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+void setButtons(IspCore& core, int state) {
+    core.ui().setButtonState(state);
+}
+
+std::string totalTimeText(long seconds) {
+    if (seconds < 0) seconds = 0;
+    return fmt::format("{:02d}:{:02d}", (seconds / 60) % 100, seconds % 60);
+}
+
+std::vector<std::string> successReportLines(const std::string& note, const std::string& total) {
+    return {"Program OK / 下载 OK" + note, "Verify  OK / 校验 OK  ( Total: " + total + " )",
+            "Have already encrypt. / 已加密"};
+}
+
+std::string countdownPaneText(const std::string& kept, int secondsLeft) {
+    return fmt::format(
+        "{}\r\n\r\nProgram succeed. / 下载成功.\r\n\r\nAfter a few seconds re-connect will "
+        "continue.  {}\r\n\r\nChinese:几秒钟后将继续下载下一个 MCU...  {}",
+        kept, secondsLeft, secondsLeft);
+}
+
+void saveWriteOkCount(IspCore& core) {
+    // The counter is written through at once: a production count must survive a crash.
+    core.settings.set("Settings", "Write_OK_Count", trimmed(core.download.writeOkCount));
+    const std::string error = core.settings.save();
+    if (!error.empty()) core.message(error);
+}
+
+void comClear_OK_Count_Click(IspCore& core) {
+    if (numericValue(core.download.writeOkCount) > 0) {
+        MessageBoxRequest box;
+        box.text = "您要把下载成功计数清0吗(Y/N)? ";
+        box.buttons = BoxButtons::YesNo;
+        box.defaultAnswer = BoxAnswer::No;
+        box.icon = BoxIcon::Question;
+        if (core.ui().messageBox(box) == BoxAnswer::Yes) core.download.writeOkCount = "0";
+    }
+    saveWriteOkCount(core);
+}
+
+void comStop_Download_Click(IspCore& core, ChipLink& link) {
+    link.stopHints();
+    setButtons(core, kStateIdle);
+    core.session.stop_requested = true;
+    core.session.connected = false;
+    link.sendShortCommand(0x82);
+    link.discardQueues();
+    link.closePort();
+}
+
+void comRun_Click(IspCore& core, ChipLink& link) {
+    link.sendShortCommand(0x82);
+    link.waitAnswer(100);
+    const auto fam = static_cast<std::uint8_t>(core.model ? core.model->family : 0);
+    const auto sum = static_cast<std::uint8_t>(0x6A + 0x00 + 0x08 + 0x52 + fam + 0x00);
+    const std::uint8_t run[] = {0x46, 0xB9, 0x6A, 0x00, 0x08, 0x52, fam, 0x00, sum, 0x16};
+    link.writeRaw(run);
+    link.closePort();
+}
+
+SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
+    Ui& ui = core.ui();
+    auto& session = core.session;
+    core.channel.debug_mode = false;  // the debug terminal gives the port back
+
+    if (!core.buffer.imageLoaded || !core.model) {
+        MessageBoxRequest box;
+        box.text = kPleaseOpenFile;
+        ui.messageBox(box);
+        return session.last_outcome = SessionOutcome::NoFile;
+    }
+    if (core.download.reloadFile) {
+        const LoadResult r = loadSelectedFile(core.buffer, *core.model, core.serial, ui);
+        if (!r.loaded() || !core.buffer.imageLoaded)
+            return session.last_outcome = SessionOutcome::BadInput;
+        if (r.badRecords > 0 && core.download.refuseBadRecords)
+            return session.last_outcome = SessionOutcome::BadInput;
+    }
+    if (!core.serial.active && core.serial.enabled)
+        serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui);
+
+    session.stop_requested = false;
+    session.session_running = true;
+    session.chips_done = 0;
+    const bool series = index == 1;
+    for (;;) {
+        core.channel.header_expected = false;
+        if (!connect_and_erase(core, link)) break;
+        session.program_ok = false;
+        program_image(core, link);
+        if (!session.program_ok) break;
+        ui.setProgress(0, 0, 1, false);
+        ui.setKbyteLabel("");
+        if (core.model->family != 1 && !comLock_Click(core, link)) break;
+        comRun_Click(core, link);
+
+        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+            std::chrono::system_clock::now() - session.program_start_time);
+        for (const std::string& line :
+             successReportLines(session.downloaded_only_note_cn, totalTimeText(elapsed.count())))
+            core.message(line);
+
+        core.download.writeOkCount = std::to_string(numericValue(core.download.writeOkCount) + 1);
+        saveWriteOkCount(core);
+        if (core.download.beepOnSuccess) ui.beep(1);
+        if (core.serial.enabled && core.serial.active)
+            serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
+        ++session.chips_done;
+
+        const bool more = series && (core.download.seriesLimit <= 0 ||
+                                     session.chips_done < core.download.seriesLimit);
+        if (more) {
+            link.discardQueues();
+            link.closePort();
+            const std::string kept = core.pane.text();
+            for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
+                const std::string text = countdownPaneText(kept, i);
+                core.pane.clear();
+                core.pane.append(text);
+                ui.replaceMessages(text);
+                link.waitMs(1000);
+            }
+            core.clearMessages();
+            continue;
+        }
+        comStop_Download_Click(core, link);
+        comStop_Download_Click(core, link);
+        session.session_running = false;
+        return session.last_outcome = SessionOutcome::Ok;
+    }
+
+    SessionOutcome outcome = SessionOutcome::Failed;
+    if (link.portLost())
+        outcome = SessionOutcome::PortError;
+    else if (session.stop_requested)
+        outcome = SessionOutcome::Stopped;
+    comStop_Download_Click(core, link);
+    session.session_running = false;
+    return session.last_outcome = outcome;
+}
+
+SessionOutcome comDownload_Click(IspCore& core, int index) {
+    auto link = makeChannelLink(core);
+    return comDownload_Click(core, *link, index);
+}
+
+void comStop_Download_Click(IspCore& core) {
+    auto link = makeChannelLink(core);
+    comStop_Download_Click(core, *link);
+}
+
+std::string fileStamp(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+    return fmt::format("{}.{:09d}:{}", static_cast<long long>(st.st_mtim.tv_sec),
+                       static_cast<long>(st.st_mtim.tv_nsec), static_cast<long long>(st.st_size));
+}
+
+bool FileWatch::tick(const CodeBuffer& buffer, bool enabled, bool sessionRunning) {
+    if (!enabled || !buffer.imageLoaded || buffer.currentPath.empty()) {
+        pending_ = false;
+        return false;
+    }
+    if (buffer.currentPath != path_) {
+        path_ = buffer.currentPath;
+        stamp_ = fileStamp(path_);
+        pending_ = false;
+        return false;
+    }
+    const std::string now = fileStamp(path_);
+    // A file that is missing for a moment (an editor replacing it) is waited for.
+    if (!now.empty() && now != stamp_) {
+        stamp_ = now;
+        pending_ = true;
+    }
+    if (pending_ && !sessionRunning) {
+        pending_ = false;
+        return true;
+    }
+    return false;
+}
+
+SessionOutcome reloadAndDownload(IspCore& core) {
+    if (!core.model) return SessionOutcome::NoFile;
+    const LoadResult r = loadSelectedFile(core.buffer, *core.model, core.serial, core.ui());
+    if (!r.loaded() || !core.buffer.imageLoaded) return SessionOutcome::BadInput;
+    if (r.badRecords > 0 && core.download.refuseBadRecords) return SessionOutcome::BadInput;
+    return comDownload_Click(core, 0);
+}
+
+}  // namespace qmx

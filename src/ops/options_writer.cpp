@@ -1,0 +1,215 @@
+#include "ops/options_writer.h"
+
+#include <cmath>
+
+#include <fmt/core.h>
+
+#include "catalogue/option_set.h"
+#include "core/isp_core.h"
+#include "ops/download_driver.h"
+#include "ops/programmer.h"
+
+namespace qmx {
+
+std::vector<std::uint8_t> family0OptionBody(std::uint8_t opt) {
+    return {0x6A, 0x00, 0x07, 0x8D, opt};
+}
+
+std::vector<std::uint8_t> family2OptionBody(std::uint8_t opt, std::uint8_t reloadHigh,
+                                            std::uint8_t reloadLow) {
+    return {0x6A, 0x00, 0x09, 0x8D, opt, reloadHigh, reloadLow};
+}
+
+std::vector<std::uint8_t> family34OptionBody(std::span<const std::uint8_t, 5> wanted,
+                                             std::array<std::uint8_t, 4> clockField) {
+    std::vector<std::uint8_t> body{0x6A, 0x00, 0x0F, 0x8D};
+    body.insert(body.end(), wanted.begin(), wanted.end());
+    body.insert(body.end(), clockField.begin(), clockField.end());
+    return body;
+}
+
+bool family2OptionsUnchanged(std::uint8_t current, std::uint8_t wanted) {
+    const auto forced = static_cast<std::uint8_t>(current | 0x22);
+    return (current & 0x02) == 0 && wanted == forced;
+}
+
+bool family34OptionsUnchanged(std::span<const std::uint8_t, 5> current,
+                              std::span<const std::uint8_t, 5> wanted) {
+    if ((current[0] & 0x02) == 0) return false;
+    for (std::size_t i = 0; i < 5; ++i)
+        if (current[i] != wanted[i]) return false;
+    return true;
+}
+
+std::array<std::uint8_t, 4> family34ClockField(std::uint8_t currentByte1, double clockHz) {
+    if (currentByte1 & 0x02) return {0xFF, 0xFF, 0xFF, 0xFF};
+    double r = std::round(clockHz);
+    if (!(r > 0)) r = 0;
+    if (r > 4294967295.0) r = 4294967295.0;
+    const auto k = static_cast<std::uint32_t>(r);
+    return {static_cast<std::uint8_t>(k >> 24), static_cast<std::uint8_t>(k >> 16),
+            static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)};
+}
+
+namespace {
+
+constexpr const char* kConfigOk = "Config option OK. / 设置选项成功。";
+
+OptionSet wantedOptions(IspCore& core) {
+    OptionSet set = buildOptionSet(core.options, *core.model);
+    if (!set.pinConflict.empty()) {
+        MessageBoxRequest box;
+        box.text = set.pinConflict;
+        core.ui().messageBox(box);
+    }
+    return set;
+}
+
+bool writeFamily0(IspCore& core, ChipLink& link, const OptionSet& set) {
+    const std::uint8_t opt = set.speedOption();
+    link.flushReceive();
+    link.reopenPort();
+    bool answered = false;
+    for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
+        link.armReceive();
+        link.waitMs(50);
+        link.sendCommand(family0OptionBody(opt), 1, 0);
+        answered = link.waitAnswer(50);
+        if (core.session.stop_requested || link.portLost()) break;
+    }
+    if (answered && link.readStatus(true)) {
+        std::string text = set.sixClock ? "Lock Chip, set 6 Clock OK/双倍速成功" : "";
+        core.message(text + fmt::format(" (End: {})", clockNow()));
+        return true;
+    }
+    core.ui().beep(3);
+    core.message("Config option are error!");
+    core.message("设置选项失败。");
+    if (link.frameReady()) link.clearFrameReady();
+    return false;
+}
+
+bool writeFamily2(IspCore& core, ChipLink& link, const OptionSet& set) {
+    const std::uint8_t wanted = set.optionByte();
+    if (family2OptionsUnchanged(core.facts.option_byte, wanted)) {
+        comRun_Click(core, link);
+        return true;
+    }
+    const auto opt = static_cast<std::uint8_t>(wanted & ~0x02);
+    const std::uint8_t rh = set.sixClock ? core.facts.altBaud_H : core.facts.newBaud_H;
+    const std::uint8_t rl = set.sixClock ? core.facts.altBaud_L : core.facts.newBaud_L;
+    link.flushReceive();
+    link.reopenPort();
+    const int version = versionTimesTen(core.facts.firmware_version);
+    for (int round = 0; round < 3; ++round) {
+        bool answered = false;
+        for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
+            link.armReceive();
+            link.waitMs(50);
+            link.sendCommand(family2OptionBody(opt, rh, rl), 1, 1);
+            answered = link.waitAnswer(500);
+            if (core.session.stop_requested || link.portLost()) break;
+        }
+        if (core.session.stop_requested || link.portLost()) break;
+        if (!answered) continue;
+        if (!link.readStatus(true)) continue;
+        if (version < 28) {
+            std::string text;
+            if (set.sixClock) text += "Set 6 Clock OK/设置双倍速 OK\r\n";
+            if (set.halfGain) text += "Set OSC Control OK\r\n";
+            if (!text.empty()) core.message(text + fmt::format(" (End: {})", clockNow()));
+        } else {
+            const auto status = link.answer();
+            if (status.size() > 13 && status[13] == opt) core.message(kConfigOk);
+        }
+        return true;
+    }
+    report_option_error(core);
+    if (link.frameReady()) link.clearFrameReady();
+    return false;
+}
+
+bool writeFamily34(IspCore& core, ChipLink& link, const OptionSet& set) {
+    std::array<std::uint8_t, 5> wanted{};
+    for (std::size_t i = 0; i < 5 && i < set.bytes.size(); ++i)
+        wanted[i] = set.bytes[i];
+    const std::array<std::uint8_t, 5> current = core.facts.ext_option_bytes;
+    if (family34OptionsUnchanged(current, wanted)) {
+        comRun_Click(core, link);
+        return true;
+    }
+    const auto clock = family34ClockField(current[0], core.facts.clock_hz);
+    link.flushReceive();
+    link.reopenPort();
+    bool ready = false;
+    for (int round = 0; round < 2; ++round) {
+        bool accepted = false;
+        for (int attempt = 0; attempt < 2 && !accepted; ++attempt) {
+            link.flushReceive();
+            link.armReceive();
+            link.waitMs(50);
+            link.sendCommand(family34OptionBody(wanted, clock), 1, 1);
+            ready = link.waitAnswer(500);
+            if (core.session.stop_requested || link.portLost()) break;
+            if (!ready) continue;
+            const auto ans = link.answer();
+            const std::uint8_t code = ans.size() > 3 ? ans[3] : 0;
+            if (code == 0x80) {
+                accepted = true;
+            } else if (code == 0x81) {
+                --attempt;  // the chip asks for the command once more
+            } else {
+                ready = false;
+                link.clearFrameReady();
+            }
+        }
+        if (core.session.stop_requested || link.portLost()) break;
+        if (!accepted) continue;
+        if (!link.readStatus(true)) {
+            ready = false;
+        } else if (versionTimesTen(core.facts.firmware_version) < 32) {
+            report_option_error(core);
+            ready = true;
+        } else {
+            ready = true;
+            const auto status = link.answer();
+            bool same = status.size() > 17;
+            for (std::size_t i = 0; same && i < 5; ++i)
+                same = status[13 + i] == wanted[i];
+            if (same) core.message(kConfigOk);
+        }
+        break;
+    }
+    if (!ready) report_option_error(core);
+    return ready;
+}
+
+}  // namespace
+
+std::uint8_t family0_option_byte(const IspCore& core) {
+    if (!core.model || core.model->family != 0) return 255;
+    return buildOptionSet(core.options, *core.model).speedOption();
+}
+
+void report_option_error(IspCore& core) {
+    core.ui().beep(3);
+    core.message("Config option are error! / 设置选项失败。");
+}
+
+bool comLock_Click(IspCore& core, ChipLink& link) {
+    setButtons(core, kStateOptionsDone);
+    if (!core.model) return false;
+    switch (core.model->family) {
+        case 0:
+            return writeFamily0(core, link, wantedOptions(core));
+        case 2:
+            return writeFamily2(core, link, wantedOptions(core));
+        case 3:
+        case 4:
+            return writeFamily34(core, link, wantedOptions(core));
+        default:
+            return true;  // family 1 has no option step
+    }
+}
+
+}  // namespace qmx

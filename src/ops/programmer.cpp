@@ -1,0 +1,440 @@
+#include "ops/programmer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include <fmt/core.h>
+
+#include "core/isp_core.h"
+#include "ops/download_driver.h"
+
+namespace qmx {
+
+// ---------------------------------------------------------------- pure rules
+
+double versionValue(const std::string& text) {
+    // Read the leading number the way a version text is meant ("3.6", " 2.8", "3.6C").
+    const char* s = text.c_str();
+    while (*s == ' ' || *s == '\t')
+        ++s;
+    char* endp = nullptr;
+    double v = std::strtod(s, &endp);
+    if (endp == s || !std::isfinite(v)) return 0.0;
+    return v;
+}
+
+int versionTimesTen(const std::string& text) {
+    return static_cast<int>(std::floor(versionValue(text) * 10.0 + 0.5));
+}
+
+int bootAreaForVersionIndex(int v) {
+    switch (v) {
+        case 19:
+        case 20:
+        case 21:
+        case 22:
+        case 23:
+        case 24:
+        case 26:
+            return 1024;
+        default:
+            // 0 … 39 and anything newer: the 2 KB loader.
+            return 2048;
+    }
+}
+
+namespace {
+bool isOneOf(const std::string& name, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (name == n) return true;
+    return false;
+}
+}  // namespace
+
+int erasePageCount(const std::string& modelName, int bootArea) {
+    if (isOneOf(modelName, {"M-080", "M-083"})) return (65536 - bootArea) / 512;
+    if (modelName == "M-091") return 64;
+    if (modelName == "M-088") return 32;
+    if (modelName == "M-085") return 16;
+    if (isOneOf(modelName, {"M-066", "M-084", "M-068", "M-086", "M-070", "M-087"}))
+        return (15360 - bootArea) / 512;
+    if (isOneOf(modelName, {"M-072", "M-089", "M-074", "M-090", "M-077", "M-092", "M-079", "M-093",
+                            "M-065", "M-082"}))
+        return (64512 - bootArea) / 512;
+    return 255;
+}
+
+std::uint8_t eraseCountByte(const std::string& modelName, int bootArea,
+                            const std::string& firmwareVersion, const std::string& firmwareSuffix,
+                            long viewEnd) {
+    int n = erasePageCount(modelName, bootArea);
+    if (versionTimesTen(firmwareVersion) >= 28 && firmwareSuffix == "C") {
+        long needed = (viewEnd < 0 ? 0 : viewEnd) / 512 + 1;
+        if (needed > n) n = static_cast<int>(needed);
+    }
+    return static_cast<std::uint8_t>(n & 0xFF);
+}
+
+std::vector<AddressRange> rangesForFamily(int family, long viewStart, long viewEnd, long programEnd,
+                                          long dataStart, long dataEnd, std::uint8_t extOption2) {
+    const long s = viewStart < 0 ? 0 : viewStart;
+    const long e = viewEnd;
+    if (family < 3) return {{s, e}};
+
+    const long p = programEnd, d0 = dataStart, d1 = dataEnd;
+    long e2 = std::max(e, p);               // the program area is always written to its end
+    if ((extOption2 & 0x02) == 0) e2 = d1;  // the chip clears its data area: write all of it
+    e2 = std::min(e2, d1);
+    if (e2 < d0) {
+        if (s > p) return {};
+        return {{s, std::min(e2, p)}};
+    }
+    if (s > p) {
+        long from = std::max(s, d0);
+        if (from > d1) return {};
+        return {{from, e2}};
+    }
+    return {{s, p}, {d0, e2}};
+}
+
+std::vector<FramePlan> splitIntoFrames(long start, long end) {
+    std::vector<FramePlan> frames;
+    if (end < start) return frames;
+    long at = start;
+    while (at <= end) {
+        long count = std::min<long>(128, end - at + 1);
+        frames.push_back({at, static_cast<int>(count)});
+        at = (at / 128 + 1) * 128;
+    }
+    return frames;
+}
+
+std::vector<std::uint8_t> blockFrameBody(long address, std::span<const std::uint8_t> data,
+                                         bool retry) {
+    const std::size_t n = data.size();
+    const std::size_t len = n + 12;
+    std::vector<std::uint8_t> body;
+    body.reserve(n + 10);
+    body.push_back(0x6A);
+    body.push_back(static_cast<std::uint8_t>(len >> 8));
+    body.push_back(static_cast<std::uint8_t>(len));
+    body.push_back(retry ? 0x30 : 0x00);
+    const auto a = static_cast<std::uint32_t>(address);
+    body.push_back(static_cast<std::uint8_t>(a >> 24));
+    body.push_back(static_cast<std::uint8_t>(a >> 16));
+    body.push_back(static_cast<std::uint8_t>(a >> 8));
+    body.push_back(static_cast<std::uint8_t>(a));
+    body.push_back(static_cast<std::uint8_t>(n >> 8));
+    body.push_back(static_cast<std::uint8_t>(n));
+    body.insert(body.end(), data.begin(), data.end());
+    return body;
+}
+
+bool blockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint8_t dataSum) {
+    if (answer.size() < 4 || answer[3] != 0x80) return false;
+    const int length = answer[1] * 256 + answer[2];
+    if (length == 6) return true;
+    return answer.size() > 4 && answer[4] == dataSum;
+}
+
+int answerTimeoutMs(double clockHz, long baud) {
+    int ms;
+    if (clockHz < 3e6)
+        ms = 4000;
+    else if (clockHz < 4e6)
+        ms = 3000;
+    else if (clockHz < 6e6)
+        ms = 2000;
+    else if (clockHz < 8e6)
+        ms = 1500;
+    else if (clockHz < 12e6)
+        ms = 1200;
+    else
+        ms = 1000;
+    int byBaud = ms;
+    if (ms < 5000 && baud < 1201)
+        byBaud = 5000;
+    else if (ms < 3000 && baud < 2401)
+        byBaud = 3000;
+    else if (ms < 2000 && baud < 4801)
+        byBaud = 2000;
+    else if (ms < 1500 && baud < 9601)
+        byBaud = 1500;
+    return std::max(ms, byBaud);
+}
+
+long firmwareSizeLimit(long dataEnd, int bootArea) {
+    if (bootArea <= 1024) return -1;
+    return dataEnd + 1024 - bootArea;
+}
+
+std::string kbyteLabelText(long bytes) {
+    std::string s = fmt::format("{:.3f}", static_cast<double>(bytes) / 1024.0);
+    if (s.rfind("0.", 0) == 0) s.erase(0, 1);
+    return s + "K";
+}
+
+std::string clockText(std::chrono::system_clock::time_point t) {
+    std::time_t tt = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+// ---------------------------------------------------------------- operations
+
+namespace {
+
+constexpr const char* kStopText = "Operation is stop. / 操作被停止.";
+constexpr const char* kLowerBaud = "Try to use the lower baud. / 请尝试用稍低的波特率下载。";
+
+int family(const IspCore& core) {
+    return core.model ? core.model->family : 0;
+}
+int blockSize(const IspCore& core) {
+    int bs = core.model ? core.model->blockSize : 128;
+    return bs > 0 ? bs : 128;
+}
+std::string modelName(const IspCore& core) {
+    return core.model ? core.model->name : std::string();
+}
+
+// Progress state of one programming run: the bar's scale and the label's reference point.
+struct Progress {
+    bool scaled = false;
+    int minimum = 0;
+    int maximum = 1;
+    void setScale(long start, long end) {
+        scaled = start > 32767 || end > 32767;
+        minimum = static_cast<int>(scaled ? start / 256 : start);
+        maximum = static_cast<int>(scaled ? end / 256 + 1 : end + 1);
+    }
+    int position(long address) const { return static_cast<int>(scaled ? address / 256 : address); }
+};
+
+void showLabel(IspCore& core, long start, long lastWritten) {
+    core.ui().setKbyteLabel(kbyteLabelText(lastWritten - start + 1));
+}
+
+}  // namespace
+
+void boot_area_from_version(IspCore& core) {
+    core.facts.boot_area_size =
+        bootAreaForVersionIndex(versionTimesTen(core.facts.firmware_version));
+}
+
+int set_answer_timeout(const IspCore& core, const ChipLink& link) {
+    return answerTimeoutMs(core.facts.clock_hz, link.baud());
+}
+
+void erase_application(IspCore& core, ChipLink& link) {
+    core.message("We are erasing application flash...");
+    core.message("正在擦除应用程序区...");
+    link.reopenPort();
+    link.flushReceive();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        link.armReceive();
+        link.waitMs(50);
+        if (family(core) != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
+        const std::uint8_t n =
+            eraseCountByte(modelName(core), core.facts.boot_area_size, core.facts.firmware_version,
+                           core.facts.firmware_suffix, core.buffer.viewEnd);
+        const std::uint8_t body[] = {0x6A, 0x00, 0x07, 0x84, n};
+        link.sendCommand(body, 1, 0);
+        // Any answer means the chip has erased.
+        if (link.waitAnswer(5000)) break;
+        if (core.session.stop_requested || link.portLost()) break;
+    }
+    link.waitMs(100);
+}
+
+bool connect_and_erase(IspCore& core, ChipLink& link) {
+    core.clearMessages();
+    core.session.connected = false;
+    link.connectChip(false);
+    if (!core.session.connected) return false;
+    if (versionValue(core.facts.firmware_version) <= 0.2) return true;
+
+    erase_application(core, link);
+    if (core.session.stop_requested) {
+        core.ui().beep(1);
+        core.message(kStopText);
+        comStop_Download_Click(core, link);
+        return false;
+    }
+    if (link.frameReady()) return true;
+    core.ui().beep(3);
+    core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
+    core.message(kLowerBaud);
+    return false;
+}
+
+int send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast) {
+    if (count <= 0) return 0;
+    const long last = address + count - 1;
+    if (address < 0 || last >= static_cast<long>(core.buffer.bytes.size())) return -1;
+    std::span<const std::uint8_t> data(core.buffer.bytes.data() + address,
+                                       static_cast<std::size_t>(count));
+    std::uint8_t dataSum = 0;
+    for (std::uint8_t b : data)
+        dataSum = static_cast<std::uint8_t>(dataSum + b);
+
+    // The receiver is cleared before the frame goes out rather than after it: a chip (or a
+    // fast simulated one) may answer before the last byte has left the host's queue, and
+    // that answer must not be thrown away.
+    link.flushReceive();
+    link.armReceive();
+    link.sendBlockFrame(blockFrameBody(address, data, retry), fast);
+    const int timeout = set_answer_timeout(core, link);
+    const bool answered = link.waitAnswer(timeout);
+    if (answered && blockAnswerAccepts(link.answer(), dataSum)) return 0;
+    return -1;
+}
+
+int send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, long end, bool retry,
+                      bool fast) {
+    if (!chunked)
+        return send_block(core, link, start, static_cast<int>(end - start + 1), retry, fast);
+    bool first = true;
+    for (const FramePlan& f : splitIntoFrames(start, end)) {
+        if (send_block(core, link, f.address, f.count, first && retry, fast) != 0) return -1;
+        first = false;
+        if (core.session.stop_requested) return -1;
+    }
+    return 0;
+}
+
+int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
+    auto& session = core.session;
+    Ui& ui = core.ui();
+    end = std::max(end, 639L);
+    Progress bar;
+    bar.setScale(start, end);
+
+    const int fam = family(core);
+    const int bs = blockSize(core);
+    if (fam == 2 || core.facts.identified_model == "M-081") {
+        if (fam != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
+        session.downloaded_only_note_cn.clear();
+        const long limit =
+            core.model ? firmwareSizeLimit(core.model->dataEnd, core.facts.boot_area_size) : -1;
+        if (limit >= 0 && !link.userCommandMode() && end > limit) {
+            ui.beep(2);
+            end = limit;
+            bar.setScale(start, end);
+            const long k = (limit + 511) / 1024;
+            core.message(fmt::format("Enable {}K file size for this Version firmware.", k));
+            session.downloaded_only_note_cn = "(有一部分数据未下载)。";
+            core.message("");
+            core.message(fmt::format("Chinese:此版本固件最多可编程 {}K, 您的文件已超长，", k));
+            core.message("        超长部分不下载。");
+            core.message("");
+        }
+    }
+    if (end < start) return 0;  // nothing left below the limit
+
+    const long first = start / bs, last = end / bs;
+    if (first == last) {
+        const std::string name = modelName(core);
+        const bool skip = (name == "M-074" || name == "M-090") && start >= 2 && start <= 32767;
+        if (!skip) {
+            bool ok = false;
+            for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
+                if (session.stop_requested) return -1;
+                ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
+                if (!ok && link.portLost()) return -1;
+            }
+            if (!ok) return -1;
+        }
+        ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
+        showLabel(core, start, end);
+        return 0;
+    }
+
+    auto writeLastBlock = [&]() {
+        for (int attempt = 1; attempt <= 6; ++attempt) {
+            if (session.stop_requested || link.portLost()) return false;
+            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0)
+                return true;
+        }
+        return false;
+    };
+
+    if (fam >= 1) {
+        ui.setProgress(bar.minimum, bar.minimum, bar.maximum, false);
+        if (!writeLastBlock()) return -1;
+    }
+    ui.setProgress(bar.minimum, bar.minimum, bar.maximum, true);
+
+    bool fast = true;
+    int failures = 0;
+    for (long b = first; b < last; ++b) {
+        const long blockStart = b == first ? start : b * bs;
+        const long blockEnd = (b + 1) * bs - 1;
+        for (int attempt = 1;; ++attempt) {
+            if (send_block_frames(core, link, chunked, blockStart, blockEnd, attempt > 1, fast) ==
+                0) {
+                failures = 0;
+                break;
+            }
+            ++failures;
+            if (session.stop_requested || link.portLost()) return -1;
+            if (failures >= 3) fast = false;  // slow down for the rest of the range
+            if (failures >= 6) return -1;
+        }
+        ui.setProgress(bar.position(blockEnd + 1), bar.minimum, bar.maximum, true);
+        showLabel(core, start, blockEnd);
+    }
+
+    if (fam == 0 && !writeLastBlock()) return -1;
+    ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
+    showLabel(core, start, end);
+    return 0;
+}
+
+void program_image(IspCore& core, ChipLink& link) {
+    auto& session = core.session;
+    Ui& ui = core.ui();
+    session.program_ok = false;
+    session.downloaded_only_note_cn.clear();
+    setButtons(core, kStateProgramming);
+    session.program_start_time = std::chrono::system_clock::now();
+    ui.setProgress(0, 0, 1, true);
+    core.message(fmt::format("Programming.../ 正在下载... ( Begin: {} )",
+                             clockText(session.program_start_time)));
+
+    int rc = 0;
+    const int fam = family(core);
+    if (!core.model) {
+        rc = -1;
+    } else {
+        const auto& m = *core.model;
+        const std::uint8_t ext2 = core.facts.ext_option_bytes[2];
+        const auto ranges = rangesForFamily(fam, core.buffer.viewStart, core.buffer.viewEnd,
+                                            m.programEnd, m.dataStart, m.dataEnd, ext2);
+        const bool chunked = fam >= 3 || blockSize(core) > 128;
+        for (const AddressRange& r : ranges) {
+            rc = program_range(core, link, chunked, r.start, r.end);
+            if (rc != 0) break;
+        }
+    }
+
+    if (rc == 0) {
+        session.program_ok = true;
+    } else if (session.stop_requested) {
+        ui.beep(2);
+        core.message(kStopText);
+    } else {
+        ui.beep(3);
+        core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
+        core.message(kLowerBaud);
+        setButtons(core, kStateIdle);
+    }
+}
+
+}  // namespace qmx
