@@ -1,9 +1,113 @@
+// The per-user settings store: a text file of sections and keys, "[Section]" lines followed
+// by "key=value" lines, UTF-8 throughout. Values are read with a default for missing keys,
+// changed in memory, and written back as one batch. A write never leaves a half-written
+// file: the new text goes to a temporary file in the same folder, is flushed to disk and then
+// renamed over the old file. Sections, keys and comment lines the program does not know are
+// kept as they were found.
 #pragma once
-// (first draft; the settings work replaces this)
+
+#include <cstddef>
+#include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qmx {
 
-class SettingsStore {};
+class SettingsStore {
+  public:
+    // One line of a section: a key with its value, or a line kept verbatim (a comment, a blank
+    // line, or a line that is neither a key nor a section header).
+    struct Line {
+        std::string key;    // empty for a verbatim line
+        std::string value;  // the value, or the verbatim text
+    };
+    struct Section {
+        std::string name;  // empty for lines before the first section header
+        std::vector<Line> lines;
+    };
+
+    // The result of parsing a settings file's bytes.
+    struct Parsed {
+        std::vector<Section> sections;
+        std::string warning;   // empty when the text was sound
+        bool damaged = false;  // the text was unusable as a whole; sections are empty
+    };
+
+    // A store at the default path (see defaultPath); nothing is read until load().
+    SettingsStore();
+    // A store at the given file path; nothing is read until load().
+    explicit SettingsStore(std::filesystem::path path);
+
+    // $XDG_CONFIG_HOME/qmx-isp/settings.ini, or ~/.config/qmx-isp/settings.ini when that is
+    // unset or not absolute.
+    static std::filesystem::path defaultPath();
+
+    const std::filesystem::path& path() const { return path_; }
+    // Point the store at another file and forget what was read (call load() next).
+    void setPath(std::filesystem::path path);
+
+    // Read the file. A missing file is a first run: empty store, no warning, returns true.
+    // An unreadable or damaged file gives an empty store (all defaults) and a warning text;
+    // returns false. Lines the parser cannot use are kept and reported in the warning.
+    bool load();
+    // Point at `path` and load it.
+    bool open(std::filesystem::path path);
+
+    // The warning of the last load (empty when the file was sound or absent).
+    const std::string& warning() const { return warning_; }
+
+    // The value of a key, or `defaultValue` when the section or key is absent.
+    std::string read(std::string_view section, std::string_view key,
+                     std::string_view defaultValue = {}) const;
+    bool contains(std::string_view section, std::string_view key) const;
+
+    // Change a value in memory (a later save() writes it). Returns false, changing nothing,
+    // for a key or section name that cannot be stored: an empty key, a key with "=", a key or
+    // section name with a line break or other control character, a key beginning with "[",
+    // ";" or "#", a section name with "]", or names with surrounding blanks.
+    bool set(std::string_view section, std::string_view key, std::string_view value);
+    // Remove a key; true when it was there.
+    bool remove(std::string_view section, std::string_view key);
+
+    // Whether something was set since the last load or save.
+    bool dirty() const { return dirty_; }
+
+    // Write every section as one batch, atomically. Missing folders are created. On failure
+    // the old file is untouched, the error text is returned (and kept in lastError()) and the
+    // values stay in memory for a later try. Returns an empty string on success. When the
+    // file read at load time was damaged, its bytes are first copied to "<file>.damaged".
+    std::string save();
+    const std::string& lastError() const { return lastError_; }
+
+    // The text save() writes.
+    std::string serialise() const;
+
+    // Parse a settings file's bytes. Never throws on any input.
+    static Parsed parse(std::string_view bytes);
+
+    // Escaping of values in the file: "\" becomes "\\", control characters and a leading or
+    // trailing blank become "\xHH". Unescaping turns "\\" and "\xHH" back and keeps any other
+    // backslash as it is.
+    static std::string escapeValue(std::string_view value);
+    static std::string unescapeValue(std::string_view text);
+
+    const std::vector<Section>& sections() const { return sections_; }
+
+    // Files larger than this are treated as damaged (a settings file is a few kilobytes).
+    static constexpr std::size_t kMaxFileSize = 1 << 20;
+
+  private:
+    Section* findSection(std::string_view name);
+    const Section* findSection(std::string_view name) const;
+
+    std::filesystem::path path_;
+    std::vector<Section> sections_;
+    std::string warning_;
+    std::string lastError_;
+    std::string damagedBytes_;  // bytes of a damaged file, kept until the first save
+    bool damaged_ = false;
+    bool dirty_ = false;
+};
 
 }  // namespace qmx

@@ -1,0 +1,489 @@
+#include "app/settings_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <system_error>
+
+namespace qmx {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool isControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte there does not
+// start one (overlong forms, surrogates and values above U+10FFFF are invalid).
+std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    std::size_t len = 0;
+    unsigned lowest = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    unsigned cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    lowest = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+    if (cp < lowest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return len;
+}
+
+bool validUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8SequenceLength(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+bool hasControl(std::string_view s) {
+    for (char c : s) {
+        if (isControl(static_cast<unsigned char>(c))) return true;
+    }
+    return false;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void appendHexEscape(std::string& out, unsigned char c) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += digits[c >> 4];
+    out += digits[c & 0x0F];
+}
+
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
+
+std::string saveError(const fs::path& path, const std::string& reason) {
+    return "Cannot save the settings to " + path.string() + ": " + reason +
+           " / 无法保存设置文件, 原设置文件保持不变。";
+}
+
+// Write the whole buffer to fd, retrying short writes and interrupted calls.
+bool writeAll(int fd, std::string_view data, int& err) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore() : path_(defaultPath()) {}
+
+SettingsStore::SettingsStore(fs::path path) : path_(std::move(path)) {}
+
+fs::path SettingsStore::defaultPath() {
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+        base = fs::path(home) / ".config";
+    } else {
+        base = fs::path(".config");
+    }
+    return base / "qmx-isp" / "settings.ini";
+}
+
+void SettingsStore::setPath(fs::path path) {
+    path_ = std::move(path);
+    sections_.clear();
+    warning_.clear();
+    lastError_.clear();
+    damaged_ = false;
+    dirty_ = false;
+}
+
+bool SettingsStore::open(fs::path path) {
+    setPath(std::move(path));
+    return load();
+}
+
+bool SettingsStore::load() {
+    sections_.clear();
+    warning_.clear();
+    damaged_ = false;
+    dirty_ = false;
+
+    std::error_code ec;
+    const fs::file_status st = fs::status(path_, ec);
+    if (!fs::exists(st)) return true;  // first run
+    const std::string where = path_.string();
+    if (fs::is_directory(st)) {
+        warning_ = "The settings file " + where +
+                   " is a folder; the defaults are used. / 设置文件是一个文件夹, 使用默认设置。";
+        return false;
+    }
+    const auto size = fs::file_size(path_, ec);
+    if (!ec && size > kMaxFileSize) {
+        damaged_ = true;
+        warning_ = "The settings file " + where +
+                   " is too large to be a settings file; the defaults are used. / "
+                   "设置文件已损坏, 使用默认设置。";
+        return false;
+    }
+    std::ifstream in(path_, std::ios::binary);
+    std::ostringstream bytes;
+    if (in) bytes << in.rdbuf();
+    if (!in || in.bad()) {
+        damaged_ = true;
+        warning_ = "The settings file " + where + " cannot be read (" + errnoText(errno) +
+                   "); the defaults are used. / 无法读取设置文件, 使用默认设置。";
+        return false;
+    }
+    Parsed parsed = parse(bytes.str());
+    sections_ = std::move(parsed.sections);
+    damaged_ = parsed.damaged;
+    if (!parsed.warning.empty()) warning_ = "The settings file " + where + " " + parsed.warning;
+    return !parsed.damaged;
+}
+
+SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
+    Parsed result;
+    if (bytes.size() > kMaxFileSize) {
+        result.damaged = true;
+        result.warning =
+            "is too large to be a settings file; the defaults are used. / "
+            "设置文件已损坏, 使用默认设置。";
+        return result;
+    }
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (bytes.find('\0') != std::string_view::npos || !validUtf8(bytes)) {
+        result.damaged = true;
+        result.warning =
+            "is damaged (not a text file); the defaults are used. / "
+            "设置文件已损坏, 使用默认设置。";
+        return result;
+    }
+
+    std::vector<std::size_t> badLines;
+    result.sections.push_back(Section{});  // lines before the first header
+    std::size_t current = 0;
+    std::size_t lineNo = 0;
+    while (!bytes.empty()) {
+        std::size_t nl = bytes.find('\n');
+        std::string_view raw = bytes.substr(0, nl);
+        bytes.remove_prefix(nl == std::string_view::npos ? bytes.size() : nl + 1);
+        ++lineNo;
+        while (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        const std::string_view line = trim(raw);
+
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            result.sections[current].lines.push_back(Line{{}, std::string(raw)});
+            continue;
+        }
+        if (line.front() == '[') {
+            const std::string_view name = line.size() >= 2 && line.back() == ']'
+                                              ? trim(line.substr(1, line.size() - 2))
+                                              : std::string_view{};
+            if (!name.empty()) {
+                std::size_t found = result.sections.size();
+                for (std::size_t i = 1; i < result.sections.size(); ++i) {
+                    if (result.sections[i].name == name) found = i;
+                }
+                if (found == result.sections.size()) {
+                    result.sections.push_back(Section{std::string(name), {}});
+                }
+                current = found;
+                continue;
+            }
+        } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
+            const std::string_view key = trim(line.substr(0, eq));
+            if (!key.empty() && !hasControl(key)) {
+                result.sections[current].lines.push_back(
+                    Line{std::string(key), unescapeValue(trim(line.substr(eq + 1)))});
+                continue;
+            }
+        }
+        // Neither a header nor a key: keep the line as it is and report it.
+        result.sections[current].lines.push_back(Line{{}, std::string(raw)});
+        badLines.push_back(lineNo);
+    }
+    if (!badLines.empty()) {
+        result.warning = "has lines that are not settings (line";
+        result.warning += badLines.size() > 1 ? "s " : " ";
+        for (std::size_t i = 0; i < badLines.size() && i < 10; ++i) {
+            if (i) result.warning += ", ";
+            result.warning += std::to_string(badLines[i]);
+        }
+        if (badLines.size() > 10) result.warning += ", …";
+        result.warning += "); they are kept as they are. / 设置文件中有无法识别的行, 已保留。";
+    }
+    return result;
+}
+
+std::string SettingsStore::escapeValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size();) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        const bool edge = i == 0 || i + 1 == value.size();
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (isControl(c) || (edge && isBlank(static_cast<char>(c)))) {
+            appendHexEscape(out, c);
+            ++i;
+        } else if (const std::size_t n = utf8SequenceLength(value, i); n == 0) {
+            appendHexEscape(out, c);  // not UTF-8: keep the byte, keep the file text
+            ++i;
+        } else {
+            out.append(value.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
+
+std::string SettingsStore::unescapeValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            if (text[i + 1] == '\\') {
+                out += '\\';
+                ++i;
+                continue;
+            }
+            if (text[i + 1] == 'x' && i + 3 < text.size()) {
+                const int hi = hexValue(text[i + 2]);
+                const int lo = hexValue(text[i + 3]);
+                if (hi >= 0 && lo >= 0) {
+                    out += static_cast<char>(hi * 16 + lo);
+                    i += 3;
+                    continue;
+                }
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+SettingsStore::Section* SettingsStore::findSection(std::string_view name) {
+    for (Section& s : sections_) {
+        if (!s.name.empty() && s.name == name) return &s;
+    }
+    return nullptr;
+}
+
+const SettingsStore::Section* SettingsStore::findSection(std::string_view name) const {
+    for (const Section& s : sections_) {
+        if (!s.name.empty() && s.name == name) return &s;
+    }
+    return nullptr;
+}
+
+std::string SettingsStore::read(std::string_view section, std::string_view key,
+                                std::string_view defaultValue) const {
+    if (const Section* s = findSection(section)) {
+        for (const Line& l : s->lines) {
+            if (!l.key.empty() && l.key == key) return l.value;
+        }
+    }
+    return std::string(defaultValue);
+}
+
+bool SettingsStore::contains(std::string_view section, std::string_view key) const {
+    if (const Section* s = findSection(section)) {
+        for (const Line& l : s->lines) {
+            if (!l.key.empty() && l.key == key) return true;
+        }
+    }
+    return false;
+}
+
+bool SettingsStore::set(std::string_view section, std::string_view key, std::string_view value) {
+    if (section.empty() || key.empty()) return false;
+    if (trim(section) != section || trim(key) != key) return false;
+    if (hasControl(section) || hasControl(key) || !validUtf8(section) || !validUtf8(key)) {
+        return false;
+    }
+    if (section.find(']') != std::string_view::npos) return false;
+    if (key.find('=') != std::string_view::npos) return false;
+    if (key.front() == '[' || key.front() == ';' || key.front() == '#') return false;
+
+    Section* s = findSection(section);
+    if (!s) {
+        sections_.push_back(Section{std::string(section), {}});
+        s = &sections_.back();
+    }
+    for (Line& l : s->lines) {
+        if (!l.key.empty() && l.key == key) {
+            if (l.value != value) {
+                l.value = std::string(value);
+                dirty_ = true;
+            }
+            return true;
+        }
+    }
+    // A new key goes after the section's last key, before trailing blank lines or comments.
+    auto pos = s->lines.end();
+    while (pos != s->lines.begin() && std::prev(pos)->key.empty())
+        --pos;
+    s->lines.insert(pos, Line{std::string(key), std::string(value)});
+    dirty_ = true;
+    return true;
+}
+
+bool SettingsStore::remove(std::string_view section, std::string_view key) {
+    Section* s = findSection(section);
+    if (!s) return false;
+    for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
+        if (!it->key.empty() && it->key == key) {
+            s->lines.erase(it);
+            dirty_ = true;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SettingsStore::serialise() const {
+    std::string out;
+    bool lastBlank = true;  // no separator before the very first header
+    for (const Section& s : sections_) {
+        if (!s.name.empty()) {
+            if (!lastBlank) out += '\n';
+            out += '[';
+            out += s.name;
+            out += "]\n";
+        }
+        lastBlank = false;
+        for (const Line& l : s.lines) {
+            if (l.key.empty()) {
+                out += l.value;
+                lastBlank = trim(l.value).empty();
+            } else {
+                out += l.key;
+                out += '=';
+                out += escapeValue(l.value);
+                lastBlank = false;
+            }
+            out += '\n';
+        }
+        if (s.name.empty() && s.lines.empty()) lastBlank = true;
+    }
+    return out;
+}
+
+std::string SettingsStore::save() {
+    lastError_.clear();
+    const std::string text = serialise();
+
+    // Write through a symbolic link to the file it names, so the link stays a link.
+    std::error_code ec;
+    fs::path target = path_;
+    if (fs::is_symlink(fs::symlink_status(path_, ec))) {
+        fs::path resolved = fs::weakly_canonical(path_, ec);
+        if (!ec) target = resolved;
+    }
+    fs::path dir = target.parent_path();
+    if (dir.empty()) dir = ".";
+
+    fs::create_directories(dir, ec);
+    if (ec) {
+        lastError_ = saveError(
+            target, "cannot create the folder " + dir.string() + " (" + ec.message() + ")");
+        return lastError_;
+    }
+    if (fs::is_directory(target, ec)) {
+        lastError_ = saveError(target, "a folder of that name is in the way");
+        return lastError_;
+    }
+
+    // Keep the bytes of a file that could not be read as settings before replacing it.
+    if (damaged_ && fs::exists(target, ec)) {
+        fs::path backup = target;
+        backup += ".damaged";
+        fs::copy_file(target, backup, fs::copy_options::overwrite_existing, ec);
+    }
+
+    std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) {
+        lastError_ = saveError(target, errnoText(errno));
+        return lastError_;
+    }
+    struct stat old {};
+    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    ::fchmod(fd, mode);
+
+    int err = 0;
+    bool ok = writeAll(fd, text, err);
+    if (ok && ::fsync(fd) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
+    if (ok && ::rename(tmpl.c_str(), target.c_str()) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+        lastError_ = saveError(target, errnoText(err));
+        return lastError_;
+    }
+    // Make the rename itself durable.
+    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    dirty_ = false;
+    damaged_ = false;
+    return {};
+}
+
+}  // namespace qmx
