@@ -1,11 +1,87 @@
+// Serial-number auto-increment: a value kept in the settings is written into the code buffer
+// at a fixed address before each download and advanced by a fixed increment after every
+// successful chip, so that consecutive chips carry consecutive numbers.
+//
+// The number occupies the N cells A - N + 1 ... A; its most significant byte is at the lowest
+// address, the least significant byte at A.
 #pragma once
-// (first draft; the serial-number work replaces this)
+
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "catalogue/model_catalogue.h"
 
 namespace qmx {
 
+class CodeBuffer;
+class SettingsStore;
+class Ui;
+
+enum class SerialFormat { Binary = 0, Bcd = 1, Ascii = 2 };
+
 struct SerialNumberSpec {
-    bool enabled = false;
+    bool enabled = false;  // the check box "启用自动增量" is ticked
+    bool active = false;   // validated and placed in the buffer (`serialActive`)
+
+    // The four boxes, kept as the user typed them.
+    std::string addressText = "FFFF";    // hexadecimal address A of the lowest-order byte
+    std::string lengthText = "8";        // decimal byte count N
+    std::string nextValueText = "0000";  // decimal next value V
+    std::string incrementText = "1";     // decimal increment
+    SerialFormat format = SerialFormat::Bcd;
+
+    // A and N as the last successful validation read them.
+    long address = 0xFFFF;
+    long count = 8;
 };
+
+// The five values live in section "Auto_Increase" of the settings store.
+// Reads the five values (defaults "FFFF", "8", "0000", "1", "1"); a stored format outside 0-2
+// selects the binary format.
+void loadSerialSettings(SerialNumberSpec& spec, const SettingsStore& store);
+// Writes the five values.
+void saveSerialSettings(const SerialNumberSpec& spec, SettingsStore& store);
+
+// The user changed one of the four boxes or the format: the number is no longer applied.
+void serialParametersEdited(SerialNumberSpec& spec);
+
+// Checks A and N against the model's map; on success sets spec.address, spec.count and
+// spec.active. Failures raise their message box and leave `active` false.
+bool validateSerialAddress(SerialNumberSpec& spec, const ModelEntry& model, Ui& ui);
+
+// The bytes of the number for cells A - N + 1 ... A (most significant first), and the text
+// box 2 takes (zero-padded to its storage width for BCD and ASCII). On refusal `error` holds
+// the message and the bytes are empty.
+struct SerialEncoding {
+    std::vector<std::uint8_t> bytes;
+    std::string nextValueText;
+    std::string error;
+};
+SerialEncoding encodeSerialNumber(const std::string& nextValueText, long count,
+                                  SerialFormat format);
+
+// Writes the number into the buffer at the validated address. A refusal raises its message
+// box and writes nothing (`active` keeps its value). Returns true when written.
+bool writeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui);
+
+// Ticked: validate, save the settings, write the number, refresh the extents and scroll the
+// view so that the row holding A is the fourth row shown. Returns true when the number is in
+// the buffer.
+bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEntry& model,
+                       SettingsStore& store, Ui& ui);
+
+// The check box was clicked (or set by code): unticked clears `active`; ticked applies the
+// number. Returns false when ticked and the number could not be applied.
+bool serialCheckBoxChanged(SerialNumberSpec& spec, bool ticked, CodeBuffer& buffer,
+                           const ModelEntry& model, SettingsStore& store, Ui& ui);
+
+// Box 2 = box 2 + box 3, zero-padded to the display width of the format. Only while active.
+void advanceSerialNumber(SerialNumberSpec& spec);
+
+// After a chip that verified and was counted: when ticked and active, advance, write the new
+// number, re-render, save the settings and keep the number applied. Returns false when the
+// new number could not be written (its message was shown); true otherwise.
+bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui);
 
 }  // namespace qmx

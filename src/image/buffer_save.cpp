@@ -1,0 +1,134 @@
+#include "image/buffer_save.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/ui.h"
+
+namespace qmx {
+namespace {
+
+void showBox(const std::string& text, Ui& ui) {
+    MessageBoxRequest box;
+    box.text = text;
+    ui.messageBox(box);
+}
+
+std::string writeFailedText(const std::string& path, int error) {
+    return "File write error. / 文件写入失败。\r\n" + path + "\r\n" + std::strerror(error);
+}
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The file that is really replaced: a symbolic link is followed so that the link stays.
+std::string resolveTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        char resolved[PATH_MAX];
+        if (::realpath(path.c_str(), resolved)) return resolved;
+    }
+    return path;
+}
+
+}  // namespace
+
+SaveRange readSaveRange(const std::string& startText, const std::string& lengthText) {
+    return SaveRange{readHexBox(startText, 4), readHexBox(lengthText, 5)};
+}
+
+SaveStatus checkSaveRange(const SaveRange& range, Ui& ui) {
+    if (range.length <= 0) {
+        showBox("File length too small.\r\n文件长度不能小于 0。", ui);
+        return SaveStatus::TooSmall;
+    }
+    if (range.start + range.length - 1 >= 0x10000) {
+        showBox("File length too big.\r\n文件长度太大。", ui);
+        return SaveStatus::TooBig;
+    }
+    return SaveStatus::Saved;
+}
+
+SaveStatus writeBufferRange(const CodeBuffer& buffer, const SaveRange& range,
+                            const std::string& path, Ui& ui) {
+    if (range.start < 0 || range.length <= 0 || range.start + range.length - 1 >= 0x10000) {
+        showBox(writeFailedText(path, EINVAL), ui);
+        return SaveStatus::WriteFailed;
+    }
+    const std::string target = resolveTarget(path);
+    const std::size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && S_ISDIR(old.st_mode)) {
+        showBox(writeFailedText(path, EISDIR), ui);
+        return SaveStatus::WriteFailed;
+    }
+
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = (slash == std::string::npos ? std::string() : dir) + "." + name + ".tmp-" +
+               std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        showBox(writeFailedText(path, errno), ui);
+        return SaveStatus::WriteFailed;
+    }
+
+    int error = 0;
+    if (exists) ::fchmod(fd, old.st_mode & 07777);  // keep the old file's permissions
+    if (!writeAll(fd, buffer.bytes.data() + range.start, static_cast<std::size_t>(range.length)))
+        error = errno;
+    if (!error && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error) {
+        ::unlink(temp.c_str());
+        showBox(writeFailedText(path, error), ui);
+        return SaveStatus::WriteFailed;
+    }
+    // Make the rename itself durable.
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return SaveStatus::Saved;
+}
+
+SaveStatus saveBufferRange(const CodeBuffer& buffer, const std::string& startText,
+                           const std::string& lengthText, const std::string& path, Ui& ui) {
+    const SaveRange range = readSaveRange(startText, lengthText);
+    const SaveStatus check = checkSaveRange(range, ui);
+    if (check != SaveStatus::Saved) return check;
+    return writeBufferRange(buffer, range, path, ui);
+}
+
+std::string defaultSaveLengthText(const CodeBuffer& buffer) {
+    return hexText(buffer.viewEnd + 1);
+}
+
+}  // namespace qmx
