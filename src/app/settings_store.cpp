@@ -178,10 +178,18 @@ bool SettingsStore::load() {
                    "); the defaults are used. / 无法读取设置文件, 使用默认设置。";
         return false;
     }
-    Parsed parsed = parse(bytes.str());
+    return loadText(bytes.str());
+}
+
+bool SettingsStore::loadText(std::string_view bytes) {
+    Parsed parsed = parse(bytes);
     sections_ = std::move(parsed.sections);
     damaged_ = parsed.damaged;
-    if (!parsed.warning.empty()) warning_ = "The settings file " + where + " " + parsed.warning;
+    dirty_ = false;
+    warning_.clear();
+    if (!parsed.warning.empty()) {
+        warning_ = "The settings file " + path_.string() + " " + parsed.warning;
+    }
     return !parsed.damaged;
 }
 

@@ -53,6 +53,8 @@ class SettingsStore {
     bool load();
     // Point at `path` and load it.
     bool open(std::filesystem::path path);
+    // Take the settings from a file's bytes instead of reading the file (same rules as load).
+    bool loadText(std::string_view bytes);
 
     // The warning of the last load (empty when the file was sound or absent).
     const std::string& warning() const { return warning_; }
