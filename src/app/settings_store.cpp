@@ -361,6 +361,13 @@ bool SettingsStore::set(std::string_view section, std::string_view key, std::str
 
     Section* s = findSection(section);
     if (!s) {
+        // A blank line between the last section and the new one keeps the file readable.
+        if (!sections_.empty()) {
+            auto& lines = sections_.back().lines;
+            if (!lines.empty() && !(lines.back().key.empty() && trim(lines.back().value).empty())) {
+                lines.push_back(Line{});
+            }
+        }
         sections_.push_back(Section{std::string(section), {}});
         s = &sections_.back();
     }
@@ -397,28 +404,22 @@ bool SettingsStore::remove(std::string_view section, std::string_view key) {
 
 std::string SettingsStore::serialise() const {
     std::string out;
-    bool lastBlank = true;  // no separator before the very first header
     for (const Section& s : sections_) {
         if (!s.name.empty()) {
-            if (!lastBlank) out += '\n';
             out += '[';
             out += s.name;
             out += "]\n";
         }
-        lastBlank = false;
         for (const Line& l : s.lines) {
             if (l.key.empty()) {
                 out += l.value;
-                lastBlank = trim(l.value).empty();
             } else {
                 out += l.key;
                 out += '=';
                 out += escapeValue(l.value);
-                lastBlank = false;
             }
             out += '\n';
         }
-        if (s.name.empty() && s.lines.empty()) lastBlank = true;
     }
     return out;
 }

@@ -1,0 +1,283 @@
+#include "app/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace qmx {
+namespace {
+namespace fs = std::filesystem;
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "qmx-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        file_ = dir_ / "settings.ini";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir_, ec);
+    }
+    static void write(const fs::path& p, const std::string& bytes) {
+        std::ofstream(p, std::ios::binary) << bytes;
+    }
+    static std::string slurp(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Names in the folder other than the settings file itself (left-over temporaries).
+    std::vector<std::string> strays() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            if (e.path() != file_) names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path dir_;
+    fs::path file_;
+};
+
+TEST_F(SettingsFileTest, RoundTripWithChineseKeysAndBothSections) {
+    SettingsStore store(file_);
+    ASSERT_TRUE(store.load());  // no file yet: a first run
+    EXPECT_EQ(store.warning(), "");
+    EXPECT_EQ(store.read("Settings", "DeviceProducts", "2"), "2");
+    ASSERT_TRUE(store.set("Settings", "DeviceProducts", "7"));
+    ASSERT_TRUE(store.set("Settings", "安全锁", "0"));
+    ASSERT_TRUE(store.set("Settings", "FilePath", "/home/用户/固件"));
+    ASSERT_TRUE(store.set("Auto_Increase", "next_value", "1234"));
+    EXPECT_TRUE(store.dirty());
+    ASSERT_EQ(store.save(), "");
+    EXPECT_FALSE(store.dirty());
+
+    SettingsStore again(file_);
+    ASSERT_TRUE(again.load());
+    EXPECT_EQ(again.read("Settings", "DeviceProducts"), "7");
+    EXPECT_EQ(again.read("Settings", "安全锁", "2"), "0");
+    EXPECT_EQ(again.read("Settings", "FilePath"), "/home/用户/固件");
+    EXPECT_EQ(again.read("Auto_Increase", "next_value"), "1234");
+    EXPECT_EQ(again.read("Auto_Increase", "DeviceProducts", "none"), "none");
+    EXPECT_NE(slurp(file_).find("安全锁=0\n"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, AwkwardValuesSurviveTheFile) {
+    const std::string values[] = {
+        "  leading and trailing  ",  "back\\slash\\x41",  "two\nlines\r\n", "tab\there",
+        std::string("nul\0byte", 8), "\xFF\xFEnot utf-8", "a=b;c#d[e]",     "",
+    };
+    SettingsStore store(file_);
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        ASSERT_TRUE(store.set("S", "k" + std::to_string(i), values[i]));
+    }
+    ASSERT_EQ(store.save(), "");
+    SettingsStore again(file_);
+    ASSERT_TRUE(again.load()) << again.warning();
+    EXPECT_EQ(again.warning(), "");
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        EXPECT_EQ(again.read("S", "k" + std::to_string(i), "?"), values[i]) << i;
+    }
+}
+
+TEST_F(SettingsFileTest, UnknownKeysSectionsAndCommentsAreKept) {
+    write(file_,
+          "; written by hand\n"
+          "[Other]\n"
+          "colour=blue\n"
+          "\n"
+          "[Settings]\n"
+          "DeviceProducts=5\n"
+          "FutureKey=kept\n"
+          "# note\n");
+    SettingsStore store(file_);
+    ASSERT_TRUE(store.load());
+    ASSERT_TRUE(store.set("Settings", "DeviceProducts", "9"));
+    ASSERT_TRUE(store.set("Settings", "COM_port", "1"));
+    ASSERT_TRUE(store.set("Auto_Increase", "Length", "4"));
+    ASSERT_EQ(store.save(), "");
+    const std::string text = slurp(file_);
+    EXPECT_EQ(text,
+              "; written by hand\n"
+              "[Other]\n"
+              "colour=blue\n"
+              "\n"
+              "[Settings]\n"
+              "DeviceProducts=9\n"
+              "FutureKey=kept\n"
+              "COM_port=1\n"
+              "# note\n"
+              "\n"
+              "[Auto_Increase]\n"
+              "Length=4\n");
+}
+
+TEST_F(SettingsFileTest, WindowsStyleFileIsRead) {
+    write(file_, "\xEF\xBB\xBF[Settings]\r\nDeviceProducts = 11\r\nfillbyte=FF\r\n");
+    SettingsStore store(file_);
+    ASSERT_TRUE(store.load());
+    EXPECT_EQ(store.read("Settings", "DeviceProducts"), "11");
+    EXPECT_EQ(store.read("Settings", "fillbyte"), "FF");
+}
+
+TEST_F(SettingsFileTest, DamagedFileGivesDefaultsAWarningAndABackup) {
+    const std::string garbage("\x00\x01\xFF[Settings]\nDeviceProducts=3\n\x00", 30);
+    write(file_, garbage);
+    SettingsStore store(file_);
+    EXPECT_FALSE(store.load());
+    EXPECT_NE(store.warning().find("damaged"), std::string::npos) << store.warning();
+    EXPECT_EQ(store.read("Settings", "DeviceProducts", "2"), "2");
+    ASSERT_TRUE(store.set("Settings", "DeviceProducts", "4"));
+    ASSERT_EQ(store.save(), "");
+    fs::path backup = file_;
+    backup += ".damaged";
+    EXPECT_EQ(slurp(backup), garbage);
+    SettingsStore again(file_);
+    EXPECT_TRUE(again.load());
+    EXPECT_EQ(again.read("Settings", "DeviceProducts"), "4");
+}
+
+TEST_F(SettingsFileTest, StrayLinesAreReportedAndKept) {
+    write(file_, "[Settings]\nDeviceProducts=6\nthis is not a setting\n[broken\n=novalue\n");
+    SettingsStore store(file_);
+    EXPECT_TRUE(store.load());
+    EXPECT_NE(store.warning().find("lines 3, 4, 5"), std::string::npos) << store.warning();
+    EXPECT_EQ(store.read("Settings", "DeviceProducts"), "6");
+    ASSERT_EQ(store.save(), "");
+    EXPECT_EQ(slurp(file_),
+              "[Settings]\nDeviceProducts=6\nthis is not a setting\n[broken\n=novalue\n");
+}
+
+TEST_F(SettingsFileTest, FolderInPlaceOfTheFile) {
+    fs::create_directory(file_);
+    SettingsStore store(file_);
+    EXPECT_FALSE(store.load());
+    EXPECT_NE(store.warning(), "");
+    store.set("Settings", "DeviceProducts", "1");
+    const std::string err = store.save();
+    EXPECT_NE(err, "");
+    EXPECT_EQ(err, store.lastError());
+    EXPECT_TRUE(fs::is_directory(file_));
+    EXPECT_TRUE(store.dirty());  // the values wait for a later try
+}
+
+TEST_F(SettingsFileTest, MissingFoldersAreCreated) {
+    SettingsStore store(dir_ / "a" / "b" / "settings.ini");
+    store.set("Settings", "COM_port", "2");
+    ASSERT_EQ(store.save(), "");
+    EXPECT_EQ(slurp(dir_ / "a" / "b" / "settings.ini"), "[Settings]\nCOM_port=2\n");
+}
+
+TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFile) {
+    write(file_, "[Settings]\nDeviceProducts=3\n");
+    SettingsStore store(file_);
+    ASSERT_TRUE(store.load());
+    store.set("Settings", "FilePath", std::string(64 * 1024, 'x'));
+
+    // Cap the size of files this process may write, as a full disk would.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string err = store.save();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_NE(err, "");
+    EXPECT_NE(err.find(file_.string()), std::string::npos) << err;
+    EXPECT_EQ(slurp(file_), "[Settings]\nDeviceProducts=3\n");
+    EXPECT_TRUE(strays().empty());
+    ASSERT_EQ(store.save(), "");  // the next try writes everything
+    SettingsStore again(file_);
+    again.load();
+    EXPECT_EQ(again.read("Settings", "FilePath").size(), 64u * 1024u);
+}
+
+TEST_F(SettingsFileTest, ReadOnlyFolderKeepsTheOldFile) {
+    if (::geteuid() == 0) GTEST_SKIP() << "folder permissions do not bind the super-user";
+    write(file_, "[Settings]\nDeviceProducts=3\n");
+    SettingsStore store(file_);
+    ASSERT_TRUE(store.load());
+    store.set("Settings", "DeviceProducts", "8");
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_NE(store.save(), "");
+    fs::permissions(dir_, fs::perms::owner_all);
+    EXPECT_EQ(slurp(file_), "[Settings]\nDeviceProducts=3\n");
+    EXPECT_TRUE(strays().empty());
+}
+
+TEST_F(SettingsFileTest, SymbolicLinkStaysALink) {
+    const fs::path real = dir_ / "real.ini";
+    write(real, "[Settings]\nCOM_port=0\n");
+    const fs::path link = dir_ / "link.ini";
+    fs::create_symlink(real, link);
+    SettingsStore store(link);
+    ASSERT_TRUE(store.load());
+    store.set("Settings", "COM_port", "3");
+    ASSERT_EQ(store.save(), "");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(slurp(real), "[Settings]\nCOM_port=3\n");
+}
+
+TEST(SettingsStoreKeys, UnstorableNamesAreRefused) {
+    SettingsStore store(fs::path("/nonexistent/never-written.ini"));
+    EXPECT_FALSE(store.set("Settings", "", "v"));
+    EXPECT_FALSE(store.set("Settings", "a=b", "v"));
+    EXPECT_FALSE(store.set("Settings", "a\nb", "v"));
+    EXPECT_FALSE(store.set("Settings", " padded", "v"));
+    EXPECT_FALSE(store.set("Settings", "[key", "v"));
+    EXPECT_FALSE(store.set("Settings", ";key", "v"));
+    EXPECT_FALSE(store.set("Sec]tion", "key", "v"));
+    EXPECT_FALSE(store.set("", "key", "v"));
+    EXPECT_FALSE(store.set("Settings", "\xFFkey", "v"));
+    EXPECT_FALSE(store.dirty());
+    EXPECT_TRUE(store.set("Settings", "安全锁", "0"));
+    EXPECT_TRUE(store.remove("Settings", "安全锁"));
+    EXPECT_FALSE(store.contains("Settings", "安全锁"));
+}
+
+TEST(SettingsStoreParse, FirstOfDuplicateKeysWinsAndSectionsMerge) {
+    SettingsStore store(fs::path("/nonexistent/x.ini"));
+    EXPECT_TRUE(store.loadText("[A]\nk=1\nk=2\n[B]\nj=3\n[A]\nm=4\n"));
+    EXPECT_EQ(store.read("A", "k"), "1");
+    EXPECT_EQ(store.read("A", "m"), "4");
+    EXPECT_EQ(store.read("B", "j"), "3");
+    EXPECT_EQ(store.read("a", "k", "none"), "none");  // names are exact
+}
+
+TEST(SettingsStorePath, FollowsXdgConfigHome) {
+    const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = oldXdg ? oldXdg : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-test", 1);
+    EXPECT_EQ(SettingsStore::defaultPath(), fs::path("/tmp/xdg-test/qmx-isp/settings.ini"));
+    ::unsetenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (home && *home) {
+        EXPECT_EQ(SettingsStore::defaultPath(),
+                  fs::path(home) / ".config" / "qmx-isp" / "settings.ini");
+    }
+    ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // not absolute: ignored
+    EXPECT_NE(SettingsStore::defaultPath().string().find(".config/qmx-isp"), std::string::npos);
+    if (oldXdg) {
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+}
+
+}  // namespace
+}  // namespace qmx
