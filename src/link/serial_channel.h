@@ -124,9 +124,10 @@ class SerialChannel {
     // Writes tx_sum once the queue is empty.
     void send_sum();
     // A whole boot-loader command frame byte by byte, each byte preceded by `delay` ms
-    // (the sum excepted). Arms the receiver and clears frame_ready.
+    // (the sum excepted; the two header bytes by `headerDelay`, -1 = the same as `delay`).
+    // Arms the receiver and clears frame_ready.
     void send_command_frame(std::uint8_t cmd, const std::vector<std::uint8_t>& payload,
-                            int delay = 0);
+                            int delay = 0, int headerDelay = -1);
     // One of the one-byte commands 80, 81, 82, 95; 0 when sent, -1 otherwise.
     int send_short_command(std::uint8_t code);
     // A user-command frame after a 20 ms pause, in one write.

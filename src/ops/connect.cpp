@@ -1,0 +1,203 @@
+#include "ops/connect.h"
+
+#include <cmath>
+
+#include <fmt/core.h>
+
+#include "catalogue/model_catalogue.h"
+#include "core/isp_core.h"
+#include "link/handshake.h"
+#include "link/status_report.h"
+#include "ops/button_state.h"
+
+namespace qmx {
+
+namespace {
+
+// The Stop command as the read-options path needs it: idle buttons, stop flag, chip told 82,
+// queues emptied, port closed.
+void stopCommand(IspCore& core) {
+    set_button_state(core, kButtonIdle);
+    core.session.stop_requested = true;
+    core.session.connected = false;
+    SerialChannel& ch = core.channel;
+    if (!ch.vanished()) ch.send_short_command(0x82);
+    ch.discard_both();
+    ch.close_port();
+}
+
+// The Run command: 82, a short wait, then the run frame 46 B9 6A 00 08 52 F 00 S 16 in one
+// write; no answer is awaited.
+void runCommand(IspCore& core) {
+    SerialChannel& ch = core.channel;
+    ch.send_short_command(0x82);
+    ch.wait_response(100);
+    const int family = core.model ? core.model->family : 0;
+    ch.write_bytes(frames::boardCommand(0x52, static_cast<std::uint8_t>(family), 0x00, false));
+    ch.close_port();
+}
+
+}  // namespace
+
+SessionOutcome connectFailureOutcome(IspCore& core) {
+    if (core.facts.port_failed || core.channel.vanished()) return SessionOutcome::PortError;
+    if (core.session.stop_requested) return SessionOutcome::Stopped;
+    return SessionOutcome::Failed;
+}
+
+bool chipFitsModel(IspCore& core) {
+    const ConnectionFacts& f = core.facts;
+    const ModelEntry* m = core.model;
+    if (!m) return true;
+    const std::string& s = f.firmware_suffix;
+    if (s == "A") return m->blockSize == 128;
+    if (s == "B") {
+        if (m->family != 1) return false;
+        if (!f.identified_model.empty() && !identifiedModelFits(f.identified_model, *m))
+            return false;
+        return true;
+    }
+    if (s == "C" || s == "D" || s == "E") {
+        const int family = s == "C" ? 2 : s == "D" ? 3 : 4;
+        if (m->family != family) return false;
+        return f.chip_id1_text + f.chip_id2_text == m->idCode;
+    }
+    return true;
+}
+
+bool check_model(IspCore& core) {
+    if (chipFitsModel(core)) return true;
+    beep_times(core, 3);
+    core.message("MCU Type is wrong. / MCU 型号错, 请重选");
+    set_button_state(core, kButtonIdle);
+    core.buffer.imageLoaded = false;
+    MessageBoxRequest box;
+    box.text =
+        "MCU Type is wrong, please select another MCU and open the file again.\r\n"
+        "         Chinese:MCU 型号错。请重选 MCU、重新打开文件。";
+    box.icon = BoxIcon::Exclamation;
+    core.ui().messageBox(box);
+    return false;
+}
+
+std::string clockMHzText(double hz) {
+    // fmt's default form of a double is the shortest text that reads back to the same value.
+    double x = hz / 1000000.0;
+    std::string t = fmt::format("{}", x);
+    if (t.find('e') != std::string::npos) t = fmt::format("{:.6f}", x);
+    if (t.size() > 2 && t.compare(t.size() - 2, 2, ".0") == 0) t.resize(t.size() - 2);
+    return t;
+}
+
+void show_clock(IspCore& core) {
+    const ConnectionFacts& f = core.facts;
+    const double hz = f.clock_hz;
+    const std::string x = clockMHzText(hz);
+    if (f.firmware_suffix == "B") {
+        core.message("Internal clock:" + x + "MHz./内部时钟频率:" + x + "M.");
+    } else if (f.firmware_suffix == "D" || f.firmware_suffix == "E") {
+        core.message("Clock:" + x + "MHz./时钟频率:" + x + "M.");
+    } else {
+        core.message("Internal clock:" + x + "MHz./内部时钟频率:" + x + "M.");
+        const std::string y = f.double_speed ? clockMHzText(hz / 2) : x;
+        core.message("External clock:" + y + "MHz./外部时钟频率:" + y + "M.");
+    }
+}
+
+void connect_chip(IspCore& core, bool status_only) {
+    bind_channel(core);
+    SerialChannel& ch = core.channel;
+    set_button_state(core, kButtonBusy);
+    reset_status_panel(core);
+    core.message("We are trying to connect to your MCU ... ");
+    core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
+
+    long newbaud = 0;
+    if (handshake(core, newbaud, status_only, check_model) != 0) {
+        set_button_state(core, kButtonIdle);
+        return;
+    }
+
+    // End the chip's synchronisation phase; the answers are not looked at.
+    for (int i = 0; i < 5; ++i) {
+        ch.flush_receive();
+        ch.user_frame_ready = false;
+        core.session.demo_stop_requested = false;
+        ch.discard_both();
+        ch.send_short_command(0x80);
+        ch.wait_response(200);
+    }
+
+    if (status_only) {
+        set_button_state(core, kButtonIdle);
+        core.session.connected = true;
+        return;
+    }
+
+    auto stopped = [&core] {
+        beep_times(core, 1);
+        core.message("Operation is stop. / 操作被停止.");
+    };
+    if (core.session.stop_requested) {
+        stopped();
+        return;
+    }
+
+    if (!core.facts.chip_identified) {
+        for (int i = 0; i < 4; ++i) {
+            if (read_status(core, false)) break;
+            if (core.session.stop_requested || ch.vanished()) break;
+        }
+        if (core.session.stop_requested) {
+            stopped();
+            return;
+        }
+        if (!core.facts.status_read_ok) {
+            beep_times(core, 3);
+            stopCommand(core);
+            core.message(timedFailureLine());
+            return;
+        }
+    }
+
+    show_clock(core);
+    core.message(fmt::format("Now baud is: / 当前波特率为: {} bps.", newbaud));
+    if (!core.facts.offline_board_link) ch.compute_pacing(fmt::format("{},n,8,1", newbaud));
+
+    if (check_model(core)) {
+        set_button_state(core, kButtonIdentified);
+        core.session.connected = true;
+    }
+}
+
+SessionOutcome comReadChipLock_Click(IspCore& core) {
+    bind_channel(core);
+    core.channel.debug_mode = false;
+    set_button_state(core, kButtonReady);
+    core.session.stop_requested = false;
+    SessionOutcome outcome = SessionOutcome::Ok;
+    if (!core.session.connected) {
+        core.clearMessages();
+        connect_chip(core, true);
+    }
+    if (!core.session.connected) {
+        outcome = connectFailureOutcome(core);
+    } else {
+        show_clock(core);
+        if (core.facts.status_read_ok) {
+            runCommand(core);
+            const std::string& s = core.facts.firmware_suffix;
+            if (s.empty() || s.back() != 'B')
+                core.message("Read Chip Lock OK. / 读选项成功.");
+            else
+                core.message("Read MCU Firmware Version OK. / 读版本号成功.");
+        } else {
+            core.message("Failed to read Options. / 读选项失败.");
+            outcome = SessionOutcome::Failed;
+        }
+    }
+    stopCommand(core);
+    return outcome;
+}
+
+}  // namespace qmx

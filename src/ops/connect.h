@@ -1,0 +1,36 @@
+// The connect step every chip operation begins with, the model check, the clock lines and
+// the read-options command (firmware version and option bits).
+#pragma once
+
+#include <string>
+
+#include "ops/session_state.h"
+
+namespace qmx {
+
+class IspCore;
+
+// Handshake, end of the synchronisation phase, status report, clock and baud lines, model
+// check. The result is in core.session.connected; every failure has been reported.
+void connect_chip(IspCore& core, bool status_only);
+
+// True when the connected chip fits the selected model; otherwise reports, marks the buffer as
+// holding no file and returns false.
+bool check_model(IspCore& core);
+// The same rule without side effects.
+bool chipFitsModel(IspCore& core);
+
+// The clock in MHz in its shortest decimal form (11059200 Hz → "11.0592").
+std::string clockMHzText(double hz);
+// The clock line(s) for the facts' firmware letter, clock and speed mode.
+void show_clock(IspCore& core);
+
+// The read-options command: connect in status-only mode, show the clock and report. Ends with
+// the Stop command (port closed, window idle). Returns how it ended.
+SessionOutcome comReadChipLock_Click(IspCore& core);
+
+// How the last connect attempt ended, for faces that report an exit status: Stopped when the
+// user stopped it, PortError when the port could not be opened or vanished, else Failed.
+SessionOutcome connectFailureOutcome(IspCore& core);
+
+}  // namespace qmx
