@@ -9,6 +9,7 @@
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
+#include "ops/button_state.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
 

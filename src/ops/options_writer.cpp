@@ -22,9 +22,15 @@ std::vector<std::uint8_t> family2OptionBody(std::uint8_t opt, std::uint8_t reloa
 
 std::vector<std::uint8_t> family34OptionBody(std::span<const std::uint8_t, 5> wanted,
                                              std::array<std::uint8_t, 4> clockField) {
-    std::vector<std::uint8_t> body{0x6A, 0x00, 0x0F, 0x8D};
-    body.insert(body.end(), wanted.begin(), wanted.end());
-    body.insert(body.end(), clockField.begin(), clockField.end());
+    std::vector<std::uint8_t> body(13);
+    body[0] = 0x6A;
+    body[1] = 0x00;
+    body[2] = 0x0F;
+    body[3] = 0x8D;
+    for (std::size_t i = 0; i < 5; ++i)
+        body[4 + i] = wanted[i];
+    for (std::size_t i = 0; i < 4; ++i)
+        body[9 + i] = clockField[i];
     return body;
 }
 
