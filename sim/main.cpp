@@ -1,0 +1,222 @@
+// qmx-chipsim: a simulated QMX chip behind a pseudo-terminal.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "chip.h"
+#include "faults.h"
+#include "models.h"
+#include "runner.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: qmx-chipsim --model M --link PATH [options]\n"
+    "\n"
+    "Plays one chip of model M behind a pseudo-terminal whose slave is linked to PATH.\n"
+    "Prints \"ready PATH\" once it listens.\n"
+    "\n"
+    "  --model M              catalogue name of the chip (M-001 ... M-102); --list-models shows "
+    "them\n"
+    "  --link PATH            symbolic link to the terminal (an old link there is replaced)\n"
+    "  --clock HZ             oscillator of the chip (default 11059200)\n"
+    "  --firmware V           boot-loader version and letter, e.g. 3.6C (default: typical of the\n"
+    "                         family: 2.1A, 3.2B, 3.6C, 3.5D, 3.6E)\n"
+    "  --options HEX[,HEX..]  present option bytes (default: those of an erased chip)\n"
+    "  --power-on-delay MS    the chip is off until then (default 0)\n"
+    "  --chips N              after each run command a fresh blank chip replaces the last (after\n"
+    "                         --swap-delay MS, default 1500); leave after N chips (default 1)\n"
+    "  --flash-out FILE       flash (0 to the model's last address) written after each run "
+    "command\n"
+    "                         and at exit; numbered FILE.1, FILE.2 ... when --chips is given\n"
+    "  --wire-time            bytes take their time on the line at the host's rate (default)\n"
+    "  --no-wire-time         bytes pass at once\n"
+    "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
+    "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
+    "                         option-busy=N\n"
+    "  --personality P        bootloader (default)\n"
+    "  --log FILE             one line per frame received and sent\n"
+    "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
+    "  --short-status         old loader: 24-byte status frame without identification\n"
+    "  --list-models          print the models and leave\n"
+    "\n"
+    "Control lines on stdin: power-on, power-off, dump FILE, quit.\n"
+    "SIGTERM writes the flash file and exits 0.\n";
+
+int fail(const std::string& text) {
+    std::fprintf(stderr, "qmx-chipsim: %s\n", text.c_str());
+    return 2;
+}
+
+bool parseLong(const std::string& s, long lo, long hi, long& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(s.c_str(), &end, 10);
+    return errno == 0 && end && *end == '\0' && out >= lo && out <= hi;
+}
+
+bool parseHexByte(const std::string& s, std::uint8_t& out) {
+    std::string t = s;
+    if (t.size() > 2 && (t.rfind("0x", 0) == 0 || t.rfind("0X", 0) == 0)) t = t.substr(2);
+    if (t.empty() || t.size() > 2) return false;
+    char* end = nullptr;
+    const long v = std::strtol(t.c_str(), &end, 16);
+    if (!end || *end != '\0' || v < 0 || v > 255) return false;
+    out = static_cast<std::uint8_t>(v);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace qmxsim;
+    RunnerOptions opt;
+    std::string model, firmware, options, personality = "bootloader", faultText;
+    std::string clockText, flagsText;
+    bool shortStatus = false;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool inlineValue = false;
+        if (arg.rfind("--", 0) == 0) {
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                inlineValue = true;
+            }
+        }
+        auto need = [&](std::string& dst) -> bool {
+            if (inlineValue) {
+                dst = value;
+                return true;
+            }
+            if (i + 1 >= argc) return false;
+            dst = argv[++i];
+            return true;
+        };
+        long n = 0;
+        std::string v;
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--list-models") {
+            for (const auto& m : allModels()) {
+                std::printf("%s family %d id %02X %02X last %04X\n", m.name.c_str(), m.family,
+                            m.id1, m.id2, m.lastAddress());
+            }
+            return 0;
+        } else if (arg == "--wire-time") {
+            opt.wireTime = true;
+        } else if (arg == "--no-wire-time") {
+            opt.wireTime = false;
+        } else if (arg == "--no-rate-check") {
+            opt.rateCheck = false;
+        } else if (arg == "--short-status") {
+            shortStatus = true;
+        } else if (arg == "--model" || arg == "--link" || arg == "--clock" || arg == "--firmware" ||
+                   arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
+                   arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
+                   arg == "--personality" || arg == "--log" || arg == "--flags") {
+            if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
+            if (arg == "--model") {
+                model = v;
+            } else if (arg == "--link") {
+                opt.link = v;
+            } else if (arg == "--clock") {
+                clockText = v;
+            } else if (arg == "--firmware") {
+                firmware = v;
+            } else if (arg == "--options") {
+                options = v;
+            } else if (arg == "--power-on-delay") {
+                if (!parseLong(v, 0, 86400000, n))
+                    return fail("--power-on-delay wants milliseconds");
+                opt.powerOnDelayMs = static_cast<int>(n);
+            } else if (arg == "--chips") {
+                if (!parseLong(v, 1, 1000000, n)) return fail("--chips wants a count of 1 or more");
+                opt.chips = static_cast<int>(n);
+                opt.chipsGiven = true;
+            } else if (arg == "--swap-delay") {
+                if (!parseLong(v, 0, 86400000, n)) return fail("--swap-delay wants milliseconds");
+                opt.swapDelayMs = static_cast<int>(n);
+            } else if (arg == "--flash-out") {
+                opt.flashOut = v;
+            } else if (arg == "--fault") {
+                faultText = v;
+            } else if (arg == "--personality") {
+                personality = v;
+            } else if (arg == "--log") {
+                opt.logPath = v;
+            } else {
+                flagsText = v;
+            }
+        } else {
+            return fail("unknown argument " + arg + "\n\n" + kUsage);
+        }
+    }
+
+    if (personality != "bootloader") {
+        if (personality == "isp-demo" || personality == "offline-board" ||
+            personality == "monitor") {
+            return fail("personality " + personality +
+                        " is not available in this build; only bootloader is");
+        }
+        return fail("unknown personality " + personality +
+                    " (known: bootloader, isp-demo, offline-board, monitor)");
+    }
+    if (model.empty()) return fail("--model is required\n\n" + std::string(kUsage));
+    if (opt.link.empty()) return fail("--link is required\n\n" + std::string(kUsage));
+    const ChipModel* m = findModel(model);
+    if (!m) return fail("unknown model " + model + " (see --list-models)");
+
+    ChipConfig& c = opt.chip;
+    c.model = *m;
+    if (!clockText.empty()) {
+        char* end = nullptr;
+        const double hz = std::strtod(clockText.c_str(), &end);
+        if (!end || *end != '\0' || !(hz >= 1000 && hz <= 200e6)) {
+            return fail("--clock wants a frequency in Hz from 1000 to 200000000");
+        }
+        c.clockHz = hz;
+    }
+    c.firmware = typicalFirmware(m->family);
+    if (!firmware.empty()) {
+        auto fw = parseFirmware(firmware, c.firmware.letter);
+        if (!fw) return fail("--firmware wants a version such as 3.6C, got " + firmware);
+        c.firmware = *fw;
+    }
+    c.options = erasedOptions(m->family);
+    if (!options.empty()) {
+        std::stringstream in(options);
+        std::string item;
+        std::size_t k = 0;
+        while (std::getline(in, item, ',')) {
+            if (k >= c.options.size()) return fail("--options takes at most five bytes");
+            if (!parseHexByte(item, c.options[k])) {
+                return fail("--options wants hexadecimal bytes such as FD,F8, got " + item);
+            }
+            ++k;
+        }
+    }
+    if (!flagsText.empty()) {
+        std::uint8_t f = 0;
+        if (!parseHexByte(flagsText, f)) return fail("--flags wants one hexadecimal byte");
+        c.flags = f;
+    }
+    c.shortStatus = shortStatus;
+    if (!faultText.empty()) {
+        std::string error;
+        auto spec = parseFaultSpec(faultText, error);
+        if (!spec) return fail("--fault: " + error);
+        opt.fault = *spec;
+    }
+    c.seed = opt.fault.seed;
+    c.optionBusy = opt.fault.optionBusy;
+    return runSimulator(opt);
+}

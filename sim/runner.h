@@ -1,0 +1,35 @@
+// Plays a chip on a pseudo-terminal: line timing, rate mismatches, faults, power states, the
+// series of chips, control lines on stdin and the flash file.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "chip.h"
+#include "faults.h"
+
+namespace qmxsim {
+
+struct RunnerOptions {
+    ChipConfig chip;
+    std::string link;
+    int powerOnDelayMs = 0;
+    int chips = 1;
+    bool chipsGiven = false;  // --chips given: flash files are numbered FILE.1, FILE.2, ...
+    int swapDelayMs = 1500;
+    std::string flashOut;
+    bool wireTime = true;
+    bool rateCheck = true;
+    FaultSpec fault;
+    std::string logPath;
+};
+
+// Runs until quit, SIGTERM/SIGINT, the last chip of the series, or a vanished line. Returns the
+// process exit status.
+int runSimulator(const RunnerOptions& options);
+
+// Writes bytes to path through a temporary file and a rename, so a reader never sees half a
+// file. False with error set on failure (the old file is then untouched).
+bool writeFileAtomically(const std::string& path, const Bytes& bytes, std::string& error);
+
+}  // namespace qmxsim
