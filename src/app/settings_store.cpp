@@ -202,7 +202,8 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
             "设置文件已损坏, 使用默认设置。";
         return result;
     }
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    while (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        bytes.remove_prefix(3);
     if (bytes.find('\0') != std::string_view::npos || !validUtf8(bytes)) {
         result.damaged = true;
         result.warning =
