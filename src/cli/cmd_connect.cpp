@@ -1,10 +1,76 @@
+// qmx-isp connect: the connect step of a download alone (handshake, baud switch, model check,
+// clock and baud lines), then the Stop command. Checks a link and a chip without touching its
+// flash.
+#include <algorithm>
+#include <cstdio>
+
+#include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
+#include "link/baud.h"
+#include "link/handshake.h"
+#include "ops/connect.h"
 
 namespace qmx::cli {
 
-// Not written yet.
+namespace {
+
+int exitFor(SessionOutcome outcome) {
+    switch (outcome) {
+        case SessionOutcome::Ok:
+            return kExitOk;
+        case SessionOutcome::Stopped:
+            return kExitStopped;
+        case SessionOutcome::PortError:
+            return kExitPort;
+        case SessionOutcome::BadInput:
+            return kExitBadInput;
+        default:
+            return kExitFailed;
+    }
+}
+
+}  // namespace
+
 Runner registerConnect(CLI::App& app, Context& ctx) {
-    return [] { return kExitFailed; };
+    struct Args {
+        std::string port, model;
+        long maxBaud = 115200;
+    };
+    auto args = std::make_shared<Args>();
+    CLI::App* sub = app.add_subcommand(
+        "connect",
+        "Connect to the chip as a download would (handshake, baud switch, model check), "
+        "print the clock and the baud rate, then stop");
+    sub->add_option("--port", args->port, "Serial port device path")->required();
+    sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
+    sub->add_option("--max-baud", args->maxBaud,
+                    "Highest baud rate to try: 1200 ... 115200 (default 115200)");
+    return [args, &ctx]() -> int {
+        const ModelEntry* model = findModel(args->model);
+        if (!model) {
+            std::fprintf(stderr, "qmx-isp: unknown model '%s' (see 'qmx-isp models')\n",
+                         args->model.c_str());
+            return kExitBadInput;
+        }
+        if (std::find(kBaudCandidates.begin(), kBaudCandidates.end(), args->maxBaud) ==
+            kBaudCandidates.end()) {
+            std::fprintf(stderr,
+                         "qmx-isp: --max-baud must be one of 1200, 2400, 4800, 9600, 11520, "
+                         "12800, 14400, 19200, 28800, 38400, 57600, 115200\n");
+            return kExitBadInput;
+        }
+        IspCore& core = ctx.core();
+        core.model = model;
+        core.portPath = args->port;
+        core.maxBaud = args->maxBaud;
+        installStopHandler(core);
+        core.session.stop_requested = false;
+        connect_chip(core, false);
+        SessionOutcome outcome =
+            core.session.connected ? SessionOutcome::Ok : connectFailureOutcome(core);
+        stop_command(core);
+        return exitFor(outcome);
+    };
 }
 
 }  // namespace qmx::cli

@@ -12,11 +12,7 @@
 
 namespace qmx {
 
-namespace {
-
-// The Stop command as the read-options path needs it: idle buttons, stop flag, chip told 82,
-// queues emptied, port closed.
-void stopCommand(IspCore& core) {
+void stop_command(IspCore& core) {
     set_button_state(core, kButtonIdle);
     core.session.stop_requested = true;
     core.session.connected = false;
@@ -25,6 +21,8 @@ void stopCommand(IspCore& core) {
     ch.discard_both();
     ch.close_port();
 }
+
+namespace {
 
 // The Run command: 82, a short wait, then the run frame 46 B9 6A 00 08 52 F 00 S 16 in one
 // write; no answer is awaited.
@@ -154,7 +152,7 @@ void connect_chip(IspCore& core, bool status_only) {
         }
         if (!core.facts.status_read_ok) {
             beep_times(core, 3);
-            stopCommand(core);
+            stop_command(core);
             core.message(timedFailureLine());
             return;
         }
@@ -196,7 +194,7 @@ SessionOutcome comReadChipLock_Click(IspCore& core) {
             outcome = SessionOutcome::Failed;
         }
     }
-    stopCommand(core);
+    stop_command(core);
     return outcome;
 }
 

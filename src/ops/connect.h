@@ -29,6 +29,10 @@ void show_clock(IspCore& core);
 // the Stop command (port closed, window idle). Returns how it ended.
 SessionOutcome comReadChipLock_Click(IspCore& core);
 
+// The Stop command over the core's channel: idle buttons, stop flag set, `connected` cleared,
+// the chip told 82, queues emptied, port closed.
+void stop_command(IspCore& core);
+
 // How the last connect attempt ended, for faces that report an exit status: Stopped when the
 // user stopped it, PortError when the port could not be opened or vanished, else Failed.
 SessionOutcome connectFailureOutcome(IspCore& core);
