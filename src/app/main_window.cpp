@@ -1,0 +1,871 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/buffer_view.h"
+#include "app/core_bridge.h"
+#include "app/operation_runner.h"
+#include "app/option_controls.h"
+#include "app/qt_ui.h"
+#include "app/widgets.h"
+#include "image/buffer_save.h"
+#include "image/hex_loader.h"
+#include "image/serial_number.h"
+
+namespace qmx::gui {
+namespace {
+
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+std::string ss(const QString& s) {
+    return s.toStdString();
+}
+
+// The window's text boxes show lines with a plain line feed.
+QString paneText(const std::string& s) {
+    return QString::fromStdString(s).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+// Tabs of TabStrip1 by position: key and caption.
+struct TabDef {
+    const char* key;
+    const char* caption;
+};
+const TabDef kSetupTabs[9] = {
+    {"options", "选项"},
+    {"user_code", "自定义下载"},
+    {"TJXZ", "脱机下载"},
+    {"", "检查MCU选项"},
+    {"", "自动增量"},
+    {"ISP DEMO", "ISP DEMO"},
+    {"store_buffer", "存储文件"},
+    {"", "硬件帮助"},
+    {"softICE", "仿真芯片"},
+};
+const TabDef kViewTabs[3] = {
+    {"tab_file", "文件缓冲区"}, {"Debug1", "SFR/idata"}, {"Debug2", "xdata/IAP EEPROM"}};
+
+QWidget* scrolled(QWidget* page) {
+    auto* area = new QScrollArea;
+    area->setObjectName(page->objectName() + "_area");
+    area->setWidget(page);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    return area;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const WindowOptions& options, QWidget* parent) : QMainWindow(parent) {
+    setObjectName("frmMain");
+    setWindowTitle(QStringLiteral("QMX-ISP.exe Ver:3.1"));
+    setWindowIcon(QIcon::fromTheme("qmx-isp"));
+
+    ui_ = new QtUi(core_, this);
+    core_.setUi(ui_);
+    ui_->boxHandler = [this](const MessageBoxRequest& box) -> BoxAnswer {
+        QMessageBox mb(this);
+        mb.setWindowTitle(box.title.empty() ? QStringLiteral("QMX-ISP") : qs(box.title));
+        mb.setText(paneText(box.text));
+        switch (box.icon) {
+            case BoxIcon::Information:
+                mb.setIcon(QMessageBox::Information);
+                break;
+            case BoxIcon::Question:
+                mb.setIcon(QMessageBox::Question);
+                break;
+            case BoxIcon::Exclamation:
+                mb.setIcon(QMessageBox::Warning);
+                break;
+            case BoxIcon::Critical:
+                mb.setIcon(QMessageBox::Critical);
+                break;
+            case BoxIcon::None:
+                break;
+        }
+        if (box.buttons == BoxButtons::YesNo) {
+            mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            mb.setDefaultButton(box.defaultAnswer == BoxAnswer::Yes ? QMessageBox::Yes
+                                                                    : QMessageBox::No);
+            return mb.exec() == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
+        }
+        mb.setStandardButtons(QMessageBox::Ok);
+        mb.exec();
+        return BoxAnswer::Ok;
+    };
+    runner_ = new OperationRunner(this);
+
+    buildWindow();
+    connectFace();
+    connectControls();
+    startUp(options);
+}
+
+MainWindow::~MainWindow() {
+    // The worker may still be finishing an operation; it ends at its next wait.
+    core_.session.stop_requested = true;
+    core_.session.demo_stop_requested = true;
+    delete runner_;
+    runner_ = nullptr;
+    core_.setUi(nullptr);
+}
+
+bool MainWindow::operationRunning() const {
+    return runner_ && runner_->busy();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+void MainWindow::buildWindow() {
+    auto* central = new QWidget(this);
+    central->setObjectName("centralWidget");
+    auto* h = new QHBoxLayout(central);
+    h->setContentsMargins(6, 6, 6, 6);
+    h->addWidget(buildLeftColumn(central), 0);
+    h->addWidget(buildRightSide(central), 1);
+    setCentralWidget(central);
+    setMinimumSize(twips(1000), twips(800));
+}
+
+QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
+    auto* col = new QWidget(parent);
+    col->setObjectName("leftColumn");
+    col->setFixedWidth(430);
+    auto* v = new QVBoxLayout(col);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(twips(100));
+
+    // Step 1: model and memory ranges.
+    frame1_ =
+        makeGroup(col, "Frame1", QStringLiteral("Step1/步骤1: Select MCU Type  选择单片机型号"));
+    {
+        auto* g = new QGridLayout(frame1_);
+        QStringList names;
+        for (const ModelEntry& m : modelCatalogue())
+            names << qs(m.name);
+        combMcuModel_ = makeList(frame1_, "combMcuModel", names);
+        combMcuModel_->setMaxVisibleItems(20);
+        g->addWidget(combMcuModel_, 0, 0, 1, 2);
+        auto* ranges = new QHBoxLayout;
+        for (int i = 0; i < 4; ++i) {
+            txtISP_reange_[size_t(i)] = makeEdit(frame1_, arrayName("txtISP_reange", i));
+            txtISP_reange_[size_t(i)]->setReadOnly(true);
+            txtISP_reange_[size_t(i)]->setFrame(false);
+            txtISP_reange_[size_t(i)]->setFocusPolicy(Qt::NoFocus);
+            txtISP_reange_[size_t(i)]->setMaximumWidth(52);
+        }
+        ranges->addWidget(new QLabel(QStringLiteral("AP:"), frame1_));
+        ranges->addWidget(txtISP_reange_[0]);
+        ranges->addWidget(new QLabel("-", frame1_));
+        ranges->addWidget(txtISP_reange_[1]);
+        ranges->addWidget(new QLabel(QStringLiteral("  ISP:"), frame1_));
+        ranges->addWidget(txtISP_reange_[2]);
+        ranges->addWidget(new QLabel("-", frame1_));
+        ranges->addWidget(txtISP_reange_[3]);
+        ranges->addStretch(1);
+        g->addLayout(ranges, 1, 0, 1, 2);
+    }
+    v->addWidget(frame1_);
+
+    // Step 2: the file.
+    frame5_ = makeGroup(col, "Frame5", QStringLiteral("Step2/步骤2: Open File / 打开文件"));
+    {
+        auto* g = new QGridLayout(frame5_);
+        comLoadFile_ = makeButton(frame5_, "comLoadFile", QStringLiteral("Open File"));
+        g->addWidget(comLoadFile_, 0, 0);
+        g->addWidget(makeLabel(frame5_, "Label_fill", QStringLiteral("填充/Fill:")), 0, 1,
+                     Qt::AlignRight);
+        optFillbyte_[0] = makeRadio(frame5_, "optFillbyte_0", "FF");
+        optFillbyte_[1] = makeRadio(frame5_, "optFillbyte_1", "00");
+        auto* fill = new QButtonGroup(frame5_);
+        fill->addButton(optFillbyte_[0], 0);
+        fill->addButton(optFillbyte_[1], 1);
+        optFillbyte_[1]->setChecked(true);
+        g->addWidget(optFillbyte_[0], 0, 2);
+        g->addWidget(optFillbyte_[1], 0, 3);
+        g->addWidget(
+            makeLabel(frame5_, "Label_Text4", QStringLiteral("Buffer Start/缓冲区起始地址(HEX):")),
+            1, 0, 1, 2);
+        text4_ = makeEdit(frame5_, "Text4", "0");
+        text4_->setMaximumWidth(70);
+        g->addWidget(text4_, 1, 2);
+        check6_ = makeCheck(frame5_, "Check6", QStringLiteral("Clear Buffer"));
+        g->addWidget(check6_, 1, 3);
+        g->addWidget(
+            makeLabel(frame5_, "Label_checksum", QStringLiteral("File Check Sum/文件校验和(HEX):")),
+            2, 0, 1, 2);
+        txtFileCheckSum_ = makeEdit(frame5_, "txtFileCheckSum");
+        txtFileCheckSum_->setReadOnly(true);
+        g->addWidget(txtFileCheckSum_, 2, 2, 1, 2);
+    }
+    v->addWidget(frame5_);
+
+    // Step 3: port and maximum baud rate.
+    frame3_ =
+        makeGroup(col, "Frame3",
+                  QStringLiteral("Step3/步骤3: Select COM Port,Max Baud/选择串行口,最高波特率"));
+    {
+        auto* g = new QGridLayout(frame3_);
+        combCommPort_ = makeList(frame3_, "combCommPort", {});
+        combCommPort_->setMinimumContentsLength(14);
+        comOtherPort_ = makeButton(frame3_, "comOtherPort", QStringLiteral("..."));
+        comOtherPort_->setToolTip(QStringLiteral("Other port / 其它串口 (e.g. /dev/pts/3)"));
+        comOtherPort_->setMaximumWidth(30);
+        cobBaudMax_ = makeList(frame3_, "cobBaudMax",
+                               {"115200", "57600", "38400", "28800", "19200", "14400", "12800",
+                                "11520", "9600", "4800", "2400", "1200"});
+        g->addWidget(combCommPort_, 0, 0);
+        g->addWidget(comOtherPort_, 0, 1);
+        g->addWidget(makeLabel(frame3_, "Label_BaudMax", QStringLiteral("Max Baud:")), 0, 2);
+        g->addWidget(cobBaudMax_, 0, 3);
+        g->setColumnStretch(0, 1);
+    }
+    v->addWidget(frame3_);
+
+    // Step 4: the option rows (built per family by OptionControls, together with Frame12).
+    auto* frame12Holder = new QWidget;  // reparented into TabStrip1 by buildRightSide
+    frame12Holder->setObjectName("Frame12_holder");
+    options_ = new OptionControls(core_.options, col, frame12Holder);
+    v->addWidget(options_->frame2());
+
+    // Step 5: download.
+    frame6_ =
+        makeGroup(col, "Frame6",
+                  QStringLiteral("Step5/步骤5: Download/下载  先点下载按钮再MCU上电复位-冷启动"));
+    {
+        auto* g = new QGridLayout(frame6_);
+        comDownload_[0] = makeButton(frame6_, "comDownload_0", QStringLiteral("Download/下载"));
+        comDownload_[1] =
+            makeButton(frame6_, "comDownload_1", QStringLiteral("Re-Download/重复下载"));
+        comStop_ = makeButton(frame6_, "comStop_Download", QStringLiteral("Stop/停止"));
+        g->addWidget(comDownload_[0], 0, 0);
+        g->addWidget(comDownload_[1], 0, 1);
+        g->addWidget(comStop_, 0, 2);
+        // The single steps of a session; the session drives their states, they have no
+        // action of their own in this window.
+        comWrite_ = makeButton(frame6_, "comWrite", QStringLiteral("DownLoad,Check"));
+        comLock_ = makeButton(frame6_, "comLock", QStringLiteral("加  锁"));
+        comRun_ = makeButton(frame6_, "comRun", QStringLiteral("Run/运行"));
+        for (QPushButton* b : {comWrite_, comLock_, comRun_})
+            b->hide();
+        cekReloadFile_ =
+            makeCheck(frame6_, "cekReloadFile",
+                      QStringLiteral("每次下载前重新调入已打开在缓冲区的文件，方便调试使用"));
+        cekReloadOnChange_ =
+            makeCheck(frame6_, "cekReloadFileWhileFileChange",
+                      QStringLiteral("文件改变时自动调入并下载 / Auto reload && download"));
+        for (QCheckBox* c : {cekReloadFile_, cekReloadOnChange_}) {
+            c->setStyleSheet("QCheckBox { font-size: 9pt; }");
+        }
+        g->addWidget(cekReloadFile_, 1, 0, 1, 3);
+        g->addWidget(cekReloadOnChange_, 2, 0, 1, 3);
+        progress_ = new QProgressBar(frame6_);
+        progress_->setObjectName("ProgressBar1");
+        progress_->setTextVisible(false);
+        progress_->hide();
+        labKbyte_ = makeLabel(frame6_, "labKbyte", QString());
+        labKbyte_->setMinimumWidth(60);
+        auto* prog = new QHBoxLayout;
+        prog->addWidget(progress_, 1);
+        prog->addWidget(labKbyte_);
+        g->addLayout(prog, 3, 0, 1, 3);
+        textMsg_ = new QPlainTextEdit(frame6_);
+        textMsg_->setObjectName("textMsg");
+        textMsg_->setReadOnly(true);
+        textMsg_->setMinimumHeight(80);
+        g->addWidget(textMsg_, 4, 0, 1, 3);
+        g->setRowStretch(4, 1);
+    }
+    v->addWidget(frame6_, 1);  // the message pane takes all extra height
+
+    // The counter line.
+    auto* counter = new QHBoxLayout;
+    counter->addWidget(makeLabel(col, "labWrite_OK_Count", QStringLiteral("成功计数")));
+    txtWrite_OK_Count_ = makeEdit(col, "txtWrite_OK_Count", "0");
+    txtWrite_OK_Count_->setMaximumWidth(90);
+    counter->addWidget(txtWrite_OK_Count_);
+    comClear_OK_Count_ = makeButton(col, "comClear_OK_Count", QStringLiteral("Clear"));
+    counter->addWidget(comClear_OK_Count_);
+    counter->addSpacing(twips(200));
+    labUpdataVersion_ = makeLabel(col, "LabUpdataVersion", QStringLiteral("QMX-ISP Ver:3.1"));
+    counter->addWidget(labUpdataVersion_, 1);
+    v->addLayout(counter);
+    return col;
+}
+
+QWidget* MainWindow::buildRightSide(QWidget* parent) {
+    auto* right = new QWidget(parent);
+    right->setObjectName("rightSide");
+    auto* v = new QVBoxLayout(right);
+    v->setContentsMargins(0, 0, 0, 0);
+
+    // TabStrip2: buffer view and the two debug views.
+    tabStrip2_ = new QTabBar(right);
+    tabStrip2_->setObjectName("TabStrip2");
+    tabStrip2Pages_ = new QStackedWidget(right);
+    tabStrip2Pages_->setObjectName("TabStrip2_pages");
+    view_ = new BufferView(core_, tabStrip2Pages_);
+    debug_ = buildDebugPages(tabStrip2Pages_);
+    tabStrip2Pages_->addWidget(view_->frame());
+    tabStrip2Pages_->addWidget(debug_.frame21);
+    tabStrip2Pages_->addWidget(debug_.frame22);
+    for (int i = 0; i < 3; ++i) {
+        tabStrip2_->addTab(QString::fromUtf8(kViewTabs[i].caption));
+        tabStrip2_->setTabData(i, QString::fromUtf8(kViewTabs[i].key));
+    }
+    v->addWidget(tabStrip2_);
+    v->addWidget(tabStrip2Pages_, 3);
+
+    // TabStrip1 over the container Picture1: the setup pages.
+    tabStrip1_ = new QTabBar(right);
+    tabStrip1_->setObjectName("TabStrip1");
+    tabStrip1_->setExpanding(false);
+    tabStrip1_->setUsesScrollButtons(true);
+    picture1_ = new QStackedWidget(right);
+    picture1_->setObjectName("Picture1");
+    status_ = buildStatusPage(picture1_);
+    autoIncrease_ = buildAutoIncreasePage(picture1_);
+    store_ = buildStorePage(picture1_);
+    userCode_ = buildUserCodePage(picture1_);
+    demo_ = buildDemoPage(picture1_);
+    offline_ = buildOfflinePage(picture1_);
+    monitor_ = buildMonitorPage(picture1_);
+    QWidget* pages[9] = {
+        options_->frame12(), userCode_.frame, offline_.frame, status_.frame,
+        autoIncrease_.frame, demo_.frame,     store_.frame,   buildHardwareHelpPage(picture1_),
+        monitor_.frame};
+    for (int i = 0; i < 9; ++i) {
+        picture1_->addWidget(scrolled(pages[i]));
+        tabStrip1_->addTab(QString::fromUtf8(kSetupTabs[i].caption));
+        tabStrip1_->setTabData(i, QString::fromUtf8(kSetupTabs[i].key));
+    }
+    v->addWidget(tabStrip1_);
+    v->addWidget(picture1_, 2);
+    return right;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The face: what the core shows arrives here on the window's thread.
+
+void MainWindow::connectFace() {
+    connect(ui_, &QtUi::messageAppended, this, &MainWindow::appendMessage);
+    connect(ui_, &QtUi::messagesCleared, textMsg_, &QPlainTextEdit::clear);
+    connect(ui_, &QtUi::messagesReplaced, this, &MainWindow::replaceMessages);
+    connect(ui_, &QtUi::beepRequested, this, &MainWindow::beepTimes);
+    connect(ui_, &QtUi::buttonStateChanged, this, &MainWindow::applyButtonState);
+    connect(ui_, &QtUi::progressChanged, this, [this](int value, int mn, int mx, bool visible) {
+        progress_->setRange(mn, std::max(mn, mx));
+        progress_->setValue(std::clamp(value, mn, std::max(mn, mx)));
+        progress_->setVisible(visible);
+    });
+    connect(ui_, &QtUi::kbyteLabelChanged, labKbyte_, &QLabel::setText);
+    connect(ui_, &QtUi::optionPanelChanged, this, [this](const std::vector<PanelLabel>& labels) {
+        for (size_t i = 0; i < status_.labLock.size(); ++i) {
+            QLabel* l = status_.labLock[i];
+            if (i < labels.size()) {
+                l->setText(qs(labels[i].text));
+                l->setVisible(labels[i].visible);
+                l->setEnabled(labels[i].enabled);
+            }
+        }
+    });
+    connect(ui_, &QtUi::bufferSnapshot, this, [this](std::shared_ptr<const ViewSnapshot> snap) {
+        if (operationRunning()) {
+            view_->setSnapshot(snap);
+            if (!snap->serialNextValue.empty())
+                autoIncrease_.boxes[2]->setText(QString::fromStdString(snap->serialNextValue));
+        } else {
+            view_->setSnapshot(nullptr);
+        }
+    });
+    connect(ui_, &QtUi::successCountChanged, this,
+            [this](const QString& count) { txtWrite_OK_Count_->setText(count); });
+    connect(runner_, &OperationRunner::finished, this, &MainWindow::onOperationFinished);
+}
+
+void MainWindow::appendMessage(const QString& line) {
+    textMsg_->appendPlainText(QString(line).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    textMsg_->moveCursor(QTextCursor::End);
+    textMsg_->ensureCursorVisible();
+}
+
+void MainWindow::replaceMessages(const QString& text) {
+    textMsg_->setPlainText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+    textMsg_->moveCursor(QTextCursor::End);
+    textMsg_->ensureCursorVisible();
+}
+
+void MainWindow::beepTimes(int times) {
+    // System beeps spaced by 150 ms (`Timer_beep`).
+    for (int i = 0; i < times; ++i)
+        QTimer::singleShot(150 * i, this, [] { QApplication::beep(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Controls
+
+void MainWindow::connectControls() {
+    connect(combMcuModel_, &QComboBox::activated, this, &MainWindow::selectModel);
+    connect(tabStrip1_, &QTabBar::tabBarClicked, this, &MainWindow::selectSetupTab);
+    connect(tabStrip2_, &QTabBar::tabBarClicked, this, &MainWindow::selectViewTab);
+    connect(tabStrip1_, &QTabBar::currentChanged, this, [this](int i) {
+        if (i != setupTab_) selectSetupTab(i);
+    });
+    connect(tabStrip2_, &QTabBar::currentChanged, this, [this](int i) {
+        if (i != viewTab_) selectViewTab(i);
+    });
+
+    connect(comLoadFile_, &QPushButton::clicked, this, &MainWindow::chooseAndLoadFile);
+    for (int i = 0; i < 2; ++i) {
+        connect(optFillbyte_[size_t(i)], &QRadioButton::released, this, [this] {
+            core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
+            scheduleSave();
+        });
+        connect(optFillbyte_[size_t(i)], &QRadioButton::toggled, this,
+                [this] { core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00; });
+    }
+    connect(text4_, &QLineEdit::textChanged, this,
+            [this](const QString& t) { core_.buffer.startAddressText = ss(t); });
+    connect(check6_, &QCheckBox::toggled, this, [this](bool on) { core_.buffer.clearOnLoad = on; });
+
+    connect(combCommPort_, &QComboBox::activated, this, [this] {
+        core_.portPath = ss(combCommPort_->currentData().toString());
+        scheduleSave();
+    });
+    connect(comOtherPort_, &QPushButton::clicked, this, [this] {
+        bool ok = false;
+        const QString path = QInputDialog::getText(
+            this, QStringLiteral("QMX-ISP"), QStringLiteral("Port / 串口 (e.g. /dev/ttyUSB0):"),
+            QLineEdit::Normal, QString(), &ok);
+        if (ok && !path.trimmed().isEmpty()) {
+            choosePort(path.trimmed());
+            scheduleSave();
+        }
+    });
+    connect(cobBaudMax_, &QComboBox::currentTextChanged, this,
+            [this](const QString& t) { core_.maxBaud = t.toLong(); });
+
+    connect(comDownload_[0], &QPushButton::clicked, this,
+            [this] { startOperation([this] { comDownload_Click(core_, 0); }); });
+    connect(comDownload_[1], &QPushButton::clicked, this,
+            [this] { startOperation([this] { comDownload_Click(core_, 1); }); });
+    connect(comStop_, &QPushButton::clicked, this, [this] {
+        // Takes effect at the operation's next wait.
+        core_.session.stop_requested = true;
+    });
+    connect(status_.comReadChipLock, &QPushButton::clicked, this, [this] {
+        if (!readOptionsAvailable()) {
+            core_.ui().messageBox(
+                {ss(notAvailableText()), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::Information});
+            return;
+        }
+        startOperation([this] { readChipOptions(core_); });
+    });
+    connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
+        core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
+        comClear_OK_Count_Click(core_);
+        txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
+    });
+    connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this,
+            [this](const QString& t) { core_.download.writeOkCount = ss(t); });
+    connect(cekReloadFile_, &QCheckBox::toggled, this,
+            [this](bool on) { core_.download.reloadFile = on; });
+    connect(cekReloadOnChange_, &QCheckBox::toggled, this,
+            [this](bool on) { core_.download.reloadOnChange = on; });
+
+    // Option page: beep, delay and the persisted RS-485 choices save.
+    options_->showNotice = [this](const QString& text) {
+        core_.ui().messageBox({ss(text), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::None});
+    };
+    connect(options_, &OptionControls::saveRequested, this, &MainWindow::scheduleSave);
+    connect(options_->beepNo(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
+    connect(options_->beepYes(), &QRadioButton::toggled, this,
+            [this](bool on) { core_.download.beepOnSuccess = on; });
+    connect(options_->redownloadDelay(), &QComboBox::currentIndexChanged, this, [this](int row) {
+        core_.download.seriesDelayRow = row;
+        if (!loading_) scheduleSave();
+    });
+
+    // Auto-increment.
+    connect(autoIncrease_.cheAuto_Increase, &QCheckBox::clicked, this,
+            &MainWindow::autoIncreaseClicked);
+    for (int i = 0; i < 4; ++i) {
+        connect(autoIncrease_.boxes[size_t(i)], &QLineEdit::textEdited, this, [this, i] {
+            const std::string t = ss(autoIncrease_.boxes[size_t(i)]->text());
+            SerialNumberSpec& s = core_.serial;
+            (i == 0   ? s.addressText
+             : i == 1 ? s.lengthText
+             : i == 2 ? s.nextValueText
+                      : s.incrementText) = t;
+            serialParametersEdited(s);
+        });
+    }
+    for (int i = 0; i < 3; ++i) {
+        connect(autoIncrease_.formats[size_t(i)], &QRadioButton::clicked, this, [this, i] {
+            core_.serial.format = static_cast<SerialFormat>(i);
+            serialParametersEdited(core_.serial);
+        });
+    }
+
+    // Saving the buffer.
+    auto storeEnable = [this] {
+        store_.store->setEnabled(!store_.start->text().isEmpty() &&
+                                 !store_.length->text().isEmpty());
+    };
+    connect(store_.start, &QLineEdit::textChanged, this, storeEnable);
+    connect(store_.length, &QLineEdit::textChanged, this, storeEnable);
+    connect(store_.store, &QPushButton::clicked, this, &MainWindow::storeFile);
+    connect(view_, &BufferView::viewEndChanged, this,
+            [this](long viewEnd) { store_.length->setText(qs(hexText(viewEnd + 1))); });
+    view_->autoIncreaseTicked = [this] { return autoIncrease_.cheAuto_Increase->isChecked(); };
+
+    // Pages whose operation is not offered: their persisted lists still save.
+    for (auto* list : {userCode_.port[0], userCode_.port[1], userCode_.port[2], userCode_.port[3],
+                       demo_.download[0], demo_.download[1], demo_.download[2], demo_.download[3],
+                       demo_.userCode[1], demo_.userCode[2], demo_.userCode[3], debug_.port[0],
+                       debug_.port[1], debug_.port[2], debug_.port[3], debug_.port[4]})
+        connect(list, &QComboBox::activated, this, &MainWindow::scheduleSave);
+    connect(debug_.che_AutoOpenPort, &QCheckBox::clicked, this, [this](bool on) {
+        core_.download.reopenDebugPort = on;
+        scheduleSave();
+    });
+    connect(monitor_.comDownSoft_ICE, &QPushButton::clicked, this, [this] {
+        core_.ui().messageBox(
+            {ss(notAvailableText()), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::Information});
+    });
+
+    timer3_.setObjectName("Timer3");
+    timer3_.setSingleShot(true);
+    timer3_.setInterval(500);
+    connect(&timer3_, &QTimer::timeout, this, &MainWindow::saveSettings);
+    timerUnload_.setObjectName("TimerUnload");
+    timerUnload_.setSingleShot(true);
+    timerUnload_.setInterval(500);
+    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::unloadTick);
+    timer12_.setObjectName("Timer12");
+    timer12_.setInterval(1000);
+    connect(&timer12_, &QTimer::timeout, this, &MainWindow::fileWatchTick);
+    timer12_.start();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tabs
+
+void MainWindow::selectSetupTab(int index) {
+    if (index < 0 || index >= tabStrip1_->count()) return;
+    if (tabStrip1_->tabText(index) == qs(kTabAbsent)) {
+        // An absent tab shows no page: the page that was shown stays, and so does its tab.
+        QSignalBlocker block(tabStrip1_);
+        tabStrip1_->setCurrentIndex(setupTab_);
+        return;
+    }
+    setupTab_ = index;
+    {
+        QSignalBlocker block(tabStrip1_);
+        tabStrip1_->setCurrentIndex(index);
+    }
+    picture1_->setCurrentIndex(index);
+}
+
+void MainWindow::selectViewTab(int index) {
+    if (index < 0 || index >= tabStrip2_->count()) return;
+    if (tabStrip2_->tabText(index) == qs(kTabAbsent)) {
+        QSignalBlocker block(tabStrip2_);
+        tabStrip2_->setCurrentIndex(viewTab_);
+        return;
+    }
+    viewTab_ = index;
+    {
+        QSignalBlocker block(tabStrip2_);
+        tabStrip2_->setCurrentIndex(index);
+    }
+    tabStrip2Pages_->setCurrentIndex(index);
+}
+
+void MainWindow::setTabCaption(QTabBar* bar, std::string_view key, std::string_view caption) {
+    if (caption.empty()) return;
+    for (int i = 0; i < bar->count(); ++i)
+        if (bar->tabData(i).toString() == qs(key)) bar->setTabText(i, qs(caption));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Model selection and the setup lock
+
+void MainWindow::selectModelRow(int row) {
+    combMcuModel_->setCurrentIndex(row);
+    selectModel(row);
+}
+
+void MainWindow::selectModel(int row) {
+    const std::optional<ModelSelection> sel = qmx::selectModel(row);
+    if (!sel) return;
+    core_.model = sel->entry;
+    if (combMcuModel_->currentIndex() != sel->listIndex)
+        combMcuModel_->setCurrentIndex(sel->listIndex);
+    monitorCapable_ = sel->monitorButtonEnabled;
+    for (std::string_view key : {kTabKeyIspDemo, kTabKeyOffline, kTabKeyMonitor})
+        setTabCaption(tabStrip1_, key, sel->tabCaption(key));
+    for (std::string_view key : {kTabKeyDebug1, kTabKeyDebug2})
+        setTabCaption(tabStrip2_, key, sel->tabCaption(key));
+    // The page selection keeps the shown page when its tab is now absent.
+    selectSetupTab(setupTab_);
+    resetStatusPanel(core_);
+    if (!loading_) scheduleSave();
+    unlockSetupControls();
+    options_->buildPage(sel->optionPageFamily);
+    refreshRangeDisplay();
+}
+
+void MainWindow::refreshRangeDisplay() {
+    if (!core_.model) return;
+    const auto texts = rangeDisplayTexts(MemoryMap::fromModel(*core_.model));
+    for (size_t i = 0; i < 4; ++i)
+        txtISP_reange_[i]->setText(qs(texts[i]));
+}
+
+void MainWindow::lockSetupControls() {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             combMcuModel_, comLoadFile_, optFillbyte_[0], optFillbyte_[1], combCommPort_,
+             comOtherPort_, cobBaudMax_, monitor_.comDownSoft_ICE, status_.comReadChipLock,
+             autoIncrease_.cheAuto_Increase, autoIncrease_.formats[0], autoIncrease_.formats[1],
+             autoIncrease_.formats[2], text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_,
+             store_.store, options_->frame12()})
+        w->setEnabled(false);
+    options_->setLocked(true);
+    view_->setLocked(true);
+}
+
+void MainWindow::unlockSetupControls() {
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             combMcuModel_, comLoadFile_, optFillbyte_[0], optFillbyte_[1], combCommPort_,
+             comOtherPort_, cobBaudMax_, status_.comReadChipLock, autoIncrease_.cheAuto_Increase,
+             text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_, options_->frame12()})
+        w->setEnabled(true);
+    store_.store->setEnabled(!store_.start->text().isEmpty() && !store_.length->text().isEmpty());
+    monitor_.comDownSoft_ICE->setEnabled(monitorCapable_);
+    options_->setLocked(false);
+    view_->setLocked(false);
+}
+
+// The button states of the session driver. While the worker still runs, the setup stays
+// locked and no new operation can be started; the end of the operation applies idle fully.
+void MainWindow::applyButtonState(int state) {
+    const bool running = operationRunning();
+    auto set = [](std::initializer_list<QWidget*> ws, bool on) {
+        for (QWidget* w : ws)
+            w->setEnabled(on);
+    };
+    switch (state) {
+        case kStateBusy:
+            set({comStop_}, true);
+            set({comDownload_[0], comDownload_[1], comLock_, comRun_, status_.comReadChipLock},
+                false);
+            labKbyte_->clear();
+            progress_->hide();
+            break;
+        case kStateIdentified:
+            set({comStop_, comWrite_, comLock_}, true);
+            set({comDownload_[0], comRun_}, false);
+            break;
+        case kStateIdle:
+            set({comStop_, comWrite_, comLock_, comRun_}, false);
+            set({comDownload_[0], comDownload_[1], status_.comReadChipLock}, !running);
+            if (!running) unlockSetupControls();
+            break;
+        case kStateProgramming:
+        case kStateOptionsDone:
+            lockSetupControls();
+            set({comStop_, comWrite_, comLock_, comRun_}, true);
+            set({comDownload_[0]}, false);
+            break;
+        default:
+            return;
+    }
+    buttonState_ = state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Operations
+
+void MainWindow::syncChoicesToCore() {
+    core_.portPath = ss(combCommPort_->currentData().toString());
+    core_.maxBaud = cobBaudMax_->currentText().toLong();
+    core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
+    core_.buffer.startAddressText = ss(text4_->text());
+    core_.buffer.clearOnLoad = check6_->isChecked();
+    core_.download.reloadFile = cekReloadFile_->isChecked();
+    core_.download.reloadOnChange = cekReloadOnChange_->isChecked();
+    core_.download.seriesDelayRow = options_->redownloadDelay()->currentIndex();
+    core_.download.beepOnSuccess = options_->beepYes()->isChecked();
+    core_.download.reopenDebugPort = debug_.che_AutoOpenPort->isChecked();
+    core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
+}
+
+void MainWindow::startOperation(std::function<void()> operation) {
+    if (operationRunning() || closing_) return;
+    syncChoicesToCore();
+    prepareOperation(core_);
+    lockSetupControls();
+    comDownload_[0]->setEnabled(false);
+    comDownload_[1]->setEnabled(false);
+    comStop_->setEnabled(true);
+    runner_->start(std::move(operation));
+}
+
+void MainWindow::onOperationFinished() {
+    showCoreState();
+    applyButtonState(kStateIdle);
+    if (saveDeferred_) {
+        saveDeferred_ = false;
+        saveSettings();
+    }
+    emit operationFinished();
+}
+
+// After an operation, or a short operation on the window's thread: show what the core holds.
+void MainWindow::showCoreState() {
+    view_->setSnapshot(nullptr);
+    txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
+    txtFileCheckSum_->setText(QString::fromStdString(core_.buffer.checksumText));
+    if (!core_.buffer.currentPath.empty())
+        view_->frame()->setTitle("File: " + QString::fromStdString(core_.buffer.currentPath));
+    showSerialBoxes();
+}
+
+void MainWindow::showSerialBoxes() {
+    const SerialNumberSpec& s = core_.serial;
+    const std::string* texts[4] = {&s.addressText, &s.lengthText, &s.nextValueText,
+                                   &s.incrementText};
+    for (size_t i = 0; i < 4; ++i) {
+        autoIncrease_.boxes[i]->setText(QString::fromStdString(*texts[i]));
+        autoIncrease_.boxes[i]->setEnabled(!s.enabled);
+    }
+    const int f = static_cast<int>(s.format);
+    if (f >= 0 && f < 3) autoIncrease_.formats[size_t(f)]->setChecked(true);
+    for (QRadioButton* b : autoIncrease_.formats)
+        b->setEnabled(!s.enabled);
+    autoIncrease_.cheAuto_Increase->setChecked(s.enabled);
+}
+
+void MainWindow::autoIncreaseClicked(bool ticked) {
+    if (operationRunning() || !core_.model) return;
+    serialCheckBoxChanged(core_.serial, ticked, core_.buffer, *core_.model, core_.settings, *ui_);
+    core_.serial.enabled = ticked;
+    showSerialBoxes();
+}
+
+void MainWindow::loadFile(const QString& path) {
+    if (operationRunning() || !core_.model) return;
+    syncChoicesToCore();
+    core_.buffer.currentPath = ss(path);
+    view_->frame()->setTitle("File: " + path);
+    storeFilePath(core_.settings, ss(QFileInfo(path).absolutePath()));
+    stored_.filePath = ss(QFileInfo(path).absolutePath());
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    loadSelectedFile(core_.buffer, *core_.model, core_.serial, *ui_);
+    QApplication::restoreOverrideCursor();
+    showCoreState();
+    scheduleSave();
+}
+
+void MainWindow::chooseAndLoadFile() {
+    QString dir = QString::fromStdString(stored_.filePath);
+    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open .hex or .bin file"), dir,
+        QStringLiteral("(*.hex, *.bin) (*.hex *.bin);;(*.bin) (*.bin);;All Files (*.*) (*)"));
+    if (path.isEmpty()) return;
+    loadFile(path);
+}
+
+void MainWindow::storeFile() {
+    if (operationRunning()) return;
+    const SaveRange range = readSaveRange(ss(store_.start->text()), ss(store_.length->text()));
+    if (checkSaveRange(range, *ui_) != SaveStatus::Saved) return;
+    QString dir = QString::fromStdString(stored_.filePath);
+    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save .bin file"), dir,
+                                     QStringLiteral("(*.bin) (*.bin);;All Files (*.*) (*)"));
+    if (path.isEmpty()) return;
+    writeBufferRange(core_.buffer, range, ss(path), *ui_);
+}
+
+void MainWindow::fileWatchTick() {
+    // The buffer belongs to the worker while an operation runs; look again when idle.
+    if (operationRunning() || closing_) return;
+    core_.download.reloadOnChange = cekReloadOnChange_->isChecked();
+    if (fileWatch_.tick(core_.buffer, core_.download.reloadOnChange, false))
+        startOperation([this] { reloadAndDownload(core_); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Resize and close
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // Snap back to the minimum size (the layouts also keep their own minimum).
+    const QSize min = minimumSize().expandedTo(minimumSizeHint());
+    if (width() < min.width() || height() < min.height()) resize(size().expandedTo(min));
+}
+
+void MainWindow::rememberGeometry() {
+    // Only a window in its normal state is stored.
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+    const QRect g = geometry();
+    stored_.mainLeft = g.x() * 15;
+    stored_.mainTop = g.y() * 15;
+    stored_.mainWidth = g.width() * 15;
+    stored_.mainHeight = g.height() * 15;
+    storeWindowGeometry(core_.settings, stored_.mainLeft, stored_.mainTop, stored_.mainWidth,
+                        stored_.mainHeight);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Every close request stops what runs; the first one also hides the window and lets
+    // pending work (a save, the end of an operation) finish before the window unloads.
+    core_.session.stop_requested = true;
+    core_.session.demo_stop_requested = true;
+    if (!closing_) {
+        rememberGeometry();
+        hide();
+        closing_ = true;
+        core_.session.window_closing = true;
+        timerUnload_.start();
+        event->ignore();
+        return;
+    }
+    if (operationRunning()) {
+        timerUnload_.start();
+        event->ignore();
+        return;
+    }
+    if (timer3_.isActive() || saveDeferred_ || core_.settings.dirty()) {
+        timer3_.stop();
+        saveSettings();
+    }
+    closePortQuietly(core_);
+    event->accept();
+}
+
+void MainWindow::unloadTick() {
+    timerUnload_.stop();
+    close();
+}
+
+}  // namespace qmx::gui

@@ -1,0 +1,176 @@
+// MainWindow (`frmMain`): the one window of qmx-isp-gui. It owns the core object and binds the
+// widgets to it: the five step frames on the left, the buffer view and debug tabs above right
+// (`TabStrip2`), the setup pages below right (`TabStrip1`). Long operations run on one worker
+// thread; the window's thread never waits for them. Every control's objectName is its control
+// name; element i of a control array X is named "X_i".
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QStringList>
+#include <QTabBar>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/settings_keys.h"
+#include "app/setup_pages.h"
+#include "core/isp_core.h"
+#include "ops/download_driver.h"
+
+namespace qmx::gui {
+
+class BufferView;
+class OperationRunner;
+class OptionControls;
+class QtUi;
+
+struct WindowOptions {
+    QString settingsPath;    // empty: the default store shared with the command line
+    QStringList extraPorts;  // device paths added to the port list (pseudo-terminals ...)
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit MainWindow(const WindowOptions& options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    IspCore& core() { return core_; }
+    QtUi& face() { return *ui_; }
+    bool operationRunning() const;
+
+    // Loads a file as the Open File button does after its dialog.
+    void loadFile(const QString& path);
+    // Adds a device path to the port list (when new) and selects it.
+    void choosePort(const QString& path);
+    // The page selection of TabStrip1 / TabStrip2 (the "_no_" rule).
+    void selectSetupTab(int index);
+    void selectViewTab(int index);
+    // Selects a model row as a click on the model list does.
+    void selectModelRow(int row);
+
+    // The settings-save timer (`Timer3`): several changes within 500 ms give one save.
+    void scheduleSave();
+    // Writes every "every save" key now.
+    void saveSettings();
+
+  signals:
+    // An operation started on the worker ended (the window is idle again).
+    void operationFinished();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    // --- construction ---
+    void buildWindow();
+    QWidget* buildLeftColumn(QWidget* parent);
+    QWidget* buildRightSide(QWidget* parent);
+    void connectFace();
+    void connectControls();
+    // --- start-up ---
+    void startUp(const WindowOptions& options);
+    void loadSettings();
+    void refreshPortList(const QStringList& extra);
+    // --- model and setup ---
+    void selectModel(int row);
+    void setTabCaption(QTabBar* bar, std::string_view key, std::string_view caption);
+    void refreshRangeDisplay();
+    void lockSetupControls();
+    void unlockSetupControls();
+    void applyButtonState(int state);
+    // --- operations ---
+    void startOperation(std::function<void()> operation);
+    void onOperationFinished();
+    void syncChoicesToCore();
+    void showCoreState();
+    void chooseAndLoadFile();
+    void storeFile();
+    void autoIncreaseClicked(bool ticked);
+    void showSerialBoxes();
+    void fileWatchTick();
+    void beepTimes(int times);
+    // --- message pane ---
+    void appendMessage(const QString& line);
+    void replaceMessages(const QString& text);
+    // --- close ---
+    void unloadTick();
+    void rememberGeometry();
+
+    IspCore core_;
+    QtUi* ui_ = nullptr;
+    OperationRunner* runner_ = nullptr;
+    OptionControls* options_ = nullptr;
+    BufferView* view_ = nullptr;
+    StoredSettings stored_;
+    FileWatch fileWatch_;
+    bool closing_ = false;
+    bool saveDeferred_ = false;
+    bool loading_ = true;
+    int buttonState_ = kStateIdle;
+    int setupTab_ = 0;
+    int viewTab_ = 0;
+
+    // Left column.
+    QGroupBox* frame1_ = nullptr;
+    QComboBox* combMcuModel_ = nullptr;
+    std::array<QLineEdit*, 4> txtISP_reange_{};
+    QGroupBox* frame5_ = nullptr;
+    QPushButton* comLoadFile_ = nullptr;
+    std::array<QRadioButton*, 2> optFillbyte_{};
+    QLineEdit* text4_ = nullptr;
+    QCheckBox* check6_ = nullptr;
+    QLineEdit* txtFileCheckSum_ = nullptr;
+    QGroupBox* frame3_ = nullptr;
+    QComboBox* combCommPort_ = nullptr;
+    QPushButton* comOtherPort_ = nullptr;
+    QComboBox* cobBaudMax_ = nullptr;
+    QGroupBox* frame6_ = nullptr;
+    std::array<QPushButton*, 2> comDownload_{};
+    QPushButton* comStop_ = nullptr;
+    QPushButton* comWrite_ = nullptr;
+    QPushButton* comLock_ = nullptr;
+    QPushButton* comRun_ = nullptr;
+    QCheckBox* cekReloadFile_ = nullptr;
+    QCheckBox* cekReloadOnChange_ = nullptr;
+    QPlainTextEdit* textMsg_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* labKbyte_ = nullptr;
+    QLineEdit* txtWrite_OK_Count_ = nullptr;
+    QPushButton* comClear_OK_Count_ = nullptr;
+    QLabel* labUpdataVersion_ = nullptr;
+
+    // Right side.
+    QTabBar* tabStrip2_ = nullptr;
+    QStackedWidget* tabStrip2Pages_ = nullptr;
+    QTabBar* tabStrip1_ = nullptr;
+    QStackedWidget* picture1_ = nullptr;
+    StatusPage status_;
+    AutoIncreasePage autoIncrease_;
+    StorePage store_;
+    UserCodePage userCode_;
+    DemoPage demo_;
+    OfflinePage offline_;
+    MonitorPage monitor_;
+    DebugPages debug_;
+    bool monitorCapable_ = false;
+
+    QTimer timer3_;
+    QTimer timerUnload_;
+    QTimer timer12_;
+};
+
+}  // namespace qmx::gui

@@ -1,0 +1,148 @@
+// Start-up and the settings of the window: the load order, the coalesced save of `Timer3`.
+#include <QScreen>
+
+#include "app/buffer_view.h"
+#include "app/core_bridge.h"
+#include "app/main_window.h"
+#include "app/operation_runner.h"
+#include "app/option_controls.h"
+#include "app/qt_ui.h"
+#include "app/widgets.h"
+#include "image/serial_number.h"
+
+namespace qmx::gui {
+namespace {
+
+void setRow(QComboBox* list, int row) {
+    if (row >= 0 && row < list->count()) list->setCurrentIndex(row);
+}
+
+}  // namespace
+
+void MainWindow::refreshPortList(const QStringList& extra) {
+    combCommPort_->clear();
+    for (const PortRow& p : availablePorts()) {
+        const QString text = p.description.isEmpty() || p.description == p.path
+                                 ? p.path
+                                 : p.path + "  (" + p.description + ")";
+        combCommPort_->addItem(text, p.path);
+    }
+    for (const QString& path : extra)
+        if (combCommPort_->findData(path) < 0) combCommPort_->addItem(path, path);
+}
+
+void MainWindow::choosePort(const QString& path) {
+    int row = combCommPort_->findData(path);
+    if (row < 0) {
+        combCommPort_->addItem(path, path);
+        row = combCommPort_->count() - 1;
+    }
+    combCommPort_->setCurrentIndex(row);
+    core_.portPath = path.toStdString();
+}
+
+void MainWindow::startUp(const WindowOptions& options) {
+    loading_ = true;
+    if (!options.settingsPath.isEmpty())
+        core_.settings.open(options.settingsPath.toStdString());
+    else
+        core_.settings.open(SettingsStore::defaultPath());
+    refreshPortList(options.extraPorts);
+
+    std::vector<std::string> rejected;
+    stored_ = loadStoredSettings(core_.settings, &rejected);
+
+    // 1. Geometry (twips).
+    resize(std::max(twips(stored_.mainWidth), twips(1000)),
+           std::max(twips(stored_.mainHeight), twips(800)));
+    if (stored_.mainLeft > 0 || stored_.mainTop > 0)
+        move(twips(stored_.mainLeft), twips(stored_.mainTop));
+    // 2. The first tab's page.
+    selectSetupTab(0);
+    selectViewTab(0);
+
+    // 3. The main keys; a value a control rejects was left at its default by the reader.
+    selectModelRow(stored_.deviceProducts);
+    if (!core_.model) selectModelRow(kDefaultModelIndex);
+    optFillbyte_[size_t(stored_.fillByteChoice == 0 ? 0 : 1)]->setChecked(true);
+    core_.buffer.fillByte = stored_.fillByteChoice == 0 ? 0xFF : 0x00;
+    setRow(combCommPort_, stored_.comPort);
+    if (!options.extraPorts.isEmpty()) choosePort(options.extraPorts.front());
+    core_.portPath = combCommPort_->currentData().toString().toStdString();
+    (stored_.beep ? options_->beepYes() : options_->beepNo())->setChecked(true);
+    setRow(options_->redownloadDelay(), stored_.redownloadDelay);
+    txtWrite_OK_Count_->setText(QString::fromStdString(stored_.writeOkCount));
+    core_.download.writeOkCount = stored_.writeOkCount;
+    applyToOptionChoices(stored_, core_.options);
+
+    // 4. Buffer, session and buttons.
+    core_.buffer.reset();
+    core_.session.stop_requested = false;
+    core_.session.connected = false;
+    applyButtonState(kStateIdle);
+    comDownload_[1]->setEnabled(false);
+    labKbyte_->clear();
+    view_->refresh();
+
+    // 7. Auto-increment.
+    loadSerialSettings(core_.serial, core_.settings);
+    core_.serial.enabled = false;
+    showSerialBoxes();
+    // 8. Maximum baud rate.
+    cobBaudMax_->setCurrentIndex(0);
+    core_.maxBaud = 115200;
+    // 9. Port keys of the user-command, demo and debug pages.
+    for (size_t i = 0; i < 4; ++i) {
+        setRow(userCode_.port[i], stored_.userCodePort[i]);
+        setRow(demo_.download[i], stored_.demoDownloadPort[i]);
+        setRow(demo_.userCode[i], stored_.demoUserCodePort[i]);
+    }
+    for (size_t i = 0; i < 5; ++i)
+        setRow(debug_.port[i], stored_.debugPort[i]);
+    // 10-11. The option page again, with the restored RS-485 and watchdog choices.
+    options_->buildPage(core_.model ? core_.model->family : 2);
+    // 12. The address columns of the debug views.
+    fillDebugAddressColumns(debug_);
+
+    if (!core_.settings.warning().empty()) core_.message(core_.settings.warning());
+    loading_ = false;
+}
+
+void MainWindow::scheduleSave() {
+    if (loading_) return;
+    timer3_.start();  // restarts: changes within 500 ms give one save
+}
+
+void MainWindow::saveSettings() {
+    timer3_.stop();
+    // The settings store belongs to the worker while an operation runs (it saves the counter).
+    if (operationRunning()) {
+        saveDeferred_ = true;
+        return;
+    }
+    StoredSettings v = stored_;
+    v.deviceProducts = combMcuModel_->currentIndex();
+    v.fillByteChoice = optFillbyte_[0]->isChecked() ? 0 : 1;
+    v.comPort = std::max(0, combCommPort_->currentIndex());
+    v.beep = options_->beepYes()->isChecked();
+    v.redownloadDelay = options_->redownloadDelay()->currentIndex();
+    v.writeOkCount = txtWrite_OK_Count_->text().toStdString();
+    captureOptionChoices(v, core_.options);
+    for (size_t i = 0; i < 4; ++i) {
+        v.userCodePort[i] = userCode_.port[i]->currentIndex();
+        v.demoDownloadPort[i] = demo_.download[i]->currentIndex();
+        v.demoUserCodePort[i] = demo_.userCode[i]->currentIndex();
+    }
+    for (size_t i = 0; i < 5; ++i)
+        v.debugPort[i] = debug_.port[i]->currentIndex();
+    v.debugAutoOpenPort = debug_.che_AutoOpenPort->isChecked();
+    storeSettings(core_.settings, v);
+    stored_ = v;
+    refreshRangeDisplay();
+    const std::string error = core_.settings.save();
+    if (!error.empty()) core_.message(error);
+    // The dependent controls follow the saved choices.
+    options_->showChoices();
+}
+
+}  // namespace qmx::gui

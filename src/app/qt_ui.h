@@ -1,0 +1,78 @@
+// QtUi: the core's face in the window. The core calls it from the operation worker thread (or
+// from the window's own thread for short operations such as loading a file); every call is
+// carried over to the window's thread in the order it was made. A message box blocks the
+// calling worker until the user has answered it on the window's thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/ui.h"
+
+#include "image/code_buffer.h"
+
+namespace qmx {
+class IspCore;
+}  // namespace qmx
+
+namespace qmx::gui {
+
+// What the buffer view needs, copied on the operation's thread when the buffer changed, so
+// that the window never reads the buffer while an operation may be writing it.
+struct ViewSnapshot {
+    CodeBuffer buffer;
+    long serialAddress = 0;
+    long serialCount = 0;
+    std::string serialNextValue;  // box 2 of auto-increment (advanced after each chip)
+};
+
+class QtUi : public QObject, public Ui {
+    Q_OBJECT
+  public:
+    explicit QtUi(IspCore& core, QObject* parent = nullptr);
+
+    // Shows a box on the window's thread and returns the answer. The window installs a
+    // QMessageBox; tests install their own answerer.
+    std::function<BoxAnswer(const MessageBoxRequest&)> boxHandler;
+
+    void appendMessage(const std::string& line) override;
+    void clearMessages() override;
+    void replaceMessages(const std::string& text) override;
+    BoxAnswer messageBox(const MessageBoxRequest& box) override;
+    void beep(int times) override;
+    void setButtonState(int state) override;
+    void setProgress(int value, int minimum, int maximum, bool visible) override;
+    void setKbyteLabel(const std::string& text) override;
+    void setOptionPanel(const std::vector<PanelLabel>& labels) override;
+    void bufferChanged() override;
+
+  signals:
+    void messageAppended(const QString& line);
+    void messagesCleared();
+    void messagesReplaced(const QString& text);
+    // The success counter as the operation counted it.
+    void successCountChanged(const QString& count);
+    void beepRequested(int times);
+    void buttonStateChanged(int state);
+    void progressChanged(int value, int minimum, int maximum, bool visible);
+    void kbyteLabelChanged(const QString& text);
+    void optionPanelChanged(const std::vector<qmx::PanelLabel>& labels);
+    void bufferSnapshot(std::shared_ptr<const qmx::gui::ViewSnapshot> snapshot);
+
+  private:
+    // Runs f on the window's thread: at once when already there, else queued in call order.
+    void post(std::function<void()> f);
+    bool onOwnThread() const;
+    // On the operation's thread (the only writer of the core while it runs): pass on the
+    // success counter when the operation changed it.
+    void syncFromWorker();
+
+    IspCore& core_;
+    std::string lastCount_;
+};
+
+}  // namespace qmx::gui
