@@ -450,11 +450,17 @@ std::string SettingsStore::save() {
         return lastError_;
     }
 
-    // Keep the bytes of a file that could not be read as settings before replacing it.
+    // Keep the bytes of a file that could not be read as settings before replacing it; when
+    // no copy can be made, leave it alone.
     if (damaged_ && fs::exists(target, ec)) {
         fs::path backup = target;
         backup += ".damaged";
         fs::copy_file(target, backup, fs::copy_options::overwrite_existing, ec);
+        if (ec) {
+            lastError_ = saveError(target, "the unreadable file could not be copied to " +
+                                               backup.string() + " (" + ec.message() + ")");
+            return lastError_;
+        }
     }
 
     std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();

@@ -78,7 +78,8 @@ class SettingsStore {
     // Write every section as one batch, atomically. Missing folders are created. On failure
     // the old file is untouched, the error text is returned (and kept in lastError()) and the
     // values stay in memory for a later try. Returns an empty string on success. When the
-    // file read at load time was damaged, its bytes are first copied to "<file>.damaged".
+    // file read at load time was damaged or unreadable, its bytes are first copied to
+    // "<file>.damaged"; if that copy cannot be made, the file is not replaced (an error).
     std::string save();
     const std::string& lastError() const { return lastError_; }
 

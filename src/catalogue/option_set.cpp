@@ -328,6 +328,12 @@ void resetOptionPage(OptionChoices& choices, int family) {
     }
 }
 
+OptionChoices defaultOptionChoices(int family) {
+    OptionChoices c;
+    resetOptionPage(c, family);
+    return c;
+}
+
 OptionEnables optionEnables(const OptionChoices& choices) {
     OptionEnables e;
     e.prescaler = choices.wdtPowerUpStart != 1;

@@ -123,6 +123,10 @@ inline constexpr std::string_view kWatchdogRowLabels[3] = {
 
 OptionPage optionPage(int family);
 
+// The choices of a freshly built page of the family with the window's default choices in
+// every group (what `qmx-isp options` lists as defaults).
+OptionChoices defaultOptionChoices(int family);
+
 // The page build: reset rows 0..2 to the family's defaults and the watchdog rows 8..10 to
 // "NO". The tab groups (erase, AUX-RAM, RS-485, watchdogs, prescaler) keep their choices.
 void resetOptionPage(OptionChoices& choices, int family);

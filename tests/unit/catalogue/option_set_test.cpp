@@ -15,11 +15,8 @@ const ModelEntry& model(std::string_view name) {
     return *m;
 }
 
-// Choices as a fresh page of the model's family shows them.
 OptionChoices pageDefaults(int family) {
-    OptionChoices c;
-    resetOptionPage(c, family);
-    return c;
+    return defaultOptionChoices(family);
 }
 
 void set(OptionChoices& c, int family, std::string_view assignment) {

@@ -220,6 +220,19 @@ TEST_F(SettingsFileTest, ReadOnlyFolderKeepsTheOldFile) {
     EXPECT_TRUE(strays().empty());
 }
 
+TEST_F(SettingsFileTest, UnreadableFileIsNotReplaced) {
+    if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind the super-user";
+    write(file_, "[Settings]\nDeviceProducts=3\n");
+    fs::permissions(file_, fs::perms::none);
+    SettingsStore store(file_);
+    EXPECT_FALSE(store.load());
+    EXPECT_NE(store.warning().find("cannot be read"), std::string::npos) << store.warning();
+    store.set("Settings", "DeviceProducts", "8");
+    EXPECT_NE(store.save(), "");
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(slurp(file_), "[Settings]\nDeviceProducts=3\n");
+}
+
 TEST_F(SettingsFileTest, SymbolicLinkStaysALink) {
     const fs::path real = dir_ / "real.ini";
     write(real, "[Settings]\nCOM_port=0\n");
