@@ -126,6 +126,7 @@ class Simulator {
     double powerOnAt_ = kNever;
     double swapAt_ = kNever;
     double exitAt_ = kNever;
+    double vanishAt_ = kNever;
     bool quit_ = false;
     bool vanishAfterSend_ = false;
     int exitCode_ = 0;
@@ -136,6 +137,7 @@ class Simulator {
     std::deque<PendingAnswer> answers_;
     double rxWireFree_ = 0;
     bool rxFull_ = false;
+    bool garbling_ = false;
     double txWireFree_ = 0;
     double observedRate_ = 0;
     double lastTermiosChange_ = 0;
@@ -313,10 +315,14 @@ void Simulator::deliverDue(double now) {
             }
             const double chipRate = chip_->uartRate();
             if (opt_.rateCheck && chipRate > 0 && !b.ambiguous && !ratesMatch(chipRate, b.rate)) {
-                const std::uint8_t g = garbled(v, b.rate, chipRate);
-                log("rx %02X sent at %.0f baud, chip at %.0f baud: taken as %02X", v, b.rate,
-                    chipRate, g);
-                v = g;
+                if (!garbling_) {
+                    log("bytes sent at %.0f baud reach the chip at %.0f baud: garbled", b.rate,
+                        chipRate);
+                }
+                garbling_ = true;
+                v = garbled(v, b.rate, chipRate);
+            } else {
+                garbling_ = false;
             }
         }
         auto actions = chip_->receive(v, b.rate);
@@ -408,7 +414,13 @@ void Simulator::writeDue(double now) {
     while (!tx_.empty() && tx_.front().due <= now && n < sizeof buf) {
         TxByte b = tx_.front();
         tx_.pop_front();
-        if (opt_.rateCheck && !ratesMatch(host, b.rate)) b.value = garbled(b.value, b.rate, host);
+        if (opt_.rateCheck && !ratesMatch(host, b.rate)) {
+            if (n == 0) {
+                log("answer sent at %.0f baud reaches the host at %.0f baud: garbled", b.rate,
+                    host);
+            }
+            b.value = garbled(b.value, b.rate, host);
+        }
         buf[n++] = b.value;
     }
     if (n > 0) {
@@ -418,7 +430,11 @@ void Simulator::writeDue(double now) {
                 static_cast<long>(n) - std::max(w, 0L), n);
         }
     }
-    if (vanishAfterSend_ && tx_.empty()) vanish();
+    if (vanishAfterSend_ && tx_.empty()) {
+        // Give the host a moment to take the last answer off the line before it goes.
+        vanishAfterSend_ = false;
+        vanishAt_ = now + 0.2;
+    }
 }
 
 void Simulator::vanish() {
@@ -471,7 +487,7 @@ void Simulator::readStdin() {
 }
 
 double Simulator::nextWake(double now) const {
-    double t = std::min({powerOnAt_, swapAt_, exitAt_});
+    double t = std::min({powerOnAt_, swapAt_, exitAt_, vanishAt_});
     if (!rx_.empty()) t = std::min(t, rx_.front().due);
     if (!tx_.empty()) t = std::min(t, tx_.front().due);
     if (!answers_.empty()) {
@@ -533,6 +549,10 @@ int Simulator::run() {
             powerOn();
         }
         if (now >= exitAt_) break;
+        if (now >= vanishAt_) {
+            vanish();
+            break;
+        }
         deliverDue(now);
         if (quit_) break;
         serviceAnswers(now);
