@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 
 namespace qmx {
 namespace fs = std::filesystem;
@@ -213,7 +214,8 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
     }
 
     std::vector<std::size_t> badLines;
-    result.sections.push_back(Section{});  // lines before the first header
+    std::unordered_map<std::string, std::size_t> sectionIndex;  // a repeated header merges
+    result.sections.push_back(Section{});                       // lines before the first header
     std::size_t current = 0;
     std::size_t lineNo = 0;
     while (!bytes.empty()) {
@@ -234,14 +236,10 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
                                               ? trim(line.substr(1, line.size() - 2))
                                               : std::string_view{};
             if (!name.empty()) {
-                std::size_t found = result.sections.size();
-                for (std::size_t i = 1; i < result.sections.size(); ++i) {
-                    if (result.sections[i].name == name) found = i;
-                }
-                if (found == result.sections.size()) {
-                    result.sections.push_back(Section{std::string(name), {}});
-                }
-                current = found;
+                auto [it, added] =
+                    sectionIndex.try_emplace(std::string(name), result.sections.size());
+                if (added) result.sections.push_back(Section{std::string(name), {}});
+                current = it->second;
                 continue;
             }
         } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
