@@ -13,24 +13,13 @@
 #include "core/isp_core.h"
 
 namespace qmx::gui {
-namespace {
-
-// A row: one blank, six address digits, three blanks, then "XX " per cell.
-constexpr int kAddressField = 10;
-
-QString hex(long v, int width) {
-    return QStringLiteral("%1").arg(v, width, 16, QLatin1Char('0')).toUpper();
-}
-
-}  // namespace
-
 BufferView::BufferView(IspCore& core, QWidget* parent) : QObject(parent), core_(core) {
     frame_ = makeGroup(parent, "Frame7", QStringLiteral("File:"));
     auto* grid = new QGridLayout(frame_);
     grid->setSpacing(0);
     const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
 
-    headerAddress_ = makeEdit(frame_, "txtBufferAddress_0", QStringLiteral("地 址"));
+    headerAddress_ = makeEdit(frame_, "txtBufferAddress_0", QString::fromUtf8(kDumpAddressHeader));
     headerColumns_ =
         makeEdit(frame_, "txtBufferAddress_1", " 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F ");
     for (QLineEdit* h : {headerAddress_, headerColumns_}) {
@@ -39,7 +28,7 @@ BufferView::BufferView(IspCore& core, QWidget* parent) : QObject(parent), core_(
         h->setFocusPolicy(Qt::NoFocus);
     }
     const QFontMetrics fm(mono);
-    headerAddress_->setFixedWidth(fm.horizontalAdvance(QString(kAddressField, ' ')) + 6);
+    headerAddress_->setFixedWidth(fm.horizontalAdvance(QString(int(kRowPrefixLength), ' ')) + 6);
 
     // The page is built in txtBuffer while txtBuffer2 keeps showing the previous one.
     txtBuffer_ = new QPlainTextEdit(frame_);
@@ -54,7 +43,8 @@ BufferView::BufferView(IspCore& core, QWidget* parent) : QObject(parent), core_(
         t->setReadOnly(true);
         t->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     }
-    txtBuffer2_->setMinimumWidth(fm.horizontalAdvance(QString(kAddressField + 48 + 2, ' ')));
+    txtBuffer2_->setMinimumWidth(
+        fm.horizontalAdvance(QString(int(kRowPrefixLength) + 48 + 2, ' ')));
     txtBuffer2_->installEventFilter(this);
     txtBuffer2_->viewport()->installEventFilter(this);
 
@@ -75,7 +65,7 @@ BufferView::BufferView(IspCore& core, QWidget* parent) : QObject(parent), core_(
     timer11_.setObjectName("Timer11");
     timer11_.setSingleShot(true);
     timer11_.setInterval(20000);
-    connect(&timer11_, &QTimer::timeout, this, [this] { editConfirmed_ = false; });
+    connect(&timer11_, &QTimer::timeout, this, [this] { editor_.expire(); });
 }
 
 const CodeBuffer& BufferView::source() const {
@@ -99,55 +89,52 @@ void BufferView::refresh() {
     const long max = std::max(0L, (b.viewEnd - b.viewStart) / 16 - 3);
     building_ = true;
     scroll_->setMaximum(int(max));
-    if (!snapshot_ && b.scrollValue >= 0 && b.scrollValue <= max)
-        scroll_->setValue(int(b.scrollValue));
+    if (b.scrollValue >= 0 && b.scrollValue <= max) scroll_->setValue(int(b.scrollValue));
     building_ = false;
     render();
 }
 
+long BufferView::toPage(int boxPosition) const {
+    // Every earlier row end is one character longer in the page text.
+    const QTextBlock block = txtBuffer2_->document()->findBlock(boxPosition);
+    return boxPosition + (block.isValid() ? block.blockNumber() : 0);
+}
+
+int BufferView::toBox(long pagePosition) const {
+    long crs = 0;
+    for (long i = 0; i < pagePosition && i < long(pageText_.size()); ++i)
+        if (pageText_[size_t(i)] == '\r') ++crs;
+    return int(pagePosition - crs);
+}
+
 void BufferView::render() {
-    const CodeBuffer& b = source();
     scroll_->setEnabled(false);
     building_ = true;
+    // The page of the current scroll position, built by the buffer's dump logic.
+    CodeBuffer page = source();
+    page.scrollValue = scroll_->value();
+    if (!snapshot_) core_.buffer.scrollValue = page.scrollValue;
+    const SerialNumberSpec& serial = snapshot_ ? snapshot_->serial : core_.serial;
+    SerialNumberSpec shown = serial;
+    shown.enabled = autoIncreaseTicked ? autoIncreaseTicked() : serial.enabled;
+    const DumpPage dump = buildDumpPage(page, rowsPerPage(), shown);
+    pageText_ = dump.text;
 
-    long first = (b.viewStart / 16 + scroll_->value()) * 16;
-    if (first < b.viewStart) first = (b.viewStart / 16) * 16;
-    const long last = std::min(first + 989, b.viewEnd);
-    const int rows = rowsPerPage();
-
-    // The serial number occupies A - N + 1 ... A; it is selected when its first byte is shown.
-    const long serialAddress = snapshot_ ? snapshot_->serialAddress : core_.serial.address;
-    const long serialCount = snapshot_ ? snapshot_->serialCount : core_.serial.count;
-    const long serialFirst = serialAddress - serialCount + 1;
-    int selStart = -1, selEnd = -1;
-
-    QString page = QStringLiteral("\n\n");
-    long a = first - first % 16;
-    const long stop = std::min(a + long(rows) * 16 - 1, last);
-    for (; a <= stop; a += 16) {
-        QString row = QLatin1Char(' ') + hex(a, 6) + QStringLiteral("   ");
-        for (long c = a; c <= std::min(a + 15, stop); ++c) {
-            if (c == serialFirst) selStart = int(page.size() + row.size());
-            if (c == serialAddress && selStart >= 0) selEnd = int(page.size() + row.size() + 2);
-            const int value = c >= 0 && c < long(CodeBuffer::kSize) ? b.bytes[size_t(c)] : 0;
-            row += hex(value, 2) + QLatin1Char(' ');
-        }
-        page += row + QLatin1Char('\n');
-    }
-    if (selStart >= 0 && selEnd < 0) selEnd = int(page.size()) - 2;
-
-    txtBuffer_->setPlainText(page);
-    txtBuffer2_->setPlainText(page);
+    QString text = QString::fromStdString(pageText_);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    txtBuffer_->setPlainText(text);
+    txtBuffer2_->setPlainText(text);
     QTextCursor cursor(txtBuffer2_->document());
-    if (selStart >= 0) {
-        const bool ticked = autoIncreaseTicked && autoIncreaseTicked();
-        cursor.setPosition(selStart);
-        if (ticked) cursor.setPosition(selEnd, QTextCursor::KeepAnchor);
+    if (dump.selectionStart >= 0) {
+        cursor.setPosition(toBox(dump.selectionStart));
+        if (dump.selectionLength > 0)
+            cursor.setPosition(toBox(dump.selectionStart + dump.selectionLength),
+                               QTextCursor::KeepAnchor);
     }
     txtBuffer2_->setTextCursor(cursor);
     scroll_->setEnabled(true);
     building_ = false;
-    emit viewEndChanged(b.viewEnd);
+    emit viewEndChanged(page.viewEnd);
 }
 
 void BufferView::scrollBy(int rows) {
@@ -188,72 +175,37 @@ bool BufferView::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-// Selects the hexadecimal digit at `position`, or the next digit when that is a blank or the
-// address field; nothing when the page has no digit there.
+void BufferView::selectDigit(long pagePosition) {
+    if (pagePosition < 0) return;
+    const int at = toBox(pagePosition);
+    QTextCursor c(txtBuffer2_->document());
+    c.setPosition(at);
+    c.setPosition(std::min(at + 1, txtBuffer2_->document()->characterCount() - 1),
+                  QTextCursor::KeepAnchor);
+    txtBuffer2_->setTextCursor(c);
+}
+
+// Selects the hexadecimal digit a click at `position` snaps to.
 void BufferView::snapToDigit(int position) {
-    QTextDocument* doc = txtBuffer2_->document();
-    for (QTextBlock block = doc->findBlock(position); block.isValid(); block = block.next()) {
-        const QString line = block.text();
-        int col = std::max(0, position - block.position());
-        if (line.size() <= kAddressField) {
-            position = block.next().position();
-            continue;
-        }
-        if (col < kAddressField) col = kAddressField;
-        if ((col - kAddressField) % 3 == 2) ++col;
-        if (col < line.size() && line[col] != QLatin1Char(' ')) {
-            QTextCursor c(doc);
-            c.setPosition(block.position() + col);
-            c.setPosition(block.position() + col + 1, QTextCursor::KeepAnchor);
-            txtBuffer2_->setTextCursor(c);
-            return;
-        }
-        position = block.next().position();
-    }
+    selectDigit(qmx::snapToDigit(pageText_, toPage(position)));
 }
 
 bool BufferView::typeDigit(QChar key) {
-    if (locked_ || snapshot_) return false;
-    const bool isHex =
-        (key >= '0' && key <= '9') || (key >= 'a' && key <= 'f') || (key >= 'A' && key <= 'F');
-    QTextCursor cur = txtBuffer2_->textCursor();
-    if (!isHex || cur.selectedText().size() != 1 || cur.selectedText() == QLatin1String(" "))
-        return false;
-    if (!editConfirmed_) {
-        MessageBoxRequest ask;
-        ask.text = "Update the buffer? / 修改缓冲区内容吗?";
-        ask.buttons = BoxButtons::YesNo;
-        ask.defaultAnswer = BoxAnswer::No;
-        ask.icon = BoxIcon::Question;
-        if (core_.ui().messageBox(ask) != BoxAnswer::Yes) return false;
-        if (!core_.buffer.imageLoaded) {
-            MessageBoxRequest none;
-            none.text = "    Please open file./请打开文件。    ";
-            core_.ui().messageBox(none);
-            return false;
-        }
-        editConfirmed_ = true;
-    }
-
-    const QTextBlock block = cur.block();
-    const int col = cur.selectionStart() - block.position();
-    QString line = block.text();
-    if (col < kAddressField || line.size() < kAddressField) return false;
-    line[col] = key.toUpper();
-    bool okAddr = false, okValue = false;
-    const long rowAddress = line.mid(1, 6).toLong(&okAddr, 16);
-    const int cell = (col - kAddressField) / 3;
-    const int value = line.mid(kAddressField + 3 * cell, 2).toInt(&okValue, 16);
-    const long address = rowAddress + cell;
-    if (!okAddr || !okValue || address < 0 || address >= long(CodeBuffer::kSize)) return false;
-
-    cur.insertText(QString(key.toUpper()));
-    core_.buffer.bytes[size_t(address)] = std::uint8_t(value);
-
+    if (locked_ || snapshot_ || key.unicode() > 0x7F) return false;
+    const QTextCursor cur = txtBuffer2_->textCursor();
+    const long start = toPage(cur.selectionStart());
+    const long length = toPage(cur.selectionEnd()) - start;
+    const DumpEditor::Result r =
+        editor_.typeKey(pageText_, start, length, char(key.unicode()), core_.buffer, core_.ui());
+    if (r.outcome != DumpEditor::Outcome::Stored) return false;
+    // The page is only a rendering: show the new digit, the buffer already holds the byte.
+    QTextCursor edit(txtBuffer2_->document());
+    edit.setPosition(toBox(start));
+    edit.setPosition(toBox(start) + 1, QTextCursor::KeepAnchor);
+    edit.insertText(QString(QChar(pageText_[size_t(start)])));
     timer11_.stop();
     timer11_.start();
-    // On to the next digit: skip the blank between groups and continue on the next row.
-    snapToDigit(block.position() + col + 1);
+    selectDigit(r.nextSelection);
     return true;
 }
 

@@ -14,6 +14,9 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+
+#include "image/dump_view.h"
 
 namespace qmx {
 class IspCore;
@@ -59,7 +62,11 @@ class BufferView : public QObject {
     const CodeBuffer& source() const;
     bool typeDigit(QChar key);
     void snapToDigit(int position);
+    void selectDigit(long pagePosition);
     void scrollBy(int rows);
+    // Positions in the page text (rows end in CR LF) and in the box (rows end in LF).
+    long toPage(int boxPosition) const;
+    int toBox(long pagePosition) const;
 
     IspCore& core_;
     std::shared_ptr<const ViewSnapshot> snapshot_;
@@ -70,7 +77,8 @@ class BufferView : public QObject {
     QPlainTextEdit* txtBuffer2_;
     QScrollBar* scroll_;
     QTimer timer11_;
-    bool editConfirmed_ = false;
+    DumpEditor editor_;
+    std::string pageText_;  // the page as built, CR LF line ends
     bool locked_ = false;
     bool building_ = false;
 };

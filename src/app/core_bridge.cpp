@@ -4,6 +4,7 @@
 
 #include "core/isp_core.h"
 #include "link/status_report.h"
+#include "ops/connect.h"
 
 namespace qmx::gui {
 

@@ -387,8 +387,8 @@ void MainWindow::connectFace() {
     connect(ui_, &QtUi::bufferSnapshot, this, [this](std::shared_ptr<const ViewSnapshot> snap) {
         if (operationRunning()) {
             view_->setSnapshot(snap);
-            if (!snap->serialNextValue.empty())
-                autoIncrease_.boxes[2]->setText(QString::fromStdString(snap->serialNextValue));
+            if (snap->fromWorker)
+                autoIncrease_.boxes[2]->setText(QString::fromStdString(snap->serial.nextValueText));
         } else {
             view_->setSnapshot(nullptr);
         }
@@ -860,6 +860,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         saveSettings();
     }
     closePortQuietly(core_);
+    unloaded_ = true;
     event->accept();
 }
 

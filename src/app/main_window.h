@@ -50,6 +50,8 @@ class MainWindow : public QMainWindow {
     IspCore& core() { return core_; }
     QtUi& face() { return *ui_; }
     bool operationRunning() const;
+    // The second close request was accepted: the window has unloaded.
+    bool unloaded() const { return unloaded_; }
 
     // Loads a file as the Open File button does after its dialog.
     void loadFile(const QString& path);
@@ -118,6 +120,7 @@ class MainWindow : public QMainWindow {
     StoredSettings stored_;
     FileWatch fileWatch_;
     bool closing_ = false;
+    bool unloaded_ = false;
     bool saveDeferred_ = false;
     bool loading_ = true;
     int buttonState_ = kStateIdle;

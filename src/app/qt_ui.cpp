@@ -84,9 +84,8 @@ void QtUi::setOptionPanel(const std::vector<PanelLabel>& labels) {
 void QtUi::bufferChanged() {
     auto copy = std::make_shared<ViewSnapshot>();
     copy->buffer = core_.buffer;
-    copy->serialAddress = core_.serial.address;
-    copy->serialCount = core_.serial.count;
-    if (!onOwnThread()) copy->serialNextValue = core_.serial.nextValueText;
+    copy->serial = core_.serial;
+    copy->fromWorker = !onOwnThread();
     std::shared_ptr<const ViewSnapshot> snap = std::move(copy);
     post([this, snap] { emit bufferSnapshot(snap); });
 }

@@ -14,6 +14,7 @@
 #include "core/ui.h"
 
 #include "image/code_buffer.h"
+#include "image/serial_number.h"
 
 namespace qmx {
 class IspCore;
@@ -25,9 +26,8 @@ namespace qmx::gui {
 // that the window never reads the buffer while an operation may be writing it.
 struct ViewSnapshot {
     CodeBuffer buffer;
-    long serialAddress = 0;
-    long serialCount = 0;
-    std::string serialNextValue;  // box 2 of auto-increment (advanced after each chip)
+    SerialNumberSpec serial;
+    bool fromWorker = false;  // taken by a running operation
 };
 
 class QtUi : public QObject, public Ui {

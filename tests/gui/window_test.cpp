@@ -1,0 +1,262 @@
+// The window at start-up, on model changes, with its tabs, its minimum size, the option page's
+// dependent controls and the settings it keeps between runs.
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTest>
+
+#include "gui_helpers.h"
+
+using namespace qmx::gui;
+using namespace qmx::gui::test;
+
+namespace {
+
+QString comboText(const WindowFixture& f, const char* name) {
+    auto* c = f.find<QComboBox>(name);
+    return c ? c->currentText() : QStringLiteral("<missing %1>").arg(name);
+}
+bool checked(const WindowFixture& f, const char* name) {
+    auto* b = f.find<QAbstractButton>(name);
+    return b && b->isChecked();
+}
+bool enabled(const WindowFixture& f, const char* name) {
+    auto* w = f.widget(name);
+    return w && w->isEnabled();
+}
+void click(const WindowFixture& f, const char* name) {
+    auto* b = f.find<QAbstractButton>(name);
+    QVERIFY2(b, name);
+    b->click();  // as a mouse click, also on a page not shown
+}
+// Chooses a row of a pick list as the user does (the list's activation).
+void choose(const WindowFixture& f, const char* name, const QString& text) {
+    auto* c = f.find<QComboBox>(name);
+    QVERIFY2(c, name);
+    const int row = c->findText(text);
+    QVERIFY2(row >= 0, qPrintable(text));
+    c->setCurrentIndex(row);
+    emit c->activated(row);
+}
+QString tabText(const WindowFixture& f, const char* bar, int i) {
+    return f.find<QTabBar>(bar)->tabText(i);
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() {
+        QVERIFY(dir_.isValid());
+        settings_ = dir_.filePath(QStringLiteral("settings-%1.ini").arg(++run_));
+    }
+
+    void firstRunDefaults() {
+        WindowFixture f(settings_);
+        QCOMPARE(f.window->windowTitle(), QStringLiteral("QMX-ISP.exe Ver:3.1"));
+        QCOMPARE(comboText(f, "combMcuModel"), QStringLiteral("M-070"));
+        QVERIFY(checked(f, "optFillbyte_1"));
+        QCOMPARE(f.find<QComboBox>("combCommPort")->currentIndex(),
+                 f.find<QComboBox>("combCommPort")->count() > 0 ? 0 : -1);
+        QVERIFY(checked(f, "optBeepYes"));
+        QCOMPARE(comboText(f, "comDalay_ReDownLoad"), QStringLiteral("5"));
+        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("0"));
+        QVERIFY(checked(f, "opt_485_pin_0"));
+        QCOMPARE(comboText(f, "comb_485_pin"), QStringLiteral("P1.0"));
+        QVERIFY(checked(f, "opt_485_logic_0"));
+        QCOMPARE(f.find<QRadioButton>("opt_485_logic_0")->text(),
+                 QStringLiteral("高电平发送,低接收"));
+        QVERIFY(checked(f, "opt_External_WDT_0"));
+        QCOMPARE(comboText(f, "comb_ISP_DEMO_WDT"), QStringLiteral("P1.1"));
+        QCOMPARE(comboText(f, "comWDT_Prescalar"), QStringLiteral("256"));
+        QCOMPARE(comboText(f, "cobUserCodeBaud"), QStringLiteral("38400"));
+        QCOMPARE(comboText(f, "cobUserCodeParity"), QStringLiteral("None"));
+        QCOMPARE(comboText(f, "cob_DEMO_DownLoad_Baud"), QStringLiteral("38400"));
+        QCOMPARE(comboText(f, "cob_DEMO_DownLoad_Parity"), QStringLiteral("Even"));
+        QCOMPARE(comboText(f, "cob_DEMO_UserCode_Baud"), QStringLiteral("38400"));
+        QCOMPARE(comboText(f, "cob_DEMO_UserCode_Parity"), QStringLiteral("Even"));
+        QCOMPARE(comboText(f, "com_Debug_COM"), QStringLiteral("COM1"));
+        QCOMPARE(comboText(f, "com_Debug_Baud"), QStringLiteral("38400"));
+        QCOMPARE(comboText(f, "com_Debug_ParityCheck"), QStringLiteral("None"));
+        QCOMPARE(comboText(f, "cobBaudMax"), QStringLiteral("115200"));
+        // Idle at start: Download offered, Stop not.
+        QVERIFY(enabled(f, "comDownload_0"));
+        QVERIFY(!enabled(f, "comStop_Download"));
+        // The buffer view shows 0 ... 1023 of an all-zero buffer.
+        QCOMPARE(f.window->core().buffer.viewEnd, 1023L);
+        QCOMPARE(f.find<QLineEdit>("txt_length")->text(), QStringLiteral("400"));
+    }
+
+    void badStoredValuesAreSkipped() {
+        // A model row beyond the list is ignored; the keys after it are still read.
+        writeFile(settings_,
+                  "[Settings]\nDeviceProducts=200\nfillbyte=FF\nBeepYesNo=False\n"
+                  "Dalay_ReDownLoad=abc\nWrite_OK_Count=17\n");
+        WindowFixture f(settings_);
+        QCOMPARE(comboText(f, "combMcuModel"), QStringLiteral("M-070"));
+        QVERIFY(checked(f, "optFillbyte_0"));
+        QVERIFY(checked(f, "optBeepNo"));
+        QCOMPARE(comboText(f, "comDalay_ReDownLoad"), QStringLiteral("5"));
+        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("17"));
+    }
+
+    void modelChangeSetsTabsMonitorAndOptionPage() {
+        WindowFixture f(settings_);
+        choose(f, "combMcuModel", "M-064");
+        QCOMPARE(f.window->core().model->name, std::string("M-064"));
+        QCOMPARE(tabText(f, "TabStrip1", 5), QStringLiteral("_no_"));  // ISP DEMO
+        QCOMPARE(tabText(f, "TabStrip1", 2), QStringLiteral("_no_"));  // 脱机下载
+        QCOMPARE(tabText(f, "TabStrip1", 8), QStringLiteral("仿真芯片"));
+        QCOMPARE(tabText(f, "TabStrip2", 1), QStringLiteral("_no_"));
+        QCOMPARE(tabText(f, "TabStrip2", 2), QStringLiteral("_no_"));
+        QVERIFY(enabled(f, "comDownSoft_ICE"));
+        QCOMPARE(f.find<QGroupBox>("Frame2")->title(),
+                 QStringLiteral("Step4/步骤4: Double Speed  设置双倍速, 缺省为普通速度"));
+        QCOMPARE(f.find<QRadioButton>("Option0_1")->text(), QStringLiteral("12T/单倍速"));
+        QVERIFY(checked(f, "Option0_1"));
+        QVERIFY(f.widget("Picture2_1")->isHidden());
+        QVERIFY(!f.widget("LabOptionC_0")->isHidden());
+
+        choose(f, "combMcuModel", "M-070");
+        QCOMPARE(tabText(f, "TabStrip1", 5), QStringLiteral("ISP DEMO"));
+        QCOMPARE(tabText(f, "TabStrip1", 2), QStringLiteral("脱机下载"));
+        QCOMPARE(tabText(f, "TabStrip1", 8), QStringLiteral("_no_"));
+        QCOMPARE(tabText(f, "TabStrip2", 1), QStringLiteral("SFR/idata"));
+        QCOMPARE(tabText(f, "TabStrip2", 2), QStringLiteral("xdata/IAP EEPROM"));
+        QVERIFY(!enabled(f, "comDownSoft_ICE"));
+        QVERIFY(!f.widget("Picture2_2")->isHidden());
+        QCOMPARE(f.find<QRadioButton>("Option1_0")->text(), QStringLiteral("1/2 gain"));
+        QVERIFY(checked(f, "Option1_1"));
+        QVERIFY(f.widget("LabOptionC_0")->isHidden());
+
+        // Family 3 shows no ISP DEMO tab but the offline one.
+        choose(f, "combMcuModel", "M-002");
+        QCOMPARE(tabText(f, "TabStrip1", 5), QStringLiteral("_no_"));
+        QCOMPARE(tabText(f, "TabStrip1", 2), QStringLiteral("脱机下载"));
+        QCOMPARE(f.find<QRadioButton>("Option0_0")->text(), QStringLiteral("内部RC振荡器"));
+        QVERIFY(checked(f, "Option0_0"));
+    }
+
+    void absentTabLeavesThePage() {
+        WindowFixture f(settings_);
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        auto* bar = f.find<QTabBar>("TabStrip1");
+        auto* pages = f.find<QStackedWidget>("Picture1");
+        // A click makes the tab current; the window then selects its page.
+        bar->setCurrentIndex(6);
+        QCOMPARE(pages->currentIndex(), 6);  // 存储文件
+        choose(f, "combMcuModel", "M-064");
+        QCOMPARE(bar->tabText(5), QStringLiteral("_no_"));
+        bar->setCurrentIndex(5);
+        QCOMPARE(pages->currentIndex(), 6);
+        QCOMPARE(bar->currentIndex(), 6);
+        // The same for the view strip.
+        auto* bar2 = f.find<QTabBar>("TabStrip2");
+        bar2->setCurrentIndex(1);
+        QCOMPARE(f.find<QStackedWidget>("TabStrip2_pages")->currentIndex(), 0);
+        QCOMPARE(bar2->currentIndex(), 0);
+    }
+
+    void resizeBelowMinimumSnapsBack() {
+        WindowFixture f(settings_);
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        const QSize before = f.window->size();
+        auto* msg = f.widget("textMsg");
+        const int paneBefore = msg->height();
+        const int leftBefore = f.widget("Frame1")->width();
+        f.window->resize(10, 10);
+        QTest::qWait(50);
+        QVERIFY(f.window->width() >= 1000 / 15);
+        QVERIFY(f.window->height() >= 800 / 15);
+        QVERIFY(f.window->width() >= f.window->minimumSizeHint().width());
+        // Extra height goes to the message pane; the step frames keep their width.
+        f.window->resize(before.width() + 200, before.height() + 200);
+        QTest::qWait(50);
+        QVERIFY(msg->height() > paneBefore);
+        QCOMPARE(f.widget("Frame1")->width(), leftBefore);
+    }
+
+    void optionPageDependencies() {
+        WindowFixture f(settings_);
+        choose(f, "combMcuModel", "M-002");
+        QVERIFY(!f.widget("Frame23")->isHidden());
+        QVERIFY(f.widget("Frame14")->isHidden());
+        click(f, "Option9_0");
+        QVERIFY(enabled(f, "comWDT_Prescalar"));
+        QVERIFY(enabled(f, "Option10_0"));
+        click(f, "Option9_1");
+        QVERIFY(!enabled(f, "comWDT_Prescalar"));
+        QVERIFY(!enabled(f, "Label20"));
+        QVERIFY(!enabled(f, "Option10_0"));
+        QVERIFY(!enabled(f, "LabOption_10"));
+        // RS-485 line: its pin and logic follow the choice.
+        QVERIFY(!enabled(f, "comb_485_pin"));
+        click(f, "opt_485_pin_1");
+        QVERIFY(enabled(f, "comb_485_pin"));
+        QVERIFY(enabled(f, "opt_485_logic_1"));
+        QCOMPARE(f.window->core().options.rs485, 1);
+        // The same pin in both lists is reported at once, even with the watchdog off.
+        QVERIFY(f.boxes.empty());
+        choose(f, "comb_485_pin", "P1.1");
+        QVERIFY(f.sawBox("请不要用同一个 I/O 口线控制 485 和 外部看门狗。"));
+        // Family 2: the download-time watchdog pin follows its choice.
+        choose(f, "combMcuModel", "M-070");
+        QVERIFY(!f.widget("Frame15")->isHidden());
+        QVERIFY(!enabled(f, "comb_WDT"));
+        click(f, "opt_ISP_DEMO_WDT_1");
+        QVERIFY(enabled(f, "comb_WDT"));
+        // The choices reach the option bytes: 6T clears bit 0 of the family-2 byte.
+        click(f, "Option0_0");
+        const auto set = qmx::buildOptionSet(f.window->core().options, *f.window->core().model);
+        QCOMPARE(int(set.optionByte()), 0xFE);
+    }
+
+    void settingsWrittenOnCloseSurviveRestart() {
+        {
+            WindowFixture f(settings_);
+            f.window->show();
+            choose(f, "combMcuModel", "M-002");
+            click(f, "optFillbyte_0");
+            click(f, "opt_485_pin_1");
+            choose(f, "comb_485_pin", "P3.7");
+            click(f, "optBeepNo");
+            // Closing at once still saves the changes (the close waits for the save).
+            QVERIFY(closeAndWait(*f.window));
+        }
+        {
+            WindowFixture f(settings_);
+            QCOMPARE(comboText(f, "combMcuModel"), QStringLiteral("M-002"));
+            QVERIFY(checked(f, "optFillbyte_0"));
+            QVERIFY(checked(f, "opt_485_pin_1"));
+            QCOMPARE(comboText(f, "comb_485_pin"), QStringLiteral("P3.7"));
+            QVERIFY(checked(f, "optBeepNo"));
+            // The prescaler is written but start-up shows "256" again.
+            QCOMPARE(comboText(f, "comWDT_Prescalar"), QStringLiteral("256"));
+        }
+    }
+
+    void closeHidesAtOnceAndUnloadsLater() {
+        WindowFixture f(settings_);
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        f.window->close();
+        QVERIFY(!f.window->isVisible());
+        QVERIFY(!f.window->unloaded());
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->unloaded(), 3000);
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QString settings_;
+    int run_ = 0;
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
