@@ -14,19 +14,19 @@
 namespace qmx::cli {
 
 // Exit statuses scripts rely on.
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitFailed = 1,     // the operation failed (no answer, wrong model, erase/program/option failure)
-    kExitBadInput = 2,   // bad command line or bad input (unknown model, unreadable file, ...)
-    kExitStopped = 3,    // stopped by the user (SIGINT)
-    kExitPort = 4,       // the port could not be opened or vanished
-};
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed =
+    1;  // the operation failed (no answer, wrong model, erase/program/option failure)
+inline constexpr int kExitBadInput =
+    2;  // bad command line or bad input (unknown model, unreadable file, ...)
+inline constexpr int kExitStopped = 3;  // stopped by the user (SIGINT)
+inline constexpr int kExitPort = 4;     // the port could not be opened or vanished
 
 // The terminal face: message lines to stdout as they are appended, message boxes marked so
 // they stand out and answered by --yes or their default button, a progress bar on stderr when
 // stderr is a terminal, and --trace hex dumps on stderr.
 class CliUi : public Ui {
-public:
+  public:
     bool assumeYes = false;
     bool trace = false;
     bool progressOnTerminal = false;
@@ -40,7 +40,7 @@ public:
     // Message-box texts seen so far (the `image` command prints them, download checks them).
     int boxesShown = 0;
 
-private:
+  private:
     bool progressShown_ = false;
 };
 

@@ -70,7 +70,8 @@ void CliUi::traceBytes(bool outgoing, const unsigned char* data, std::size_t cou
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     std::string hex;
-    for (std::size_t i = 0; i < count; ++i) hex += fmt::format(" {:02X}", data[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        hex += fmt::format(" {:02X}", data[i]);
     std::fprintf(stderr, "%ld.%06ld %s%s\n", static_cast<long>(ts.tv_sec), ts.tv_nsec / 1000,
                  outgoing ? ">>" : "<<", hex.c_str());
 }
@@ -79,6 +80,10 @@ IspCore& Context::core() {
     if (!corePtr) {
         ui.progressOnTerminal = isatty(STDERR_FILENO);
         corePtr = std::make_unique<IspCore>(&ui);
+        SettingsStore& store = corePtr->settings;
+        if (!settingsPath.empty()) store.setPath(settingsPath);
+        store.load();
+        if (!store.warning().empty()) fmt::print(stderr, "warning: {}\n", store.warning());
     }
     return *corePtr;
 }

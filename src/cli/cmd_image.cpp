@@ -1,10 +1,45 @@
-#include "cli/cli_context.h"
+// qmx-isp image: load files into the code buffer as the Open File button does and show the
+// result: the load reports, the checksum display, the extents and, with --dump, the view.
+#include <fmt/core.h>
+
+#include "cli/image_args.h"
+#include "image/dump_view.h"
 
 namespace qmx::cli {
 
-// Not written yet.
+namespace {
+std::string trimRight(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.pop_back();
+    return s;
+}
+}  // namespace
+
 Runner registerImage(CLI::App& app, Context& ctx) {
-    return [] { return kExitFailed; };
+    auto* cmd = app.add_subcommand("image", "Load files into the code buffer and show the result");
+    auto args = std::make_shared<ImageArgs>();
+    auto dump = std::make_shared<bool>(false);
+    cmd->add_option("FILE", args->files, "Intel-HEX or binary files, loaded in order")->required();
+    addImageOptions(cmd, *args, true);
+    cmd->add_flag("--dump", *dump, "Print every row of the buffer view from viewStart to viewEnd");
+    return [&ctx, args, dump] {
+        if (int rc = prepareBuffer(ctx, *args); rc != kExitOk) return rc;
+        IspCore& core = ctx.core();
+        int rc = kExitOk;
+        for (const std::string& file : args->files) {
+            LoadResult result;
+            if (loadOneFile(ctx, file, result) != kExitOk) return kExitBadInput;
+            if (result.badRecords > 0) rc = kExitBadInput;
+        }
+        const CodeBuffer& b = core.buffer;
+        fmt::print("checksum: {}\n", trimRight(b.checksumText));
+        fmt::print("loadStart={:04X} loadEnd={:04X} viewStart={:04X} viewEnd={:04X}\n", b.loadStart,
+                   b.loadEnd, b.viewStart, b.viewEnd);
+        if (*dump)
+            for (const std::string& row : dumpRows(b))
+                fmt::print("{}\n", row);
+        return rc;
+    };
 }
 
 }  // namespace qmx::cli

@@ -1,10 +1,44 @@
-#include "cli/cli_context.h"
+// qmx-isp save: load a file, then write a range of the buffer as the Store File button does.
+#include <fmt/core.h>
+
+#include "cli/image_args.h"
+#include "image/buffer_save.h"
 
 namespace qmx::cli {
 
-// Not written yet.
 Runner registerSave(CLI::App& app, Context& ctx) {
-    return [] { return kExitFailed; };
+    auto* cmd = app.add_subcommand("save", "Load FILE, then save a range of the buffer to OUT");
+    auto args = std::make_shared<ImageArgs>();
+    auto out = std::make_shared<std::string>();
+    auto from = std::make_shared<std::string>();
+    auto length = std::make_shared<std::string>();
+    args->files.resize(1);
+    cmd->add_option("FILE", args->files[0], "Intel-HEX or binary file to load")->required();
+    cmd->add_option("OUT", *out, "Binary file to write")->required();
+    cmd->add_option("--from", *from, "First address to save (hexadecimal)")->required();
+    cmd->add_option("--length", *length, "Number of bytes to save (hexadecimal)")->required();
+    addImageOptions(cmd, *args, false);
+    return [&ctx, args, out, from, length] {
+        long value = 0;
+        if (!parseHex(*from, value) || !parseHex(*length, value)) {
+            fmt::print(stderr, "--from and --length take hexadecimal numbers\n");
+            return kExitBadInput;
+        }
+        if (int rc = prepareBuffer(ctx, *args); rc != kExitOk) return rc;
+        LoadResult result;
+        if (loadOneFile(ctx, args->files[0], result) != kExitOk) return kExitBadInput;
+        IspCore& core = ctx.core();
+        switch (saveBufferRange(core.buffer, *from, *length, *out, core.ui())) {
+            case SaveStatus::Saved:
+                return kExitOk;
+            case SaveStatus::TooSmall:
+            case SaveStatus::TooBig:
+                return kExitBadInput;
+            case SaveStatus::WriteFailed:
+                return kExitFailed;
+        }
+        return kExitFailed;
+    };
 }
 
 }  // namespace qmx::cli

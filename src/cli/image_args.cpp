@@ -1,0 +1,54 @@
+#include "cli/image_args.h"
+
+#include <fmt/core.h>
+
+#include <filesystem>
+
+#include "app/settings_keys.h"
+#include "catalogue/model_catalogue.h"
+#include "image/code_buffer.h"
+
+namespace qmx::cli {
+
+void addImageOptions(CLI::App* cmd, ImageArgs& args, bool withClear) {
+    cmd->add_option("--model", args.model, "Model name, e.g. M-070 (see 'qmx-isp models')")
+        ->required();
+    cmd->add_option("--start", args.start, "Buffer start address (hexadecimal), default 0");
+    cmd->add_option("--fill", args.fill, "Fill byte of the buffer: FF or 00 (default: as stored)")
+        ->check(CLI::IsMember({"FF", "00", "ff"}));
+    if (withClear) cmd->add_flag("--clear", args.clear, "Clear Buffer: refill before each file");
+}
+
+int prepareBuffer(Context& ctx, const ImageArgs& args) {
+    const ModelEntry* entry = findModel(args.model);
+    if (!entry) {
+        fmt::print(stderr, "Unknown model: {} (see 'qmx-isp models')\n", args.model);
+        return kExitBadInput;
+    }
+    long start = 0;
+    if (!parseHex(args.start, start)) {
+        fmt::print(stderr, "--start: not a hexadecimal address: {}\n", args.start);
+        return kExitBadInput;
+    }
+    IspCore& core = ctx.core();
+    core.model = entry;
+    core.buffer.map = MemoryMap::fromModel(*entry);
+    std::string fill = args.fill;
+    if (fill.empty()) fill = core.settings.read("Settings", setting::kFillByte, "00");
+    // "00" selects the 00 choice; anything else is FF, as the stored choice is read.
+    core.buffer.fillByte = fill == "00" ? 0x00 : 0xFF;
+    core.buffer.startAddressText = args.start;
+    core.buffer.clearOnLoad = args.clear;
+    return kExitOk;
+}
+
+int loadOneFile(Context& ctx, const std::string& path, LoadResult& result) {
+    IspCore& core = ctx.core();
+    std::error_code ec;
+    auto absolute = std::filesystem::absolute(path, ec);
+    core.buffer.currentPath = ec ? path : absolute.string();
+    result = loadSelectedFile(core.buffer, *core.model, core.serial, core.ui());
+    return result.loaded() ? kExitOk : kExitBadInput;
+}
+
+}  // namespace qmx::cli
