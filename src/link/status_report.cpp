@@ -51,6 +51,15 @@ std::string pinName(std::uint8_t code) {
     return {};
 }
 
+std::string clockMHzText(double hz) {
+    // fmt's default form of a double is the shortest text that reads back to the same value.
+    const double x = hz / 1000000.0;
+    std::string t = fmt::format("{}", x);
+    if (t.find('e') != std::string::npos) t = fmt::format("{:.6f}", x);
+    if (t.size() > 2 && t.compare(t.size() - 2, 2, ".0") == 0) t.resize(t.size() - 2);
+    return t;
+}
+
 namespace {
 
 bool bit(std::uint8_t v, int n) {

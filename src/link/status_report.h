@@ -44,6 +44,9 @@ int watchdogPrescaler(std::uint8_t e1);
 // Pin code (97 → "P1.7", B2 → "P3.2"); empty when the code names no pin.
 std::string pinName(std::uint8_t code);
 
+// A clock in MHz in its shortest decimal form (11059200 Hz → "11.0592").
+std::string clockMHzText(double hz);
+
 // Operations on the core.
 // The status request; true (and status_read_ok) when the chip answered.
 bool read_status(IspCore& core, bool byteDelays);

@@ -78,15 +78,6 @@ bool check_model(IspCore& core) {
     return false;
 }
 
-std::string clockMHzText(double hz) {
-    // fmt's default form of a double is the shortest text that reads back to the same value.
-    double x = hz / 1000000.0;
-    std::string t = fmt::format("{}", x);
-    if (t.find('e') != std::string::npos) t = fmt::format("{:.6f}", x);
-    if (t.size() > 2 && t.compare(t.size() - 2, 2, ".0") == 0) t.resize(t.size() - 2);
-    return t;
-}
-
 void show_clock(IspCore& core) {
     const ConnectionFacts& f = core.facts;
     const double hz = f.clock_hz;

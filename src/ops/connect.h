@@ -20,8 +20,6 @@ bool check_model(IspCore& core);
 // The same rule without side effects.
 bool chipFitsModel(IspCore& core);
 
-// The clock in MHz in its shortest decimal form (11059200 Hz → "11.0592").
-std::string clockMHzText(double hz);
 // The clock line(s) for the facts' firmware letter, clock and speed mode.
 void show_clock(IspCore& core);
 
