@@ -64,6 +64,8 @@ double monoNow() {
 constexpr double kNever = 1e300;
 constexpr int kCtlFlushWrite = 2;  // TIOCPKT_FLUSHWRITE: the host discarded what it had sent
 constexpr int kCtlIoctl = 64;      // TIOCPKT_IOCTL: the host changed its termios
+// Bytes a UART holds in its transmit FIFO, out of reach of a discard.
+constexpr std::size_t kUartFifo = 16;
 // Bytes the line holds before the host's writes back up into the terminal.
 constexpr std::size_t kRxQueueCap = 4096;
 
@@ -203,9 +205,15 @@ void Simulator::takeControl(int control) {
     if (control & kCtlFlushWrite) {
         // The host threw away what it had not sent yet: what is still in the terminal is gone,
         // and so is what our line had not begun to carry.
+        // Bytes already handed to the UART's 16-byte transmit FIFO still go out.
         segments_.clear();
-        while (!rx_.empty() && rx_.back().due - byteTime(rx_.back().rate) > now)
-            rx_.pop_back();
+        std::size_t started = 0;
+        while (started < rx_.size() && rx_[started].due - byteTime(rx_[started].rate) <= now) {
+            ++started;
+        }
+        const std::size_t keep = std::min(rx_.size(), started + kUartFifo);
+        if (keep < rx_.size()) log("host discarded %zu unsent bytes", rx_.size() - keep);
+        rx_.resize(keep);
         rxWireFree_ = rx_.empty() ? now : rx_.back().due;
         if (rxFull_) {
             // The host had filled our send queue and the terminal behind it: what waits in the
