@@ -1,10 +1,109 @@
+// qmx-isp download: one download as the Download button does it (or a production series as
+// Re-Download does), with the download options of the window as command-line options.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "catalogue/model_catalogue.h"
+#include "catalogue/option_set.h"
 #include "cli/cli_context.h"
+#include "cli/download_support.h"
+#include "image/hex_loader.h"
+#include "image/serial_number.h"
+#include "link/baud.h"
+#include "ops/download_driver.h"
 
 namespace qmx::cli {
 
-// Not written yet.
+namespace {
+
+struct Args {
+    std::string file, port, model, start = "0", fill, serial;
+    long maxBaud = 115200;
+    std::vector<std::string> options;
+    bool series = false, reload = false, watch = false;
+    int delay = 5;
+    int count = 0;
+};
+
+}  // namespace
+
 Runner registerDownload(CLI::App& app, Context& ctx) {
-    return [] { return kExitFailed; };
+    auto args = std::make_shared<Args>();
+    CLI::App* sub = app.add_subcommand(
+        "download",
+        "Download FILE into the chip as the Download button does (connect, erase, "
+        "program and verify, options, run)");
+    sub->add_option("FILE", args->file, "Intel-HEX or binary image")->required();
+    sub->add_option("--port", args->port, "Serial port device path")->required();
+    sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
+    sub->add_option("--max-baud", args->maxBaud,
+                    "Highest baud rate to try: 1200 ... 115200 (default 115200)");
+    sub->add_option("--start", args->start, "Buffer start address for the file (hexadecimal)");
+    sub->add_option("--fill", args->fill, "Fill byte of unused cells: FF or 00 (default: saved)");
+    sub->add_option("--option", args->options,
+                    "Download option NAME=VALUE (repeatable; see 'qmx-isp options --model M')");
+    sub->add_option("--serial", args->serial,
+                    "Serial-number auto-increment ADDR,COUNT,NEXT,INCREMENT,FORMAT "
+                    "(ADDR hexadecimal; FORMAT hex, bcd or ascii)");
+    sub->add_flag("--series", args->series, "Re-Download: program chip after chip");
+    sub->add_option("--delay", args->delay,
+                    "Seconds between chips of a series: 2 ... 9 (default 5)");
+    sub->add_option("--count", args->count, "End a series after N successful chips");
+    sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
+    sub->add_flag("--watch", args->watch,
+                  "Stay running and download again whenever the file changes (Ctrl-C ends)");
+
+    return [args, &ctx]() -> int {
+        const ModelEntry* model = findModel(args->model);
+        if (!model) {
+            std::fprintf(stderr, "qmx-isp: unknown model '%s' (see 'qmx-isp models')\n",
+                         args->model.c_str());
+            return kExitBadInput;
+        }
+        if (std::find(kBaudCandidates.begin(), kBaudCandidates.end(), args->maxBaud) ==
+            kBaudCandidates.end()) {
+            std::fprintf(stderr,
+                         "qmx-isp: --max-baud must be one of 1200, 2400, 4800, 9600, 11520, "
+                         "12800, 14400, 19200, 28800, 38400, 57600, 115200\n");
+            return kExitBadInput;
+        }
+        if (args->delay < 2 || args->delay > 9) {
+            std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
+            return kExitBadInput;
+        }
+        if (args->count < 0) {
+            std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
+            return kExitBadInput;
+        }
+        long startAddress = 0;
+        if (!parseHex(args->start, startAddress)) {
+            std::fprintf(stderr, "qmx-isp: --start wants a hexadecimal address\n");
+            return kExitBadInput;
+        }
+
+        IspCore& core = ctx.core();
+        DownloadSetup setup;
+        setup.file = args->file;
+        setup.port = args->port;
+        setup.model = model;
+        setup.maxBaud = args->maxBaud;
+        setup.startText = args->start;
+        setup.fill = args->fill;
+        setup.options = args->options;
+        setup.serial = args->serial;
+        setup.series = args->series;
+        setup.delaySeconds = args->delay;
+        setup.count = args->count;
+        setup.reload = args->reload;
+        setup.watch = args->watch;
+        setup.settingsPath = ctx.settingsPath;
+        setup.assumeYes = ctx.yes;
+        return runDownload(core, ctx.ui, setup);
+    };
 }
 
 }  // namespace qmx::cli

@@ -6,6 +6,7 @@
 
 #include <fmt/core.h>
 
+#include "app/settings_keys.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
@@ -39,6 +40,16 @@ std::string trimmed(const std::string& text) {
     return text.substr(b, e - b + 1);
 }
 
+// The reload that belongs to a session (the reload option, the file watch). Unlike Open File
+// it keeps a ticked auto-increment ticked: the number is written again before the session, so
+// no chip of a production run goes without its number.
+LoadResult reloadForSession(IspCore& core) {
+    const bool serialTicked = core.serial.enabled;
+    LoadResult r = loadSelectedFile(core.buffer, *core.model, core.serial, core.ui());
+    core.serial.enabled = serialTicked;
+    return r;
+}
+
 }  // namespace
 
 void setButtons(IspCore& core, int state) {
@@ -64,7 +75,7 @@ std::string countdownPaneText(const std::string& kept, int secondsLeft) {
 
 void saveWriteOkCount(IspCore& core) {
     // The counter is written through at once: a production count must survive a crash.
-    core.settings.set("Settings", "Write_OK_Count", trimmed(core.download.writeOkCount));
+    storeWriteOkCount(core.settings, trimmed(core.download.writeOkCount));
     const std::string error = core.settings.save();
     if (!error.empty()) core.message(error);
 }
@@ -113,7 +124,7 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
         return session.last_outcome = SessionOutcome::NoFile;
     }
     if (core.download.reloadFile) {
-        const LoadResult r = loadSelectedFile(core.buffer, *core.model, core.serial, ui);
+        const LoadResult r = reloadForSession(core);
         if (!r.loaded() || !core.buffer.imageLoaded)
             return session.last_outcome = SessionOutcome::BadInput;
         if (r.badRecords > 0 && core.download.refuseBadRecords)
@@ -225,7 +236,7 @@ bool FileWatch::tick(const CodeBuffer& buffer, bool enabled, bool sessionRunning
 
 SessionOutcome reloadAndDownload(IspCore& core) {
     if (!core.model) return SessionOutcome::NoFile;
-    const LoadResult r = loadSelectedFile(core.buffer, *core.model, core.serial, core.ui());
+    const LoadResult r = reloadForSession(core);
     if (!r.loaded() || !core.buffer.imageLoaded) return SessionOutcome::BadInput;
     if (r.badRecords > 0 && core.download.refuseBadRecords) return SessionOutcome::BadInput;
     return comDownload_Click(core, 0);

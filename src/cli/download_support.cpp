@@ -1,0 +1,207 @@
+#include "cli/download_support.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "app/settings_keys.h"
+#include "catalogue/option_set.h"
+#include "image/hex_loader.h"
+#include "image/serial_number.h"
+#include "ops/download_driver.h"
+
+namespace qmx::cli {
+
+namespace fs = std::filesystem;
+
+int exitFor(SessionOutcome outcome) {
+    switch (outcome) {
+        case SessionOutcome::Ok:
+            return kExitOk;
+        case SessionOutcome::Stopped:
+            return kExitStopped;
+        case SessionOutcome::PortError:
+            return kExitPort;
+        case SessionOutcome::BadInput:
+        case SessionOutcome::NoFile:
+            return kExitBadInput;
+        default:
+            return kExitFailed;
+    }
+}
+
+std::vector<std::string> paneLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t crlf = text.find("\r\n", at);
+        if (crlf == std::string::npos) {
+            lines.push_back(text.substr(at));
+            return lines;
+        }
+        lines.push_back(text.substr(at, crlf - at));
+        at = crlf + 2;
+    }
+}
+
+void PaneEchoUi::appendMessage(const std::string& line) {
+    for (const std::string& l : paneLines(line))
+        lines_.push_back(l);
+    inner_.appendMessage(line);
+}
+
+void PaneEchoUi::clearMessages() {
+    lines_.clear();
+    inner_.clearMessages();
+}
+
+void PaneEchoUi::replaceMessages(const std::string& text) {
+    std::vector<std::string> now = paneLines(text);
+    std::size_t same = 0;
+    while (same < now.size() && same < lines_.size() && now[same] == lines_[same])
+        ++same;
+    for (std::size_t i = same; i < now.size(); ++i)
+        inner_.appendMessage(now[i]);
+    lines_ = std::move(now);
+}
+
+namespace {
+
+bool parseSerial(const std::string& text, SerialNumberSpec& spec, std::string& error) {
+    std::vector<std::string> parts;
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ','))
+        parts.push_back(part);
+    if (parts.size() != 5) {
+        error = "--serial wants ADDR,COUNT,NEXT,INCREMENT,FORMAT";
+        return false;
+    }
+    std::string format = parts[4];
+    for (char& c : format)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (format == "hex")
+        spec.format = SerialFormat::Binary;
+    else if (format == "bcd")
+        spec.format = SerialFormat::Bcd;
+    else if (format == "ascii")
+        spec.format = SerialFormat::Ascii;
+    else {
+        error = "--serial FORMAT must be hex, bcd or ascii";
+        return false;
+    }
+    spec.addressText = parts[0];
+    spec.lengthText = parts[1];
+    spec.nextValueText = parts[2];
+    spec.incrementText = parts[3];
+    serialParametersEdited(spec);
+    return true;
+}
+
+}  // namespace
+
+int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
+    PaneEchoUi echo(face);
+    Ui* previous = &core.ui();
+    core.setUi(&echo);
+    struct Restore {
+        IspCore& core;
+        Ui* ui;
+        ~Restore() { core.setUi(ui); }
+    } restore{core, previous};
+
+    // Settings: the same store as the window.
+    const std::filesystem::path store =
+        setup.settingsPath.empty() ? SettingsStore::defaultPath() : fs::path(setup.settingsPath);
+    if (!core.settings.open(store) && !core.settings.warning().empty())
+        std::fprintf(stderr, "qmx-isp: %s\n", core.settings.warning().c_str());
+    const StoredSettings saved = loadStoredSettings(core.settings);
+
+    const ModelEntry& model = *setup.model;
+    core.model = &model;
+    core.portPath = setup.port;
+    core.maxBaud = setup.maxBaud;
+
+    resetOptionPage(core.options, model.family);
+    applyToOptionChoices(saved, core.options);
+    for (const std::string& assignment : setup.options) {
+        const std::string error = setOption(core.options, model.family, assignment);
+        if (!error.empty()) {
+            std::fprintf(stderr, "qmx-isp: --option %s: %s\n", assignment.c_str(), error.c_str());
+            return kExitBadInput;
+        }
+    }
+
+    std::string fill = setup.fill;
+    if (fill.empty()) fill = saved.fillByteChoice == 1 ? "00" : "FF";
+    for (char& c : fill)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (fill != "FF" && fill != "00") {
+        std::fprintf(stderr, "qmx-isp: --fill must be FF or 00\n");
+        return kExitBadInput;
+    }
+
+    CodeBuffer& buffer = core.buffer;
+    buffer.fillByte = fill == "FF" ? 0xFF : 0x00;
+    buffer.startAddressText = setup.startText;
+    buffer.currentPath = setup.file;
+    // One file per download: every (re)load replaces the previous contents, so bytes of an
+    // older build can never be programmed along with a newer one.
+    buffer.clearOnLoad = true;
+    const LoadResult loaded = loadSelectedFile(buffer, model, core.serial, core.ui());
+    if (!loaded.loaded() || !buffer.imageLoaded) {
+        std::fprintf(stderr, "qmx-isp: %s could not be loaded\n", setup.file.c_str());
+        return kExitBadInput;
+    }
+    if (loaded.badRecords > 0 && !setup.assumeYes) {
+        std::fprintf(stderr,
+                     "qmx-isp: %s has records with a bad checksum; not programmed (use --yes to "
+                     "program it anyway)\n",
+                     setup.file.c_str());
+        return kExitBadInput;
+    }
+
+    if (!setup.serial.empty()) {
+        std::string error;
+        if (!parseSerial(setup.serial, core.serial, error)) {
+            std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+        if (!serialCheckBoxChanged(core.serial, true, buffer, model, core.settings, core.ui())) {
+            std::fprintf(stderr, "qmx-isp: invalid serial-number parameters\n");
+            return kExitBadInput;
+        }
+    }
+
+    DownloadChoices& choices = core.download;
+    choices.reloadFile = setup.reload;
+    choices.reloadOnChange = setup.watch;
+    choices.seriesDelayRow = 9 - setup.delaySeconds;
+    choices.seriesLimit = setup.count;
+    choices.beepOnSuccess = saved.beep;
+    choices.writeOkCount = saved.writeOkCount;
+    choices.refuseBadRecords = !setup.assumeYes;
+
+    installStopHandler(core);
+    FileWatch watch;
+    watch.tick(buffer, setup.watch, false);  // remember the file as it was loaded
+
+    int code = exitFor(comDownload_Click(core, setup.series ? 1 : 0));
+    if (!setup.watch) return code;
+
+    // Watch: download again whenever the file changes, until Ctrl-C.
+    core.session.stop_requested = false;
+    while (!core.session.stop_requested) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (core.session.stop_requested) break;
+        if (watch.tick(buffer, true, core.session.session_running)) {
+            code = exitFor(reloadAndDownload(core));
+            if (code == kExitStopped) return code;  // Ctrl-C in a session ends the watch too
+            core.session.stop_requested = false;
+        }
+    }
+    return code;
+}
+
+}  // namespace qmx::cli

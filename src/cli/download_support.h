@@ -1,0 +1,71 @@
+// What `download` and `demo` share: the download options as plain values, the face that
+// prints only the new part of a rewritten message pane, and the run of one download (or a
+// series, or a watch) with its exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "catalogue/model_catalogue.h"
+#include "cli/cli_context.h"
+#include "ops/session_state.h"
+
+namespace qmx::cli {
+
+struct DownloadSetup {
+    std::string file;
+    std::string port;
+    const ModelEntry* model = nullptr;
+    long maxBaud = 115200;
+    std::string startText = "0";
+    std::string fill;                  // "FF", "00" or empty (the saved choice)
+    std::vector<std::string> options;  // NAME=VALUE
+    std::string serial;                // ADDR,COUNT,NEXT,INCREMENT,FORMAT or empty
+    bool series = false;
+    int delaySeconds = 5;
+    int count = 0;
+    bool reload = false;
+    bool watch = false;
+    std::string settingsPath;  // empty: the default store
+    bool assumeYes = false;
+};
+
+// Exit status for how a session ended.
+int exitFor(SessionOutcome outcome);
+
+// A face over the terminal face: everything passes through, except that a rewrite of the
+// whole pane prints only the lines that changed.
+class PaneEchoUi : public Ui {
+  public:
+    explicit PaneEchoUi(Ui& inner) : inner_(inner) {}
+    void appendMessage(const std::string& line) override;
+    void clearMessages() override;
+    void replaceMessages(const std::string& text) override;
+    BoxAnswer messageBox(const MessageBoxRequest& box) override { return inner_.messageBox(box); }
+    void beep(int times) override { inner_.beep(times); }
+    void setButtonState(int state) override { inner_.setButtonState(state); }
+    void setProgress(int value, int minimum, int maximum, bool visible) override {
+        inner_.setProgress(value, minimum, maximum, visible);
+    }
+    void setKbyteLabel(const std::string& text) override { inner_.setKbyteLabel(text); }
+    void setOptionPanel(const std::vector<PanelLabel>& labels) override {
+        inner_.setOptionPanel(labels);
+    }
+    void bufferChanged() override { inner_.bufferChanged(); }
+    void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override {
+        inner_.traceBytes(outgoing, data, count);
+    }
+
+  private:
+    Ui& inner_;
+    std::vector<std::string> lines_;  // the pane as the terminal has shown it
+};
+
+// Splits pane text at CR LF.
+std::vector<std::string> paneLines(const std::string& text);
+
+// Sets the core up from `setup` (settings, model, options, file, serial number), runs the
+// download, series or watch, and returns the exit status. Messages for bad input go to stderr.
+int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup);
+
+}  // namespace qmx::cli
