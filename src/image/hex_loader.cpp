@@ -28,10 +28,11 @@ int hexDigit(char c) {
     return -1;
 }
 
-// Splits text into lines at CR LF, LF or CR, as a text reader does.
+// Splits text into lines at CR LF, LF or CR, as a text reader does. A UTF-8 byte-order mark
+// that some editors put at the start of a text file is not part of the first line.
 template <typename F>
 void forEachLine(std::string_view text, F&& f) {
-    std::size_t pos = 0;
+    std::size_t pos = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
     while (pos < text.size()) {
         std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) {

@@ -42,6 +42,14 @@ TEST_F(LoaderTest, FileKindFollowsNameThenFirstLines) {
     EXPECT_EQ(detectFileKind("/x/old.hex/prog.bin", "\x02\x00"), FileKind::Binary);
 }
 
+TEST_F(LoaderTest, ByteOrderMarkDoesNotHideTheFirstRecord) {
+    const std::string text = "\xEF\xBB\xBF" + hexRecord(0, {0x42}) + "\r\n" + kEof + "\r\n";
+    EXPECT_EQ(detectFileKind("/x/prog.txt", text), FileKind::Hex);
+    load(writeFile("bom.hex", text));
+    EXPECT_EQ(buffer.bytes[0], 0x42);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(LoaderTest, HexBakFileIsReadAsHex) {
     buffer.fillByte = 0xFF;
     auto r = load(writeFile("prog.hex.bak", hexRecord(0, {0x12, 0x34}) + "\n" + kEof + "\n"));

@@ -96,5 +96,39 @@ TEST_F(ThirdPartyHex, SrecCatDataAbove64KIsReportedNotWrapped) {
     EXPECT_EQ(r.checksum, 64u * 0xA5);
 }
 
+// The committed samples (tests/data/thirdparty/generate.sh) need no tools at test time.
+class CommittedSamples : public ImageTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CommittedSamples, LoadsLikeSrecCatReadsIt) {
+    const std::string base = std::string(QMX_TEST_DATA_DIR) + "/thirdparty/" + GetParam();
+    const std::string reference = readFile(base + ".bin");
+    ASSERT_FALSE(reference.empty());
+    buffer.fillByte = 0xFF;
+    buffer.currentPath = base + ".hex";
+    LoadResult r = loadSelectedFile(buffer, model("M-064"), serial, ui);
+    EXPECT_EQ(r.badRecords, 0);
+    EXPECT_TRUE(ui.boxes.empty());
+    for (std::size_t a = 0; a < 0x10000; ++a) {
+        const std::uint8_t want =
+            a < reference.size() ? static_cast<std::uint8_t>(reference[a]) : 0xFF;
+        ASSERT_EQ(buffer.bytes[a], want) << "address " << a;
+    }
+    EXPECT_EQ(buffer.loadEnd, static_cast<long>(reference.size()) - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(ThirdPartyHex, CommittedSamples,
+                         ::testing::Values("sdcc_table", "srec_offset"));
+
+TEST_F(ThirdPartyHex, CommittedSampleAbove64KIsReportedNotWrapped) {
+    buffer.fillByte = 0xFF;
+    buffer.currentPath = std::string(QMX_TEST_DATA_DIR) + "/thirdparty/srec_high.hex";
+    LoadResult r = loadSelectedFile(buffer, model("M-070"), serial, ui);
+    EXPECT_TRUE(r.clipped);
+    for (std::size_t a = 0; a < 0x10000; ++a)
+        ASSERT_EQ(buffer.bytes[a], 0xFF) << "address " << a;
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text.rfind("    File over the valid scope.", 0), 0u);
+}
+
 }  // namespace
 }  // namespace qmx::test
