@@ -300,7 +300,7 @@ std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
             if (p.size() != 6 + n) break;
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint64_t a = static_cast<std::uint64_t>(addr) + i;
-                if (a < flash_.size()) flash_[a] = p[6 + i];
+                if (a < flash_.size() && config_.model.hasFlashAt(a)) flash_[a] = p[6 + i];
             }
             const std::uint8_t dataSum = sum8(p.data() + 6, n);
             std::snprintf(note, sizeof note, "%s %04X..%04X (%zu bytes), data sum %02X",

@@ -20,6 +20,11 @@ struct ChipModel {
     std::uint32_t lastAddress() const { return dataEnd > programEnd ? dataEnd : programEnd; }
     // True when the model has a data-flash area of its own beside the program flash.
     bool hasDataFlash() const { return family >= 2 && dataStart <= dataEnd; }
+    // True for addresses where the chip has flash: the program area and the data area. Between
+    // them (family 3 keeps its data flash well above a small program area) there is nothing.
+    bool hasFlashAt(std::uint64_t a) const {
+        return a <= programEnd || (hasDataFlash() && a >= dataStart && a <= dataEnd);
+    }
 };
 
 // Every model the simulator knows, in catalogue order.

@@ -294,6 +294,16 @@ TEST(SimChip, EraseAndBlockWritesAnswerWithTheDataSum) {
     EXPECT_TRUE(answersOf(feed(chip, buildCommand(0x00, bad))).empty());
 }
 
+TEST(SimChip, WritesWhereTheChipHasNoFlashAreLost) {
+    Chip chip(configFor("M-002"));  // program 0..01FF, data 1000..13FF
+    sync(chip);
+    feed(chip, buildCommand(0x00, {0, 0, 0x01, 0xFF, 0, 2, 0x11, 0x22}));
+    feed(chip, buildCommand(0x00, {0, 0, 0x10, 0x00, 0, 1, 0x33}));
+    EXPECT_EQ(chip.flash()[0x1FF], 0x11);
+    EXPECT_EQ(chip.flash()[0x200], 0xFF);
+    EXPECT_EQ(chip.flash()[0x1000], 0x33);
+}
+
 TEST(SimChip, EraseKeepsTheDataFlashUnlessTheOptionsSayOtherwise) {
     auto c = configFor("M-066");  // program 0..0FFF, data 1000..37FF
     Chip keep(c);
