@@ -64,14 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"M-002", 0x1400, 0x01FF, {"0000", "01FF", "01400", "01FFF"}},
         LimitCase{"M-014", 0x3000, 0x03FF, {"0000", "03FF", "03000", "03DFF"}}));
 
-TEST(CodeBuffer, MapFlagsForTheSpecialModels) {
-    EXPECT_TRUE(MemoryMap::fromModel(model("M-074")).dataAt32K);
-    EXPECT_TRUE(MemoryMap::fromModel(model("M-090")).dataAt32K);
-    EXPECT_FALSE(MemoryMap::fromModel(model("M-079")).dataAt32K);
-    EXPECT_EQ(MemoryMap::fromModel(model("M-093")).bootAreaSize, 2048);
-    EXPECT_EQ(MemoryMap::fromModel(model("M-072")).bootAreaSize, 1024);
-}
-
 TEST(CodeBuffer, HexBoxReadsItsLastDigits) {
     EXPECT_EQ(readHexBox("  100 ", 5), 0x100);
     EXPECT_EQ(readHexBox("", 5), 0);

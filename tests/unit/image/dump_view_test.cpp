@@ -180,11 +180,5 @@ TEST_F(DumpTest, EditRefusedWithoutImageOrWhenDeclined) {
     EXPECT_FALSE(editor.confirmed());
 }
 
-TEST(DumpRows, RowsPerPageFromHeight) {
-    EXPECT_EQ(dumpRowsForHeight(194 * 16), 16);
-    EXPECT_EQ(dumpRowsForHeight(194 * 16 + 100), 17);
-    EXPECT_EQ(dumpRowsForHeight(194 * 16 + 90), 16);
-}
-
 }  // namespace
 }  // namespace qmx::test

@@ -412,13 +412,6 @@ TEST_F(LoaderTest, LoadSwitchesAutoIncrementOffAndRefreshesTheView) {
     EXPECT_GT(ui.bufferChanges, before);
 }
 
-TEST_F(LoaderTest, EmptyPathDoesNothing) {
-    auto r = load("");
-    EXPECT_EQ(r.status, LoadStatus::NoFile);
-    EXPECT_FALSE(buffer.imageLoaded);
-    EXPECT_TRUE(ui.boxes.empty());
-}
-
 TEST_F(LoaderTest, ReselectLastFileNeedsAnExistingFile) {
     buffer.currentPath = "/keep/me.hex";
     EXPECT_FALSE(reselectLastFile(buffer, (dir / "gone.hex").string(), ui));

@@ -80,22 +80,6 @@ TEST_F(ThirdPartyHex, SrecCatOutputWithExtendedAddressRecords) {
     EXPECT_EQ(buffer.loadEnd, 0x1234 + 5000 - 1);
 }
 
-TEST_F(ThirdPartyHex, SrecCatDataAbove64KIsReportedNotWrapped) {
-    if (!haveTool("srec_cat")) GTEST_SKIP() << "srec_cat is not installed";
-    const std::string in = writeFile("in.bin", std::vector<std::uint8_t>(64, 0xA5));
-    const std::string hex = (dir / "high.hex").string();
-    ASSERT_EQ(run("srec_cat '" + in + "' -binary -offset 0x1FFE0 -o '" + hex + "' -intel"), 0);
-    buffer.fillByte = 0xFF;
-    buffer.currentPath = hex;
-    LoadResult r = loadSelectedFile(buffer, model("M-064"), serial, ui);
-    EXPECT_TRUE(r.clipped);
-    for (std::size_t a = 0; a < CodeBuffer::kSize - 1; ++a)
-        ASSERT_EQ(buffer.bytes[a], 0xFF) << "address " << a;
-    ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].text.rfind("    File over the valid scope.", 0), 0u);
-    EXPECT_EQ(r.checksum, 64u * 0xA5);
-}
-
 // The committed samples (tests/data/thirdparty/generate.sh) need no tools at test time.
 class CommittedSamples : public ImageTest, public ::testing::WithParamInterface<const char*> {};
 
