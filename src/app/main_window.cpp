@@ -494,6 +494,7 @@ void MainWindow::connectControls() {
     };
     connect(options_, &OptionControls::saveRequested, this, &MainWindow::scheduleSave);
     connect(options_->beepNo(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
+    connect(options_->beepYes(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
     connect(options_->beepYes(), &QRadioButton::toggled, this,
             [this](bool on) { core_.download.beepOnSuccess = on; });
     connect(options_->redownloadDelay(), &QComboBox::currentIndexChanged, this, [this](int row) {

@@ -242,6 +242,17 @@ class WindowTest : public QObject {
         }
     }
 
+    void operationBoxIsAnsweredOnTheWindowThread() {
+        // Download without a file: the operation on the worker raises its box and waits for
+        // the answer given on the window's thread; the window is idle afterwards.
+        WindowFixture f(settings_);
+        click(f, "comDownload_0");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 5000);
+        QVERIFY(f.sawBox("Please open file."));
+        QVERIFY(enabled(f, "comDownload_0"));
+        QVERIFY(enabled(f, "combMcuModel"));
+    }
+
     void closeHidesAtOnceAndUnloadsLater() {
         WindowFixture f(settings_);
         f.window->show();
