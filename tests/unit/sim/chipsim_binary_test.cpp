@@ -315,3 +315,38 @@ TEST(SimBinary, BadCommandLinesAreRefused) {
         EXPECT_EQ(sim.wait(), 2);
     }
 }
+
+TEST(SimBinary, PowerLinesOnStdinAndAMuteChip) {
+    const std::string dir = tempDir();
+    const std::string link = dir + "/tty";
+    const std::string dump = dir + "/dump.bin";
+    SimProcess sim({"--model", "M-024", "--link", link, "--power-on-delay", "600000", "--fault",
+                    "mute-after=2", "--no-wire-time"});
+    ASSERT_EQ(sim.readLine(), "ready " + link);
+    const int fd = openPort(link, B1200);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(syncChip(fd, 0.5).empty());  // still off
+    sim.control("power-on");
+    Bytes status = syncChip(fd, 3);
+    ASSERT_TRUE(validAnswer(status)) << hexText(status);
+    EXPECT_EQ(status.size(), 33u);  // family 4: five option bytes
+
+    usleep(50000);
+    tcflush(fd, TCIOFLUSH);
+    const Bytes req = buildCommand(0x50, {});
+    ASSERT_EQ(write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+    EXPECT_TRUE(validAnswer(readAnswer(fd, 1)));  // second answer
+    ASSERT_EQ(write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
+    EXPECT_TRUE(readAnswer(fd, 0.5).empty());  // mute from now on
+
+    // Off and on again: a power cycle brings the loader back, but the chip stays mute.
+    sim.control("power-off");
+    sim.control("power-on");
+    EXPECT_TRUE(syncChip(fd, 0.5).empty());
+
+    sim.control("dump " + dump);
+    sim.control("quit");
+    EXPECT_EQ(sim.wait(), 0);
+    EXPECT_EQ(readFile(dump).size(), 0x3000u);
+    close(fd);
+}
