@@ -3,7 +3,7 @@
 # image into the simulated chip.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-"$root/scripts/build.sh" >/dev/null
+"$root/scripts/build.sh" >&2
 build="${QMX_BUILD_DIR:-$root/build}"
 cd "$root"
 exec "$build/qmx-isp" demo "$@"
