@@ -140,6 +140,7 @@ void SettingsStore::setPath(fs::path path) {
     lastError_.clear();
     damaged_ = false;
     dirty_ = false;
+    pending_.clear();
 }
 
 bool SettingsStore::open(fs::path path) {
@@ -149,6 +150,7 @@ bool SettingsStore::open(fs::path path) {
 
 bool SettingsStore::load() {
     sections_.clear();
+    pending_.clear();
     warning_.clear();
     damaged_ = false;
     dirty_ = false;
@@ -187,6 +189,7 @@ bool SettingsStore::loadText(std::string_view bytes) {
     sections_ = std::move(parsed.sections);
     damaged_ = parsed.damaged;
     dirty_ = false;
+    pending_.clear();
     warning_.clear();
     if (!parsed.warning.empty()) {
         warning_ = "The settings file " + path_.string() + " " + parsed.warning;
@@ -315,18 +318,102 @@ std::string SettingsStore::unescapeValue(std::string_view text) {
     return out;
 }
 
-SettingsStore::Section* SettingsStore::findSection(std::string_view name) {
-    for (Section& s : sections_) {
+namespace {
+
+using Sections = std::vector<SettingsStore::Section>;
+
+template <typename Vec>
+auto* findIn(Vec& sections, std::string_view name) {
+    for (auto& s : sections) {
         if (!s.name.empty() && s.name == name) return &s;
     }
-    return nullptr;
+    return static_cast<decltype(&sections.front())>(nullptr);
 }
 
-const SettingsStore::Section* SettingsStore::findSection(std::string_view name) const {
-    for (const Section& s : sections_) {
-        if (!s.name.empty() && s.name == name) return &s;
+// Set a key in `sections`; true when that changed anything.
+bool setIn(Sections& sections, std::string_view section, std::string_view key,
+           std::string_view value) {
+    SettingsStore::Section* s = findIn(sections, section);
+    if (!s) {
+        // A blank line between the last section and the new one keeps the file readable.
+        if (!sections.empty()) {
+            auto& lines = sections.back().lines;
+            if (!lines.empty() && !(lines.back().key.empty() && trim(lines.back().value).empty())) {
+                lines.push_back(SettingsStore::Line{});
+            }
+        }
+        sections.push_back(SettingsStore::Section{std::string(section), {}});
+        s = &sections.back();
     }
-    return nullptr;
+    for (SettingsStore::Line& l : s->lines) {
+        if (!l.key.empty() && l.key == key) {
+            if (l.value == value) return false;
+            l.value = std::string(value);
+            return true;
+        }
+    }
+    // A new key goes after the section's last key, before trailing blank lines or comments.
+    auto pos = s->lines.end();
+    while (pos != s->lines.begin() && std::prev(pos)->key.empty())
+        --pos;
+    s->lines.insert(pos, SettingsStore::Line{std::string(key), std::string(value)});
+    return true;
+}
+
+bool removeIn(Sections& sections, std::string_view section, std::string_view key) {
+    SettingsStore::Section* s = findIn(sections, section);
+    if (!s) return false;
+    for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
+        if (!it->key.empty() && it->key == key) {
+            s->lines.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string serialiseSections(const Sections& sections) {
+    std::string out;
+    for (const SettingsStore::Section& s : sections) {
+        if (!s.name.empty()) {
+            out += '[';
+            out += s.name;
+            out += "]\n";
+        }
+        for (const SettingsStore::Line& l : s.lines) {
+            if (l.key.empty()) {
+                out += l.value;
+            } else {
+                out += l.key;
+                out += '=';
+                out += SettingsStore::escapeValue(l.value);
+            }
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+// The bytes of a regular file of at most `limit` bytes; false when there is no such file or
+// it cannot be read.
+bool readSmallFile(const fs::path& path, std::size_t limit, std::string& bytes) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return false;
+    const auto size = fs::file_size(path, ec);
+    if (ec || size > limit) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    if (in.bad()) return false;
+    bytes = out.str();
+    return true;
+}
+
+}  // namespace
+
+const SettingsStore::Section* SettingsStore::findSection(std::string_view name) const {
+    return findIn(sections_, name);
 }
 
 std::string SettingsStore::read(std::string_view section, std::string_view key,
@@ -358,74 +445,27 @@ bool SettingsStore::set(std::string_view section, std::string_view key, std::str
     if (key.find('=') != std::string_view::npos) return false;
     if (key.front() == '[' || key.front() == ';' || key.front() == '#') return false;
 
-    Section* s = findSection(section);
-    if (!s) {
-        // A blank line between the last section and the new one keeps the file readable.
-        if (!sections_.empty()) {
-            auto& lines = sections_.back().lines;
-            if (!lines.empty() && !(lines.back().key.empty() && trim(lines.back().value).empty())) {
-                lines.push_back(Line{});
-            }
-        }
-        sections_.push_back(Section{std::string(section), {}});
-        s = &sections_.back();
+    if (setIn(sections_, section, key, value)) {
+        pending_.push_back(
+            Change{std::string(section), std::string(key), std::string(value), false});
+        dirty_ = true;
     }
-    for (Line& l : s->lines) {
-        if (!l.key.empty() && l.key == key) {
-            if (l.value != value) {
-                l.value = std::string(value);
-                dirty_ = true;
-            }
-            return true;
-        }
-    }
-    // A new key goes after the section's last key, before trailing blank lines or comments.
-    auto pos = s->lines.end();
-    while (pos != s->lines.begin() && std::prev(pos)->key.empty())
-        --pos;
-    s->lines.insert(pos, Line{std::string(key), std::string(value)});
-    dirty_ = true;
     return true;
 }
 
 bool SettingsStore::remove(std::string_view section, std::string_view key) {
-    Section* s = findSection(section);
-    if (!s) return false;
-    for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
-        if (!it->key.empty() && it->key == key) {
-            s->lines.erase(it);
-            dirty_ = true;
-            return true;
-        }
-    }
-    return false;
+    if (!removeIn(sections_, section, key)) return false;
+    pending_.push_back(Change{std::string(section), std::string(key), {}, true});
+    dirty_ = true;
+    return true;
 }
 
 std::string SettingsStore::serialise() const {
-    std::string out;
-    for (const Section& s : sections_) {
-        if (!s.name.empty()) {
-            out += '[';
-            out += s.name;
-            out += "]\n";
-        }
-        for (const Line& l : s.lines) {
-            if (l.key.empty()) {
-                out += l.value;
-            } else {
-                out += l.key;
-                out += '=';
-                out += escapeValue(l.value);
-            }
-            out += '\n';
-        }
-    }
-    return out;
+    return serialiseSections(sections_);
 }
 
 std::string SettingsStore::save() {
     lastError_.clear();
-    const std::string text = serialise();
 
     // Write through a symbolic link to the file it names, so the link stays a link.
     std::error_code ec;
@@ -461,6 +501,28 @@ std::string SettingsStore::save() {
         }
     }
 
+    // Another program (the window and the command line share the file) may have written
+    // the file since it was read: start from what is there now and replay this store's own
+    // changes on it, so that neither side's changes are lost.
+    Sections merged = sections_;
+    if (!damaged_) {
+        std::string bytes;
+        if (readSmallFile(target, kMaxFileSize, bytes)) {
+            Parsed current = parse(bytes);
+            if (!current.damaged) {
+                merged = std::move(current.sections);
+                for (const Change& c : pending_) {
+                    if (c.removed) {
+                        removeIn(merged, c.section, c.key);
+                    } else {
+                        setIn(merged, c.section, c.key, c.value);
+                    }
+                }
+            }
+        }
+    }
+    const std::string text = serialiseSections(merged);
+
     std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
@@ -495,6 +557,8 @@ std::string SettingsStore::save() {
         ::fsync(dfd);
         ::close(dfd);
     }
+    sections_ = std::move(merged);
+    pending_.clear();
     dirty_ = false;
     damaged_ = false;
     return {};

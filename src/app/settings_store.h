@@ -75,7 +75,10 @@ class SettingsStore {
     // Whether something was set since the last load or save.
     bool dirty() const { return dirty_; }
 
-    // Write every section as one batch, atomically. Missing folders are created. On failure
+    // Write every section as one batch, atomically. The changes made through this store since
+    // it was loaded are applied to the file as it is at that moment, so keys another program
+    // wrote meanwhile are kept (and then read by this store too). Missing folders are
+    // created. On failure
     // the old file is untouched, the error text is returned (and kept in lastError()) and the
     // values stay in memory for a later try. Returns an empty string on success. When the
     // file read at load time was damaged or unreadable, its bytes are first copied to
@@ -101,14 +104,21 @@ class SettingsStore {
     static constexpr std::size_t kMaxFileSize = 1 << 20;
 
   private:
-    Section* findSection(std::string_view name);
+    // One set() or remove() since the last load or save, replayed on the file at save time.
+    struct Change {
+        std::string section;
+        std::string key;
+        std::string value;
+        bool removed = false;
+    };
+
     const Section* findSection(std::string_view name) const;
 
     std::filesystem::path path_;
     std::vector<Section> sections_;
     std::string warning_;
     std::string lastError_;
-    std::string damagedBytes_;  // bytes of a damaged file, kept until the first save
+    std::vector<Change> pending_;
     bool damaged_ = false;
     bool dirty_ = false;
 };

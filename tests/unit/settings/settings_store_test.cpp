@@ -124,6 +124,24 @@ TEST_F(SettingsFileTest, UnknownKeysSectionsAndCommentsAreKept) {
               "Length=4\n");
 }
 
+TEST_F(SettingsFileTest, TwoWritersKeepEachOthersChanges) {
+    // The window and the command line share one file; each save replays only its own changes.
+    write(file_, "[Settings]\nDeviceProducts=2\nCOM_port=0\n");
+    SettingsStore window(file_), command(file_);
+    ASSERT_TRUE(window.load());
+    ASSERT_TRUE(command.load());
+    window.set("Settings", "COM_port", "3");
+    ASSERT_EQ(window.save(), "");
+    command.set("Settings", "Write_OK_Count", "12");
+    command.remove("Settings", "DeviceProducts");
+    ASSERT_EQ(command.save(), "");
+    EXPECT_EQ(slurp(file_), "[Settings]\nCOM_port=3\nWrite_OK_Count=12\n");
+    EXPECT_EQ(command.read("Settings", "COM_port"), "3");
+    window.set("Settings", "DeviceProducts", "5");
+    ASSERT_EQ(window.save(), "");
+    EXPECT_EQ(window.read("Settings", "Write_OK_Count"), "12");
+}
+
 TEST_F(SettingsFileTest, WindowsStyleFileIsRead) {
     write(file_, "\xEF\xBB\xBF[Settings]\r\nDeviceProducts = 11\r\nfillbyte=FF\r\n");
     SettingsStore store(file_);
