@@ -159,6 +159,15 @@ bool BufferView::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;  // caret movement stays possible
     }
+    if (watched == txtBuffer2_ && event->type() == QEvent::FocusIn &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason && autoIncreaseTicked &&
+        !autoIncreaseTicked()) {
+        // Entering the box without auto-increment starts without a selection.
+        QTextCursor c = txtBuffer2_->textCursor();
+        c.clearSelection();
+        txtBuffer2_->setTextCursor(c);
+        return false;
+    }
     if (watched == txtBuffer2_->viewport() && event->type() == QEvent::Resize) {
         // The page holds as many rows as the box shows.
         if (!building_)

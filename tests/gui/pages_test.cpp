@@ -1,0 +1,124 @@
+// The setup pages: auto-increment writes the number into the buffer and locks its boxes,
+// saving refuses bad ranges, the success counter asks before clearing, and the pages whose
+// operations this version lacks say so.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "gui_helpers.h"
+
+using namespace qmx::gui;
+using namespace qmx::gui::test;
+
+namespace {
+
+void retype(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+}
+
+}  // namespace
+
+class PagesTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() {
+        QVERIFY(dir_.isValid());
+        settings_ = dir_.filePath(QStringLiteral("settings-%1.ini").arg(++run_));
+    }
+
+    void autoIncreaseWritesTheNumber() {
+        WindowFixture f(settings_);
+        auto* address = f.find<QLineEdit>("texAuto_Increase_0");
+        auto* count = f.find<QLineEdit>("texAuto_Increase_1");
+        auto* next = f.find<QLineEdit>("texAuto_Increase_2");
+        retype(address, "37FF");
+        retype(count, "4");
+        retype(next, "1234");
+        auto* tick = f.find<QCheckBox>("cheAuto_Increase");
+        tick->click();
+        QVERIFY2(f.boxes.empty(), f.boxes.empty() ? "" : f.boxes.front().text.c_str());
+        const auto& b = f.window->core().buffer.bytes;
+        QCOMPARE(int(b[0x37FC]), 0x00);
+        QCOMPARE(int(b[0x37FD]), 0x00);
+        QCOMPARE(int(b[0x37FE]), 0x12);
+        QCOMPARE(int(b[0x37FF]), 0x34);
+        QCOMPARE(next->text(), QStringLiteral("00001234"));  // padded to its storage width
+        QVERIFY(!address->isEnabled());
+        QVERIFY(!f.widget("optAuto_Increase_0")->isEnabled());
+        // The five values are kept for the next start.
+        QCOMPARE(f.window->core().settings.read("Auto_Increase", "address"), std::string("37FF"));
+        tick->click();
+        QVERIFY(address->isEnabled());
+        QVERIFY(!f.window->core().serial.active);
+
+        // A refused address: its message, the box stays ticked, nothing active.
+        retype(address, "FFFF");
+        tick->click();
+        QVERIFY(f.sawBox("自动增量低位地址太大"));
+        QVERIFY(tick->isChecked());
+        QVERIFY(!f.window->core().serial.active);
+    }
+
+    void storeFileRefusesBadRanges() {
+        WindowFixture f(settings_);
+        auto* start = f.find<QLineEdit>("txt_Start_Address");
+        auto* length = f.find<QLineEdit>("txt_length");
+        auto* store = f.find<QPushButton>("comStoreFile");
+        QVERIFY(store->isEnabled());
+        length->clear();
+        QVERIFY(!store->isEnabled());
+        length->setText("0");
+        QVERIFY(store->isEnabled());
+        store->click();
+        QVERIFY(f.sawBox("File length too small."));
+        start->setText("1");
+        length->setText("10000");
+        store->click();
+        QVERIFY(f.sawBox("File length too big."));
+    }
+
+    void clearingTheCounterAsksFirst() {
+        writeFile(settings_, "[Settings]\nWrite_OK_Count=42\n");
+        WindowFixture f(settings_);
+        auto* count = f.find<QLineEdit>("txtWrite_OK_Count");
+        QCOMPARE(count->text(), QStringLiteral("42"));
+        f.find<QPushButton>("comClear_OK_Count")->click();  // default answer: No
+        QVERIFY(f.sawBox("您要把下载成功计数清0吗(Y/N)? "));
+        QCOMPARE(count->text(), QStringLiteral("42"));
+        f.answers = {qmx::BoxAnswer::Yes};
+        f.find<QPushButton>("comClear_OK_Count")->click();
+        QCOMPARE(count->text(), QStringLiteral("0"));
+        QCOMPARE(f.window->core().settings.read("Settings", "Write_OK_Count"), std::string("0"));
+    }
+
+    void unavailablePagesSaySo() {
+        WindowFixture f(settings_);
+        for (const char* button : {"comSendUserCode", "com_Demo_DownLoad", "com_Demo_Re_DownLoad",
+                                   "com_Demo_Stop", "comTJXZ"}) {
+            QVERIFY2(f.widget(button), button);
+            QVERIFY2(!f.widget(button)->isEnabled(), button);
+        }
+        for (const char* note : {"Label_user_code_na", "Label_demo_na", "Label_offline_na",
+                                 "Label_softice_na", "Label_debug_na"})
+            QVERIFY(f.find<QLabel>(note)->text().contains("not available"));
+        // The monitor button follows the model but says it cannot work yet.
+        f.window->selectModelRow(73);  // M-064
+        auto* monitor = f.find<QPushButton>("comDownSoft_ICE");
+        QVERIFY(monitor->isEnabled());
+        monitor->click();
+        QVERIFY(f.sawBox("not available"));
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QString settings_;
+    int run_ = 0;
+};
+
+QTEST_MAIN(PagesTest)
+#include "pages_test.moc"
