@@ -483,10 +483,14 @@ void MainWindow::connectControls() {
     });
     connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this,
             [this](const QString& t) { core_.download.writeOkCount = ss(t); });
-    connect(cekReloadFile_, &QCheckBox::toggled, this,
-            [this](bool on) { core_.download.reloadFile = on; });
-    connect(cekReloadOnChange_, &QCheckBox::toggled, this,
-            [this](bool on) { core_.download.reloadOnChange = on; });
+    // The core's copies of these choices are taken when an operation starts (the running
+    // operation owns them until it ends).
+    connect(cekReloadFile_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!operationRunning()) core_.download.reloadFile = on;
+    });
+    connect(cekReloadOnChange_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!operationRunning()) core_.download.reloadOnChange = on;
+    });
 
     // Option page: beep, delay and the persisted RS-485 choices save.
     options_->showNotice = [this](const QString& text) {
@@ -640,12 +644,29 @@ void MainWindow::refreshRangeDisplay() {
 }
 
 void MainWindow::lockSetupControls() {
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             combMcuModel_, comLoadFile_, optFillbyte_[0], optFillbyte_[1], combCommPort_,
-             comOtherPort_, cobBaudMax_, monitor_.comDownSoft_ICE, status_.comReadChipLock,
-             autoIncrease_.cheAuto_Increase, autoIncrease_.formats[0], autoIncrease_.formats[1],
-             autoIncrease_.formats[2], text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_,
-             store_.store, options_->frame12()})
+    for (QWidget* w : std::initializer_list<QWidget*>{combMcuModel_,
+                                                      comLoadFile_,
+                                                      optFillbyte_[0],
+                                                      optFillbyte_[1],
+                                                      combCommPort_,
+                                                      comOtherPort_,
+                                                      cobBaudMax_,
+                                                      monitor_.comDownSoft_ICE,
+                                                      status_.comReadChipLock,
+                                                      autoIncrease_.cheAuto_Increase,
+                                                      autoIncrease_.formats[0],
+                                                      autoIncrease_.formats[1],
+                                                      autoIncrease_.formats[2],
+                                                      text4_,
+                                                      check6_,
+                                                      comClear_OK_Count_,
+                                                      txtWrite_OK_Count_,
+                                                      store_.store,
+                                                      options_->frame12(),
+                                                      autoIncrease_.boxes[0],
+                                                      autoIncrease_.boxes[1],
+                                                      autoIncrease_.boxes[2],
+                                                      autoIncrease_.boxes[3]})
         w->setEnabled(false);
     options_->setLocked(true);
     view_->setLocked(true);
@@ -846,7 +867,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         rememberGeometry();
         hide();
         closing_ = true;
-        core_.session.window_closing = true;
         timerUnload_.start();
         event->ignore();
         return;
