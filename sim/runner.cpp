@@ -203,9 +203,8 @@ void Simulator::newChip() {
 void Simulator::takeControl(int control) {
     const double now = monoNow();
     if (control & kCtlFlushWrite) {
-        // The host threw away what it had not sent yet: what is still in the terminal is gone,
-        // and so is what our line had not begun to carry.
-        // Bytes already handed to the UART's 16-byte transmit FIFO still go out.
+        // The host threw away what it had not sent yet: what our line had not begun to carry
+        // is gone, except the bytes already handed to the UART's transmit FIFO.
         segments_.clear();
         std::size_t started = 0;
         while (started < rx_.size() && rx_[started].due - byteTime(rx_[started].rate) <= now) {
@@ -236,7 +235,8 @@ void Simulator::takeControl(int control) {
             covered += s.count;
         const std::size_t waiting = line_.pending();
         if (waiting > covered) {
-            // Written before the change (or just after it): either rate may be the true one.
+            // Written before the change, just after it, or at a rate set and left in between:
+            // these bytes cannot be placed in time.
             segments_.push_back({waiting - covered});
         }
         if (rate != observedRate_) log("host port now at %.0f baud", rate);
@@ -278,6 +278,7 @@ void Simulator::readLine(double now) {
             takeControl(control);
             continue;
         }
+        if (cap > 0 && static_cast<std::size_t>(n) < cap) rxFull_ = false;  // terminal emptied
         const double current = line_.hostRate();
         for (long i = 0; i < n; ++i) {
             RxByte b{buf[i], now, current, false};
