@@ -350,3 +350,37 @@ TEST(SimBinary, PowerLinesOnStdinAndAMuteChip) {
     EXPECT_EQ(readFile(dump).size(), 0x3000u);
     close(fd);
 }
+
+TEST(SimBinary, SeriesOfChipsNumbersTheFlashFiles) {
+    const std::string dir = tempDir();
+    const std::string link = dir + "/tty";
+    const std::string out = dir + "/chip.bin";
+    SimProcess sim({"--model", "M-070", "--link", link, "--chips", "2", "--swap-delay", "100",
+                    "--flash-out", out, "--no-wire-time"});
+    ASSERT_EQ(sim.readLine(), "ready " + link);
+    for (std::uint8_t chip = 1; chip <= 2; ++chip) {
+        const int fd = openPort(link, B1200);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(validAnswer(syncChip(fd, 3))) << int(chip);
+        usleep(30000);
+        tcflush(fd, TCIOFLUSH);
+        // Each chip gets its own byte at 0; the second starts blank.
+        const Bytes wr = buildCommand(0x00, {0, 0, 0, 0, 0, 1, chip});
+        ASSERT_EQ(write(fd, wr.data(), wr.size()), static_cast<ssize_t>(wr.size()));
+        ASSERT_TRUE(validAnswer(readAnswer(fd, 1)));
+        const Bytes run = buildCommand(0x52, {0x02, 0x00});
+        ASSERT_EQ(write(fd, run.data(), run.size()), static_cast<ssize_t>(run.size()));
+        close(fd);
+        usleep(300000);
+    }
+    EXPECT_EQ(sim.wait(), 0);
+    const Bytes first = readFile(out + ".1");
+    const Bytes second = readFile(out + ".2");
+    ASSERT_EQ(first.size(), 0x3800u);
+    ASSERT_EQ(second.size(), 0x3800u);
+    EXPECT_EQ(first[0], 1);
+    EXPECT_EQ(second[0], 2);
+    EXPECT_EQ(second[1], 0xFF);
+    struct stat st {};
+    EXPECT_NE(stat(out.c_str(), &st), 0);  // no unnumbered file
+}
