@@ -440,9 +440,10 @@ void Simulator::writeDue(double now) {
         }
     }
     if (vanishAfterSend_ && tx_.empty()) {
-        // Give the host a moment to take the last answer off the line before it goes.
+        // Give the host a moment to take the last answer off the line before it goes. Later
+        // answers (the host keeps talking meanwhile) do not put the moment off.
         vanishAfterSend_ = false;
-        vanishAt_ = now + 0.2;
+        if (vanishAt_ == kNever) vanishAt_ = now + 0.2;
     }
 }
 

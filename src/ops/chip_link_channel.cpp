@@ -81,7 +81,10 @@ class ChannelLink final : public ChipLink {
         return {ch_.rx_buffer.begin(), ch_.rx_buffer.begin() + n};
     }
     long baud() const override { return ch_.current_baud(); }
-    bool portLost() const override { return ch_.vanished() || core_.facts.port_failed; }
+    // Gone underneath us, or not to be opened again (an adapter pulled between two steps).
+    bool portLost() const override {
+        return ch_.vanished() || core_.facts.port_failed || ch_.last_open_error() != 0;
+    }
     bool userCommandMode() const override { return ch_.user_command_mode; }
 
   private:
