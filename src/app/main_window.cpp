@@ -743,6 +743,11 @@ void MainWindow::startOperation(std::function<void()> operation) {
     syncChoicesToCore();
     prepareOperation(core_);
     lockSetupControls();
+    // From here the buffer belongs to the operation: the view shows a copy until it ends.
+    auto snapshot = std::make_shared<ViewSnapshot>();
+    snapshot->buffer = core_.buffer;
+    snapshot->serial = core_.serial;
+    view_->setSnapshot(std::move(snapshot));
     comDownload_[0]->setEnabled(false);
     comDownload_[1]->setEnabled(false);
     comStop_->setEnabled(true);
@@ -847,15 +852,14 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::rememberGeometry() {
-    // Only a window in its normal state is stored.
+    // Only a window in its normal state is stored; written when the window unloads.
     if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
     const QRect g = geometry();
     stored_.mainLeft = g.x() * 15;
     stored_.mainTop = g.y() * 15;
     stored_.mainWidth = g.width() * 15;
     stored_.mainHeight = g.height() * 15;
-    storeWindowGeometry(core_.settings, stored_.mainLeft, stored_.mainTop, stored_.mainWidth,
-                        stored_.mainHeight);
+    geometryRemembered_ = true;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -876,6 +880,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (geometryRemembered_)
+        storeWindowGeometry(core_.settings, stored_.mainLeft, stored_.mainTop, stored_.mainWidth,
+                            stored_.mainHeight);
     if (timer3_.isActive() || saveDeferred_ || core_.settings.dirty()) {
         timer3_.stop();
         saveSettings();

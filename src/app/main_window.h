@@ -121,6 +121,7 @@ class MainWindow : public QMainWindow {
     FileWatch fileWatch_;
     bool closing_ = false;
     bool unloaded_ = false;
+    bool geometryRemembered_ = false;
     bool saveDeferred_ = false;
     bool loading_ = true;
     int buttonState_ = kStateIdle;

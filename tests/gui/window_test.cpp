@@ -227,12 +227,18 @@ class WindowTest : public QObject {
             click(f, "opt_485_pin_1");
             choose(f, "comb_485_pin", "P3.7");
             click(f, "optBeepNo");
+            f.window->resize(f.window->minimumSizeHint() + QSize(40, 30));
+            const int width = f.window->width();
             // Closing at once still saves the changes (the close waits for the save).
             QVERIFY(closeAndWait(*f.window));
+            // The normal window's size is kept, in twips.
+            QCOMPARE(f.window->core().settings.read("Settings", "MainWidth"),
+                     std::to_string(width * 15));
         }
         {
             WindowFixture f(settings_);
             QCOMPARE(comboText(f, "combMcuModel"), QStringLiteral("M-002"));
+            QCOMPARE(f.window->width(), f.window->minimumSizeHint().width() + 40);
             QVERIFY(checked(f, "optFillbyte_0"));
             QVERIFY(checked(f, "opt_485_pin_1"));
             QCOMPARE(comboText(f, "comb_485_pin"), QStringLiteral("P3.7"));
