@@ -25,7 +25,7 @@ namespace qmx {
 
 // The log text box `textMsg`: the old text, CR LF, the new line.
 class MessagePane {
-public:
+  public:
     const std::string& text() const { return text_; }
     void append(std::string_view line) {
         if (!text_.empty()) text_ += "\r\n";
@@ -33,12 +33,12 @@ public:
     }
     void clear() { text_.clear(); }
 
-private:
+  private:
     std::string text_;
 };
 
 class IspCore {
-public:
+  public:
     explicit IspCore(Ui* ui = nullptr) : ui_(ui ? ui : &silentUi()) {}
     IspCore(const IspCore&) = delete;
     IspCore& operator=(const IspCore&) = delete;
@@ -69,13 +69,13 @@ public:
     MessagePane pane;
 
     // --- link: port and rate choices ---
-    std::string portPath;        // device path of the chosen port (the port list row)
-    long maxBaud = 115200;       // the row of `cobBaudMax`
+    std::string portPath;   // device path of the chosen port (the port list row)
+    long maxBaud = 115200;  // the row of `cobBaudMax`
 
     // --- ops: download choices (the session driver adds its controls here) ---
-    DownloadChoices download;    // reload, watch, series delay, beep, success counter
+    DownloadChoices download;  // reload, watch, series delay, beep, success counter
 
-private:
+  private:
     static Ui& silentUi() {
         static Ui silent;
         return silent;

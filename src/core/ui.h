@@ -29,7 +29,7 @@ struct PanelLabel {
 };
 
 class Ui {
-public:
+  public:
     virtual ~Ui() = default;
 
     // Message pane: one appended line (the pane itself joins lines with CR LF).

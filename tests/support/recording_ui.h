@@ -10,10 +10,10 @@
 namespace qmx::test {
 
 class RecordingUi : public Ui {
-public:
-    std::vector<std::string> lines;          // every appended message line, in order
-    std::vector<MessageBoxRequest> boxes;    // every message box raised
-    std::deque<BoxAnswer> scriptedAnswers;   // answers to give, in order; then the default
+  public:
+    std::vector<std::string> lines;         // every appended message line, in order
+    std::vector<MessageBoxRequest> boxes;   // every message box raised
+    std::deque<BoxAnswer> scriptedAnswers;  // answers to give, in order; then the default
     std::vector<int> buttonStates;
     std::vector<int> beeps;
     std::vector<PanelLabel> panel;
