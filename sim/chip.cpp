@@ -110,6 +110,11 @@ void Chip::powerOff() {
     receiver_.reset();
 }
 
+void Chip::startUserProgram() {
+    power_ = Power::running;
+    receiver_.reset();
+}
+
 double Chip::machineClock() const {
     return config_.clockHz * (doubleSpeed_ ? 2.0 : 1.0);
 }

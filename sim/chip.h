@@ -65,6 +65,8 @@ class Chip {
 
     void powerOn();
     void powerOff();
+    // No sync came in time after power-on: the loader hands over to the user program.
+    void startUserProgram();
     Power power() const { return power_; }
 
     // The chip's UART rate; 0 before it has locked to a host's sync bytes.

@@ -27,6 +27,8 @@ const char* kUsage =
     "                         family: 2.1A, 3.2B, 3.6C, 3.5D, 3.6E)\n"
     "  --options HEX[,HEX..]  present option bytes (default: those of an erased chip)\n"
     "  --power-on-delay MS    the chip is off until then (default 0)\n"
+    "  --sync-window MS       after power-on the loader waits this long for sync, then runs the\n"
+    "                         user program until the next power-on (default 0: waits for ever)\n"
     "  --chips N              after each run command a fresh blank chip replaces the last (after\n"
     "                         --swap-delay MS, default 1500); leave after N chips (default 1)\n"
     "  --flash-out FILE       flash (0 to the model's last address) written after each run "
@@ -122,7 +124,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--model" || arg == "--link" || arg == "--clock" || arg == "--firmware" ||
                    arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
-                   arg == "--personality" || arg == "--log" || arg == "--flags") {
+                   arg == "--personality" || arg == "--log" || arg == "--flags" ||
+                   arg == "--sync-window") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -138,6 +141,9 @@ int main(int argc, char** argv) {
                 if (!parseLong(v, 0, 86400000, n))
                     return fail("--power-on-delay wants milliseconds");
                 opt.powerOnDelayMs = static_cast<int>(n);
+            } else if (arg == "--sync-window") {
+                if (!parseLong(v, 0, 86400000, n)) return fail("--sync-window wants milliseconds");
+                opt.syncWindowMs = static_cast<int>(n);
             } else if (arg == "--chips") {
                 if (!parseLong(v, 1, 1000000, n)) return fail("--chips wants a count of 1 or more");
                 opt.chips = static_cast<int>(n);

@@ -129,6 +129,7 @@ class Simulator {
     double swapAt_ = kNever;
     double exitAt_ = kNever;
     double vanishAt_ = kNever;
+    double syncUntil_ = kNever;
     bool quit_ = false;
     bool vanishAfterSend_ = false;
     int exitCode_ = 0;
@@ -184,6 +185,7 @@ void Simulator::powerOn() {
     }
     chip_->powerOn();
     log("chip %d powered on, listening for sync", chipNo_);
+    if (opt_.syncWindowMs > 0) syncUntil_ = monoNow() + opt_.syncWindowMs / 1000.0;
 }
 
 void Simulator::powerOff() {
@@ -497,7 +499,7 @@ void Simulator::readStdin() {
 }
 
 double Simulator::nextWake(double now) const {
-    double t = std::min({powerOnAt_, swapAt_, exitAt_, vanishAt_});
+    double t = std::min({powerOnAt_, swapAt_, exitAt_, vanishAt_, syncUntil_});
     if (!rx_.empty()) t = std::min(t, rx_.front().due);
     if (!tx_.empty()) t = std::min(t, tx_.front().due);
     if (!answers_.empty()) {
@@ -559,6 +561,14 @@ int Simulator::run() {
             powerOn();
         }
         if (now >= exitAt_) break;
+        if (now >= syncUntil_) {
+            syncUntil_ = kNever;
+            if (chip_->power() == Power::listening) {
+                chip_->startUserProgram();
+                log("no sync within %d ms: chip %d runs its user program", opt_.syncWindowMs,
+                    chipNo_);
+            }
+        }
         if (now >= vanishAt_) {
             vanish();
             break;

@@ -14,6 +14,7 @@ struct RunnerOptions {
     ChipConfig chip;
     std::string link;
     int powerOnDelayMs = 0;
+    int syncWindowMs = 0;  // listen this long after power-on, then run the user program (0: ever)
     int chips = 1;
     bool chipsGiven = false;  // --chips given: flash files are numbered FILE.1, FILE.2, ...
     int swapDelayMs = 1500;
