@@ -519,6 +519,13 @@ int Simulator::run() {
             return 2;
         }
     }
+    // Closed standard descriptors would be handed to the terminal we open; fill them first.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0) {
+            ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (fd == 0) stdinFd_ = -1;
+        }
+    }
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
@@ -543,7 +550,6 @@ int Simulator::run() {
     } else {
         powerOnAt_ = start_ + opt_.powerOnDelayMs / 1000.0;
     }
-    ::fcntl(stdinFd_, F_SETFL, ::fcntl(stdinFd_, F_GETFL) | O_NONBLOCK);
     std::printf("ready %s\n", opt_.link.c_str());
     std::fflush(stdout);
 
@@ -612,7 +618,7 @@ int Simulator::run() {
             }
         }
         if (fds[0].revents & (POLLIN | POLLPRI)) readLine(now);
-        if (haveStdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) readStdin();
+        if (haveStdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readStdin();
     }
     writeFlash("exit");
     line_.close();
