@@ -801,8 +801,9 @@ void MainWindow::loadFile(const QString& path) {
     syncChoicesToCore();
     core_.buffer.currentPath = ss(path);
     view_->frame()->setTitle("File: " + path);
-    storeFilePath(core_.settings, ss(QFileInfo(path).absolutePath()));
-    stored_.filePath = ss(QFileInfo(path).absolutePath());
+    // The whole path is kept: the next dialog opens at it, and a reload finds the file again.
+    storeFilePath(core_.settings, ss(path));
+    stored_.filePath = ss(path);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     loadSelectedFile(core_.buffer, *core_.model, core_.serial, *ui_);
     QApplication::restoreOverrideCursor();
@@ -810,9 +811,18 @@ void MainWindow::loadFile(const QString& path) {
     scheduleSave();
 }
 
+// The dialog's start: the stored file when it still exists, else its folder, else the
+// program's own folder.
+static QString dialogStart(const std::string& stored, bool withFile) {
+    const QFileInfo info(QString::fromStdString(stored));
+    if (stored.empty()) return QCoreApplication::applicationDirPath();
+    if (info.isFile()) return withFile ? info.absoluteFilePath() : info.absolutePath();
+    if (info.isDir()) return info.absoluteFilePath();
+    return info.absolutePath();
+}
+
 void MainWindow::chooseAndLoadFile() {
-    QString dir = QString::fromStdString(stored_.filePath);
-    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
+    const QString dir = dialogStart(stored_.filePath, true);
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Open .hex or .bin file"), dir,
         QStringLiteral("(*.hex, *.bin) (*.hex *.bin);;(*.bin) (*.bin);;All Files (*.*) (*)"));
@@ -824,8 +834,7 @@ void MainWindow::storeFile() {
     if (operationRunning()) return;
     const SaveRange range = readSaveRange(ss(store_.start->text()), ss(store_.length->text()));
     if (checkSaveRange(range, *ui_) != SaveStatus::Saved) return;
-    QString dir = QString::fromStdString(stored_.filePath);
-    if (dir.isEmpty()) dir = QCoreApplication::applicationDirPath();
+    const QString dir = dialogStart(stored_.filePath, false);
     const QString path =
         QFileDialog::getSaveFileName(this, QStringLiteral("Save .bin file"), dir,
                                      QStringLiteral("(*.bin) (*.bin);;All Files (*.*) (*)"));

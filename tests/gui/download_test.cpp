@@ -1,6 +1,8 @@
 // End to end through the window: a download into qmx-chipsim over a pseudo-terminal, then a
 // second download stopped while it waits for the chip.
+#include <QCheckBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -22,8 +24,9 @@ class DownloadTest : public QObject {
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
         sim_.setProgram(sim);
-        sim_.setArguments(
-            {"--model", "M-070", "--link", link_, "--flash-out", flash_, "--no-wire-time"});
+        // Three chips one after the other, each fresh and blank after the previous one ran.
+        sim_.setArguments({"--model", "M-070", "--link", link_, "--flash-out", flash_,
+                           "--no-wire-time", "--chips", "3", "--swap-delay", "200"});
         sim_.start();
         QVERIFY(sim_.waitForStarted(5000));
         QByteArray out;
@@ -39,11 +42,8 @@ class DownloadTest : public QObject {
         }
     }
 
-    void downloadThenStop() {
-        // An image of our own: 3000 random bytes.
-        QByteArray image;
-        for (int i = 0; i < 3000; ++i)
-            image.append(char(QRandomGenerator::global()->bounded(256)));
+    void downloadWatchAndStop() {
+        const QByteArray image = randomImage(3000);
         const QString imagePath = dir_.filePath("image.bin");
         writeFile(imagePath, image);
 
@@ -55,6 +55,7 @@ class DownloadTest : public QObject {
         auto* download = f.find<QPushButton>("comDownload_0");
         auto* stop = f.find<QPushButton>("comStop_Download");
         auto* model = f.widget("combMcuModel");
+        auto* count = f.find<QLineEdit>("txtWrite_OK_Count");
 
         download->click();
         QVERIFY(f.window->operationRunning());
@@ -62,36 +63,59 @@ class DownloadTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 60000);
         QVERIFY2(pane->toPlainText().contains("Program OK / 下载 OK"),
                  qPrintable(pane->toPlainText()));
-        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("1"));
+        QCOMPARE(count->text(), QStringLiteral("1"));
         QVERIFY(download->isEnabled());
         QVERIFY(model->isEnabled());
 
-        // The chip now holds the image; the rest of its flash is erased.
+        // The chip holds the image; the rest of its flash is erased.
         QByteArray flash;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                QFile file(flash_);
-                if (!file.open(QIODevice::ReadOnly)) return false;
-                flash = file.readAll();
-                return flash.size() >= image.size() && flash.left(image.size()) == image;
-            }(),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".1", image, flash), 10000);
         for (qsizetype i = image.size(); i < flash.size(); ++i)
             QCOMPARE(static_cast<unsigned char>(flash[i]), static_cast<unsigned char>(0xFF));
 
-        // The chip runs its program now and does not answer: Stop ends the waiting download.
+        // A new build of the file while the watch is on: reloaded and downloaded into the
+        // next chip without a click.
+        f.find<QCheckBox>("cekReloadFileWhileFileChange")->setChecked(true);
+        QTest::qWait(1500);  // the watch learns the file first
+        const QByteArray second = randomImage(2000);
+        writeFile(imagePath, second);
+        QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("2"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".2", second, flash), 10000);
+        f.find<QCheckBox>("cekReloadFileWhileFileChange")->setChecked(false);
+
+        // No chip answers now: Stop ends the waiting download and the window is idle again.
+        sim_.write("power-off\n");
+        QTest::qWait(500);
         download->click();
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
         QVERIFY(stop->isEnabled());
+        QTest::qWait(300);
         stop->click();
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
         QVERIFY(download->isEnabled());
         QVERIFY(!stop->isEnabled());
         QVERIFY(model->isEnabled());
-        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("1"));
+        QVERIFY2(pane->toPlainText().contains("Operation is stop."),
+                 qPrintable(pane->toPlainText()));
+        QCOMPARE(count->text(), QStringLiteral("2"));
     }
 
   private:
+    static QByteArray randomImage(int size) {
+        QByteArray image;
+        for (int i = 0; i < size; ++i)
+            image.append(char(QRandomGenerator::global()->bounded(256)));
+        return image;
+    }
+    // The chip's flash file begins with the image.
+    static bool flashHolds(const QString& path, const QByteArray& image, QByteArray& flash) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) return false;
+        flash = file.readAll();
+        return flash.size() >= image.size() && flash.left(image.size()) == image;
+    }
+
     QTemporaryDir dir_;
     QProcess sim_;
     QString link_;
