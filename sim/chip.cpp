@@ -33,11 +33,6 @@ int hexDigit(char c) {
     return -1;
 }
 
-// The number the firmware's version stands for: 0x24 ("2.4") gives 24.
-int versionValue(std::uint8_t version) {
-    return (version >> 4) * 10 + (version & 0x0F);
-}
-
 }  // namespace
 
 std::optional<Firmware> parseFirmware(const std::string& text, char defaultLetter) {
@@ -77,10 +72,10 @@ std::array<std::uint8_t, 5> erasedOptions(int family) {
     return {0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 }
 
-std::uint8_t bootAreaCode(std::uint8_t version) {
-    const int v = versionValue(version);
-    const bool small = (v >= 19 && v <= 24) || v == 26;
-    return small ? 0 : 2;  // 1024 or 2048 bytes
+std::uint8_t bootAreaCode(const ChipModel&) {
+    // Every part's flash map leaves 1 KB at the top for the loader (F0xx parts: program and data
+    // end at 3800 of 3C00; F1xx: at F800 of FC00; family 1: at FC00 of 10000).
+    return 0;
 }
 
 Chip::Chip(ChipConfig config)
@@ -121,7 +116,7 @@ double Chip::machineClock() const {
 
 std::uint8_t Chip::featureFlags() const {
     if (config_.flags) return *config_.flags;
-    return static_cast<std::uint8_t>(0x80 | bootAreaCode(config_.firmware.version));
+    return static_cast<std::uint8_t>(0x80 | bootAreaCode(config_.model));
 }
 
 bool Chip::headerOnAnswers() const {

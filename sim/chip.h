@@ -31,7 +31,7 @@ Firmware typicalFirmware(int family);
 std::array<std::uint8_t, 5> erasedOptions(int family);
 // Boot-loader size code the firmware reports in its feature flags (bits 1-0: 1024, 1536, 2048,
 // 2560 bytes).
-std::uint8_t bootAreaCode(std::uint8_t version);
+std::uint8_t bootAreaCode(const ChipModel& model);
 
 struct ChipConfig {
     ChipModel model;

@@ -116,7 +116,7 @@ TEST(SimChip, StatusFrameOfAFamilyTwoChip) {
     EXPECT_EQ(s[23], 0xF0);
     EXPECT_EQ(s[24], 0x04);
     EXPECT_EQ(s[25] & 0x80, 0x80);  // later answers carry 46 B9
-    EXPECT_EQ(s[25] & 0x03, 2);     // 2048-byte boot loader
+    EXPECT_EQ(s[25] & 0x03, 0);     // 1 KB boot loader above 3800
     EXPECT_NE(s[3], s[6]);          // never the download board's marker
     EXPECT_EQ(chip.power(), Power::bootloader);
     EXPECT_DOUBLE_EQ(chip.uartRate(), 1200);
