@@ -21,12 +21,8 @@ std::vector<PortRow> availablePorts() {
     return rows;
 }
 
-bool readOptionsAvailable() {
-    return false;
-}
-
 void readChipOptions(IspCore& core) {
-    (void)core;
+    comReadChipLock_Click(core);
 }
 
 void resetStatusPanel(IspCore& core) {

@@ -22,7 +22,6 @@ struct PortRow {
 std::vector<PortRow> availablePorts();
 
 // The read-options command ("Test Option / 检查 MCU 固件版本号及选项").
-bool readOptionsAvailable();
 void readChipOptions(IspCore& core);
 
 // Empty the chip-status panel (labels 0 and 15 shown, 1-12 hidden).

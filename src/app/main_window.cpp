@@ -468,14 +468,8 @@ void MainWindow::connectControls() {
         // Takes effect at the operation's next wait.
         core_.session.stop_requested = true;
     });
-    connect(status_.comReadChipLock, &QPushButton::clicked, this, [this] {
-        if (!readOptionsAvailable()) {
-            core_.ui().messageBox(
-                {ss(notAvailableText()), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::Information});
-            return;
-        }
-        startOperation([this] { readChipOptions(core_); });
-    });
+    connect(status_.comReadChipLock, &QPushButton::clicked, this,
+            [this] { startOperation([this] { readChipOptions(core_); }); });
     connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
         core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
         comClear_OK_Count_Click(core_);

@@ -2,6 +2,7 @@
 // second download stopped while it waits for the chip.
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -24,9 +25,9 @@ class DownloadTest : public QObject {
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
         sim_.setProgram(sim);
-        // Three chips one after the other, each fresh and blank after the previous one ran.
+        // Chips one after the other, each fresh and blank after the previous one ran.
         sim_.setArguments({"--model", "M-070", "--link", link_, "--flash-out", flash_,
-                           "--no-wire-time", "--chips", "3", "--swap-delay", "200"});
+                           "--no-wire-time", "--chips", "5", "--swap-delay", "200"});
         sim_.start();
         QVERIFY(sim_.waitForStarted(5000));
         QByteArray out;
@@ -83,6 +84,20 @@ class DownloadTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".2", second, flash), 10000);
         f.find<QCheckBox>("cekReloadFileWhileFileChange")->setChecked(false);
+
+        // The read-options button fills the option panel from the third chip's report.
+        auto* readOptions = f.find<QPushButton>("comReadChipLock");
+        QTest::qWait(500);  // the next chip is put in after the swap delay
+        QVERIFY(readOptions->isEnabled());
+        readOptions->click();
+        QVERIFY(f.window->operationRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 30000);
+        QVERIFY2(pane->toPlainText().contains("Read Chip Lock OK. / 读选项成功."),
+                 qPrintable(pane->toPlainText()));
+        auto* version = f.find<QLabel>("LabLock_2");
+        QVERIFY(!version->isHidden());
+        QVERIFY2(version->text().contains("MCU Firmware Version / MCU 固件版本号: "),
+                 qPrintable(version->text()));
 
         // No chip answers now: Stop ends the waiting download and the window is idle again.
         sim_.write("power-off\n");
