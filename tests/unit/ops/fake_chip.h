@@ -53,6 +53,9 @@ class FakeChip : public ChipLink {
     bool connectSucceeds = true;
     bool statusAnswers = true;
     std::vector<std::uint8_t> statusBody = std::vector<std::uint8_t>(15, 0);
+    // Block answers: the short form 68 00 06 80 S 16, or a data sum that is off by one.
+    bool shortBlockAnswers = false;
+    bool wrongDataSum = false;
     // Set the stop flag when this block index is sent.
     long stopAtBlock = -1;
     int connects = 0;
@@ -107,7 +110,10 @@ class FakeChip : public ChipLink {
             sum = static_cast<std::uint8_t>(sum + body[10 + i]);
         }
         ready_ = true;
-        last_ = answerFrame({0x80, sum});
+        if (shortBlockAnswers)
+            last_ = answerFrame({0x80});
+        else
+            last_ = answerFrame({0x80, static_cast<std::uint8_t>(wrongDataSum ? sum + 1 : sum)});
     }
     int sendShortCommand(std::uint8_t code) override {
         shortCommands.push_back(code);

@@ -151,6 +151,22 @@ TEST(ProgramImage, LastBlockGetsSixAttempts) {
     EXPECT_EQ(r.chip.blocks.size(), 6u);  // the last block's six attempts, nothing else
 }
 
+TEST(ProgramImage, ShortAnswerAcceptsAndAWrongDataSumDoesNot) {
+    Rig shortForm("M-079");
+    shortForm.image(0, 0x27F);
+    shortForm.chip.shortBlockAnswers = true;
+    program_image(shortForm.core, shortForm.chip);
+    EXPECT_TRUE(shortForm.core.session.program_ok);
+    EXPECT_EQ(shortForm.chip.blocks.size(), 5u);
+
+    Rig wrong("M-079");
+    wrong.image(0, 0x27F);
+    wrong.chip.wrongDataSum = true;
+    program_image(wrong.core, wrong.chip);
+    EXPECT_FALSE(wrong.core.session.program_ok);
+    EXPECT_EQ(wrong.chip.blocks.size(), 6u);  // the last block, six times
+}
+
 TEST(ProgramImage, FamilyTwoImageIsCutAtTheFirmwareLimit) {
     Rig r("M-068", "2.5", "C");  // boot area 2048 from the version, data end 0x37FF
     r.image(0, 0x3500);
