@@ -59,6 +59,9 @@ class Ui {
     // The option panel labels, index 0..15.
     virtual void setOptionPanel(const std::vector<PanelLabel>& labels) {}
 
+    // The success counter `txtWrite_OK_Count` has a new text (after a good chip or a clear).
+    virtual void successCountChanged(const std::string& text) {}
+
     // The code buffer changed; the dump view must be rebuilt.
     virtual void bufferChanged() {}
 

@@ -74,6 +74,7 @@ std::string countdownPaneText(const std::string& kept, int secondsLeft) {
 }
 
 void saveWriteOkCount(IspCore& core) {
+    core.ui().successCountChanged(core.download.writeOkCount);
     // The counter is written through at once: a production count must survive a crash.
     storeWriteOkCount(core.settings, trimmed(core.download.writeOkCount));
     const std::string error = core.settings.save();
