@@ -1,4 +1,4 @@
-// Fault specifications and the reproducibility of injected faults.
+// The --fault option and the reproducibility of injected faults.
 #include <gtest/gtest.h>
 
 #include <vector>
