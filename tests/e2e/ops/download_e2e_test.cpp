@@ -326,7 +326,7 @@ TEST(DownloadFailures, ChipGoingMuteMidImageFails) {
 
 TEST(DownloadFailures, CorruptedBytesAreRetriedAndTheImageStillArrives) {
     Rig rig;
-    ASSERT_TRUE(rig.start("M-079", {"--fault", "corrupt=0.0004,seed=3"}));
+    ASSERT_TRUE(rig.start("M-079", {"--fault", "corrupt=0.0005,seed=3"}));
     const Bytes image = randomBytes(0x1800, 12);
     writeBin(rig.dir.file("a.bin"), image);
     const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079", {"--fill", "FF"});
