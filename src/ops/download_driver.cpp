@@ -199,6 +199,11 @@ SessionOutcome comDownload_Click(IspCore& core, int index) {
     return comDownload_Click(core, *link, index);
 }
 
+void comRun_Click(IspCore& core) {
+    auto link = makeChannelLink(core);
+    comRun_Click(core, *link);
+}
+
 void comStop_Download_Click(IspCore& core) {
     auto link = makeChannelLink(core);
     comStop_Download_Click(core, *link);

@@ -46,6 +46,7 @@ void comStop_Download_Click(IspCore& core, ChipLink& link);
 void comStop_Download_Click(IspCore& core);
 // The Run command: the chip leaves its boot loader and starts the user program.
 void comRun_Click(IspCore& core, ChipLink& link);
+void comRun_Click(IspCore& core);
 // Clears the success counter after asking.
 void comClear_OK_Count_Click(IspCore& core);
 // Saves the success counter under "Write_OK_Count".

@@ -218,4 +218,9 @@ bool comLock_Click(IspCore& core, ChipLink& link) {
     }
 }
 
+bool comLock_Click(IspCore& core) {
+    auto link = makeChannelLink(core);
+    return comLock_Click(core, *link);
+}
+
 }  // namespace qmx

@@ -46,5 +46,6 @@ void report_option_error(IspCore& core);
 // Returns frame_ready as the step leaves it: true when the chip answered (and the session
 // may go on).
 bool comLock_Click(IspCore& core, ChipLink& link);
+bool comLock_Click(IspCore& core);
 
 }  // namespace qmx

@@ -437,4 +437,9 @@ void program_image(IspCore& core, ChipLink& link) {
     }
 }
 
+void program_image(IspCore& core) {
+    auto link = makeChannelLink(core);
+    program_image(core, *link);
+}
+
 }  // namespace qmx

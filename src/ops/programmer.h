@@ -87,6 +87,8 @@ bool connect_and_erase(IspCore& core, ChipLink& link);
 void erase_application(IspCore& core, ChipLink& link);
 // Program the image; sets session.program_ok.
 void program_image(IspCore& core, ChipLink& link);
+// The same over the core's own channel (the program button `comWrite`).
+void program_image(IspCore& core);
 // Program one address range block by block: 0 on success, -1 on failure.
 int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end);
 // One block, split into 128-byte frames when chunked.
