@@ -203,10 +203,23 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
     for (int i = 0; i < 2 && !ch.is_open(); ++i)
         ch.open_port();
     static const std::uint8_t kSync[2] = {0x7F, 0x7F};
+    // A partial frame that stops growing (line noise with a 68 and a length that never
+    // arrives) would hold the receiver for good, and this loop has no time-out: drop it after a
+    // second of silence so that the chip's real answer can still be assembled.
+    int lastCount = 0;
+    auto lastGrowth = std::chrono::steady_clock::now();
     while (!ch.frame_ready && !ch.stop_requested()) {
         if (ch.vanished()) return lostPort(core);
         ch.receive_armed = true;
         ch.yield_once();
+        const auto now = std::chrono::steady_clock::now();
+        if (ch.rx_count != lastCount) {
+            lastCount = ch.rx_count;
+            lastGrowth = now;
+        } else if (ch.rx_count > 0 && now - lastGrowth > std::chrono::seconds(1)) {
+            ch.reset_receiver();
+            lastCount = 0;
+        }
         ch.wait_tx_empty();
         if (ch.frame_ready) break;
         ch.write_bytes(kSync, 2);

@@ -535,6 +535,9 @@ void SerialChannel::check_boot_frame() {
 }
 
 void SerialChannel::boot_loader_receive() {
+    // Bytes are taken one at a time, as a port raising an event per received byte delivers
+    // them; a frame dropped for a bad end byte or sum therefore does not take the bytes that
+    // arrived behind it in the same read.
     while (pending() > 0) {
         if (header_expected && rx_count == 0 && !(header_46_seen && header_B9_seen)) {
             std::uint8_t b = pending_[pendingPos_++];
@@ -551,17 +554,13 @@ void SerialChannel::boot_loader_receive() {
             }
             continue;
         }
-        std::size_t begin = pendingPos_, end = pending_.size();
-        pendingPos_ = end;
-        if (!receive_armed) return;
-        std::size_t i = begin;
-        if (rx_count == 0) {
-            while (i < end && pending_[i] != 0x68)
-                ++i;
+        if (!receive_armed) {
+            pendingPos_ = pending_.size();
+            return;
         }
-        for (; i < end; ++i) {
-            if (rx_count < kRxSize) rx_buffer[static_cast<std::size_t>(rx_count++)] = pending_[i];
-        }
+        std::uint8_t b = pending_[pendingPos_++];
+        if (rx_count == 0 && b != 0x68) continue;
+        if (rx_count < kRxSize) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
         check_boot_frame();
     }
 }

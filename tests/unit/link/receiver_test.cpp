@@ -80,6 +80,15 @@ TEST_F(Receiver, WrongEndByteDropsTheFrameSilently) {
     EXPECT_EQ(ch.rx_count, 0);
 }
 
+TEST_F(Receiver, ABrokenFrameDoesNotSwallowTheAnswerBehindItInTheSameRead) {
+    Bytes f = answer({0x80, 0x01});
+    Bytes line{0x68, 0x00, 0x05, 0xAA, 0xBB};  // end byte BB: dropped
+    line.insert(line.end(), f.begin(), f.end());
+    feed(line);
+    EXPECT_TRUE(ch.frame_ready);
+    EXPECT_EQ(stored(), f);
+}
+
 TEST_F(Receiver, LengthBeyondTheBufferNeverCompletesAndStaysInBounds) {
     Bytes f{0x68, 0x07, 0xD0};  // L = 2000
     f.resize(3000, 0x16);

@@ -1,0 +1,201 @@
+// The command line against a scripted far end on a pseudo-terminal, for line conditions the
+// simulated chip does not produce: noise before the answer, a receiver wedged by noise, and an
+// offline download board relaying the chip's answer.
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "link/crc16.h"
+#include "link_fixture.h"
+
+namespace qmx::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A pseudo-terminal whose master side runs a script: `respond` sees every chunk the host sent
+// and returns what to write back.
+class ScriptedPeer {
+  public:
+    using Respond = std::function<Bytes(const Bytes& chunk)>;
+    explicit ScriptedPeer(Respond respond) : respond_(std::move(respond)) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        grantpt(master_);
+        unlockpt(master_);
+        path_ = ptsname(master_);
+        // Keep a slave open so the host may close and reopen without hanging up the line.
+        keep_ = open(path_.c_str(), O_RDWR | O_NOCTTY);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~ScriptedPeer() {
+        done_ = true;
+        thread_.join();
+        close(keep_);
+        close(master_);
+    }
+    const std::string& path() const { return path_; }
+    Bytes received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return all_;
+    }
+
+  private:
+    void run() {
+        std::uint8_t buf[512];
+        while (!done_) {
+            struct pollfd p {
+                master_, POLLIN, 0
+            };
+            if (poll(&p, 1, 20) <= 0) continue;
+            ssize_t n = read(master_, buf, sizeof buf);
+            if (n <= 0) continue;
+            Bytes chunk(buf, buf + n);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                all_.insert(all_.end(), chunk.begin(), chunk.end());
+            }
+            Bytes reply = respond_(chunk);
+            if (!reply.empty()) (void)!write(master_, reply.data(), reply.size());
+        }
+    }
+    Respond respond_;
+    int master_ = -1, keep_ = -1;
+    std::string path_;
+    std::thread thread_;
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+    Bytes all_;
+};
+
+bool has(const Bytes& hay, const Bytes& needle) {
+    return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
+}
+
+// The status frame of a family-2 chip F0 01 (reported as M-056; M-066 shares its identification),
+// firmware 3.6C, feature flags 82, with the given count and the sum (or the CRC) trailer.
+Bytes statusFrame(int count, bool crc, std::uint8_t byte3 = 0x00) {
+    Bytes f{0x68, 0x00, 0x00, byte3};
+    for (int i = 0; i < 8; ++i) {
+        f.push_back(static_cast<std::uint8_t>(count >> 8));
+        f.push_back(static_cast<std::uint8_t>(count & 0xFF));
+    }
+    for (std::uint8_t b : {0x36, 0x43, 0xFF, 0xF0, 0x01, 0x82, 0xFF, 0xFF})
+        f.push_back(b);
+    f[2] = static_cast<std::uint8_t>(f.size() + (crc ? 3 : 2));
+    if (crc) {
+        std::uint16_t c = crc16Modbus(f.data(), f.size());
+        f.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        f.push_back(static_cast<std::uint8_t>(c >> 8));
+    } else {
+        unsigned sum = 0;
+        for (auto b : f)
+            sum += b;
+        f.push_back(static_cast<std::uint8_t>(sum));
+    }
+    f.push_back(0x16);
+    return f;
+}
+
+Bytes cat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Bytes kSync{0x7F, 0x7F};
+
+class Scripted : public LinkE2E {};
+
+TEST_F(Scripted, NoiseAndABrokenFrameBeforeTheAnswerInOneRead) {
+    std::atomic<int> answers{0};
+    ScriptedPeer peer([&](const Bytes& chunk) -> Bytes {
+        if (answers == 0 && has(chunk, kSync)) {
+            ++answers;
+            // Noise, a short frame with a wrong end byte, then the real answer.
+            return cat(Bytes{0x00, 0x55, 0xFE, 0x68, 0x00, 0x05, 0xAA, 0xBB},
+                       statusFrame(5360, false));
+        }
+        return {};
+    });
+    RunResult r = run_cli({"read-options", "--port", peer.path(), "--model", "M-066"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "MCU Type is: M-056")) << r.out;
+    EXPECT_TRUE(contains(r.out, "MCU Firmware Version: 3.6C")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Internal clock:11.059326MHz./内部时钟频率:11.059326M.")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Read Chip Lock OK. / 读选项成功.")) << r.out;
+    // The run command of family 2 closed the session.
+    EXPECT_TRUE(
+        has(peer.received(), Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x52, 0x02, 0x00, 0xC6, 0x16}));
+}
+
+TEST_F(Scripted, NoiseThatWedgesTheReceiverIsClearedWhileSyncing) {
+    using Clock = std::chrono::steady_clock;
+    std::atomic<int> stage{0};
+    Clock::time_point noiseAt{};
+    ScriptedPeer peer([&](const Bytes& chunk) -> Bytes {
+        if (!has(chunk, Bytes{0x7F})) return {};
+        if (stage == 0) {
+            stage = 1;
+            noiseAt = Clock::now();
+            return {0x68, 0x7F, 0x00, 0x01};  // declares 32512 bytes: never completes
+        }
+        if (stage == 1 && Clock::now() - noiseAt > 1500ms) {
+            stage = 2;
+            return statusFrame(5360, false);
+        }
+        return {};
+    });
+    RunResult r = run_cli({"read-options", "--port", peer.path(), "--model", "M-066"}, 30s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "Read Chip Lock OK. / 读选项成功.")) << r.out;
+}
+
+TEST_F(Scripted, OfflineBoardRelaysTheChipWithoutABaudSwitch) {
+    std::atomic<bool> marked{false};
+    std::atomic<int> queries{0};
+    const Bytes query{0x46, 0xB9, 0x6A, 0x00, 0x09, 0x51, 0x02, 0x00};
+    ScriptedPeer peer([&](const Bytes& chunk) -> Bytes {
+        if (!marked && has(chunk, kSync)) {
+            marked = true;
+            // The board's marker: bytes 3 and 6 are 20, byte 7 is 21.
+            Bytes f{0x68, 0x00, 0x0A, 0x20, 0x00, 0x00, 0x20, 0x21};
+            unsigned sum = 0;
+            for (auto b : f)
+                sum += b;
+            f.push_back(static_cast<std::uint8_t>(sum));
+            f.push_back(0x16);
+            return f;
+        }
+        if (marked && has(chunk, query)) {
+            // The first query finds no chip yet; the second relays its answer.
+            if (++queries == 1) return {};
+            return statusFrame(5360, true, 0x51);
+        }
+        return {};
+    });
+    RunResult r = run_cli({"connect", "--port", peer.path(), "--model", "M-066"}, 30s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "与下载板连接成功, 正在与 MCU 连接...")) << r.out;
+    EXPECT_TRUE(contains(r.out, "MCU Type is: M-056")) << r.out;
+    EXPECT_FALSE(contains(r.out, "We are trying to run more rapid")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 0 bps.")) << r.out;
+    EXPECT_GE(queries.load(), 2);
+    // The query frame carries the CRC of 6A .. P.
+    Bytes q = query;
+    std::uint16_t c = crc16Modbus(q.data() + 2, 6);
+    q.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    q.push_back(static_cast<std::uint8_t>(c >> 8));
+    q.push_back(0x16);
+    EXPECT_TRUE(has(peer.received(), q));
+    // No rate test or switch was sent.
+    EXPECT_FALSE(has(peer.received(), Bytes{0x46, 0xB9, 0x6A, 0x00, 0x0C, 0x8F}));
+}
+
+}  // namespace
+}  // namespace qmx::test
