@@ -143,6 +143,10 @@ struct FamilyCase {
     const char* optionReport;  // a line the report must hold ("" = none)
 };
 
+void PrintTo(const FamilyCase& c, std::ostream* os) {
+    *os << c.model;
+}
+
 class EveryFamily : public ::testing::TestWithParam<FamilyCase> {};
 
 TEST_P(EveryFamily, ImageInTheChipOptionsAsChosenAndTheReport) {
