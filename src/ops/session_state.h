@@ -52,10 +52,9 @@ struct SessionState {
     // Note appended to the success line when the image was cut by the firmware-size limit.
     std::string downloaded_only_note_cn;
 
-    // A session (download or series) is running: the file watch defers to its end.
-    bool session_running = false;
-    // The window is closing: a failed block answer then starts the unload timer.
-    bool window_closing = false;
+    // A session (download or series) is running: the file watch defers to its end. Read by
+    // the window's thread while the session runs on another.
+    std::atomic<bool> session_running{false};
     // Last outcome of a session, for faces that report an exit status.
     SessionOutcome last_outcome = SessionOutcome::Ok;
     // Chips counted as successful during the current session (a series counts several).
