@@ -312,6 +312,19 @@ TEST(DownloadSeries, ThreeChipsEachWithItsOwnBcdNumber) {
     EXPECT_NE(settings.find("next_value=00001237"), std::string::npos) << settings;
 }
 
+TEST(DownloadSeries, ReloadBeforeTheDownloadKeepsTheSerialNumber) {
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-079"));
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 19));
+    const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079",
+                                     {"--reload", "--fill", "FF", "--serial", "3FF,2,7,1,hex"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    const Bytes flash = rig.stopAndReadFlash();
+    ASSERT_GT(flash.size(), 0x400u);
+    EXPECT_EQ(flash[0x3FE], 0x00);
+    EXPECT_EQ(flash[0x3FF], 0x07);
+}
+
 // ---------------------------------------------------------------- failures
 
 TEST(DownloadFailures, ChipGoingMuteMidImageFails) {
