@@ -92,6 +92,8 @@ class SerialChannel {
     }
     int in_queue();
     int out_queue();
+    // Sets DTR and RTS where the device has modem lines; false when it has none.
+    bool set_modem_lines(bool dtr, bool rts) { return is_open() && port_->setModemLines(dtr, rts); }
     // The baud rate of the current settings text (0 when unparsable).
     long current_baud() const;
     // The errno of the last failed open (0 when the last open succeeded).

@@ -85,6 +85,21 @@ TEST_F(LinkE2E, ConnectShowsTheExactCrystal) {
     EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 115200 bps.")) << r.out;
 }
 
+TEST_F(LinkE2E, TraceShowsBothDirectionsWithTimestamps) {
+    startSim("M-066");
+    RunResult r = isp({"--trace", "read-options", "--model", "M-066"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.err, " >> 7F 7F")) << r.err.substr(0, 400);
+    EXPECT_TRUE(contains(r.err, " << 68")) << r.err.substr(0, 400);
+    EXPECT_TRUE(contains(r.err, ">> 46 B9")) << r.err.substr(0, 400);
+}
+
+TEST_F(LinkE2E, PortsListsWithoutFailing) {
+    RunResult r = run_cli({"ports"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(r.out.empty());
+}
+
 TEST_F(LinkE2E, WrongModelIsRefused) {
     startSim("M-002");
     RunResult r = isp({"connect", "--model", "M-004"});
