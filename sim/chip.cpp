@@ -307,7 +307,8 @@ std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
                           f.command == 0 ? "write" : "write again", addr,
                           static_cast<unsigned>(addr + (n ? n - 1 : 0)), n, dataSum);
             ChipAction a = ack(note);
-            a.bytes = buildAnswer({0x80, dataSum}, headerOnAnswers());
+            a.bytes = config_.shortBlockAnswers ? buildAnswer({0x80}, headerOnAnswers())
+                                                : buildAnswer({0x80, dataSum}, headerOnAnswers());
             out.push_back(std::move(a));
             break;
         }

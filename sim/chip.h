@@ -40,6 +40,7 @@ struct ChipConfig {
     std::array<std::uint8_t, 5> options{0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     std::optional<std::uint8_t> flags;  // feature flags byte instead of the firmware's own
     bool shortStatus = false;           // old loader: 24-byte status frame without option byte
+    bool shortBlockAnswers = false;     // block writes answered 68 00 06 80 S 16 (no data sum)
     std::uint64_t seed = 1;             // jitter of the timing counts
     long optionBusy = 0;                // answer 81 to the first N option commands (families 3/4)
 };

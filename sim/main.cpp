@@ -43,6 +43,7 @@ const char* kUsage =
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
+    "  --short-block-answers  block writes answered with the 6-byte frame (no data sum)\n"
     "  --list-models          print the models and leave\n"
     "\n"
     "Control lines on stdin: power-on, power-off, dump FILE, quit.\n"
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
     std::string model, firmware, options, personality = "bootloader", faultText;
     std::string clockText, flagsText;
     bool shortStatus = false;
+    bool shortBlockAnswers = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -121,6 +123,8 @@ int main(int argc, char** argv) {
             opt.rateCheck = false;
         } else if (arg == "--short-status") {
             shortStatus = true;
+        } else if (arg == "--short-block-answers") {
+            shortBlockAnswers = true;
         } else if (arg == "--model" || arg == "--link" || arg == "--clock" || arg == "--firmware" ||
                    arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
@@ -216,6 +220,7 @@ int main(int argc, char** argv) {
         c.flags = f;
     }
     c.shortStatus = shortStatus;
+    c.shortBlockAnswers = shortBlockAnswers;
     if (!faultText.empty()) {
         std::string error;
         auto spec = parseFaultSpec(faultText, error);

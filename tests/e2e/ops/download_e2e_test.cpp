@@ -250,6 +250,21 @@ TEST(DownloadBlocks, UnalignedStartSendsOverlappingFrames) {
         ASSERT_EQ(flash[0x10 + a], image[a]) << a;
 }
 
+TEST(DownloadBlocks, SixByteBlockAnswersAreAccepted) {
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-079", {"--short-block-answers"}));
+    const Bytes image = randomBytes(0x500, 20);
+    writeBin(rig.dir.file("a.bin"), image);
+    const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079", {"--fill", "FF"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    expectSuccessReport(r.out);
+    const Bytes flash = rig.stopAndReadFlash();
+    for (std::size_t a = 0; a < image.size(); ++a)
+        ASSERT_EQ(flash[a], image[a]) << a;
+    // Every block went once: no answer was taken for a failure.
+    EXPECT_EQ(readText(rig.log).find("write again"), std::string::npos);
+}
+
 TEST(DownloadBlocks, FamilyTwoImageCutAtTheFirmwareLimit) {
     Rig rig;
     ASSERT_TRUE(rig.start("M-068", {"--firmware", "2.5C"}));
