@@ -21,6 +21,11 @@ void bind_channel(IspCore& core) {
     ch.setStopFlag(&core.session.stop_requested);
     ch.setMessageSink([&core](std::string_view line) { core.message(line); });
     if (!core.portPath.empty()) ch.port_path = core.portPath;
+    static thread_local bool calibrated = false;
+    if (!calibrated) {
+        ch.calibrate_loops();
+        calibrated = true;
+    }
 }
 
 std::string identifyModel(std::uint8_t id1, std::uint8_t id2) {
