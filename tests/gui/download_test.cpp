@@ -1,6 +1,7 @@
 // End to end through the window: a download into qmx-chipsim over a pseudo-terminal, then a
 // second download stopped while it waits for the chip.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,7 +28,7 @@ class DownloadTest : public QObject {
         sim_.setProgram(sim);
         // Chips one after the other, each fresh and blank after the previous one ran.
         sim_.setArguments({"--model", "M-070", "--link", link_, "--flash-out", flash_,
-                           "--no-wire-time", "--chips", "5", "--swap-delay", "200"});
+                           "--no-wire-time", "--chips", "9", "--swap-delay", "200"});
         sim_.start();
         QVERIFY(sim_.waitForStarted(5000));
         QByteArray out;
@@ -99,7 +100,14 @@ class DownloadTest : public QObject {
         QVERIFY2(version->text().contains("MCU Firmware Version / MCU 固件版本号: "),
                  qPrintable(version->text()));
 
+        if (const QByteArray shots = qgetenv("QMX_SCREENSHOT_DIR"); !shots.isEmpty()) {
+            f.window->selectSetupTab(3);
+            QTest::qWait(100);
+            f.window->grab().save(QString::fromLocal8Bit(shots) + "/read-options.png");
+        }
+
         // No chip answers now: Stop ends the waiting download and the window is idle again.
+        QTest::qWait(600);  // the next chip is put in first
         sim_.write("power-off\n");
         QTest::qWait(500);
         download->click();
@@ -114,6 +122,45 @@ class DownloadTest : public QObject {
         QVERIFY2(pane->toPlainText().contains("Operation is stop."),
                  qPrintable(pane->toPlainText()));
         QCOMPARE(count->text(), QStringLiteral("2"));
+    }
+
+    void seriesCountsEachChip() {
+        // Re-Download: chip after chip with a countdown between them, until Stop.
+        const QByteArray image = randomImage(1500);
+        const QString imagePath = dir_.filePath("series.bin");
+        writeFile(imagePath, image);
+        WindowFixture f(dir_.filePath("settings-series.ini"), {link_});
+        f.window->loadFile(imagePath);
+        auto* delay = f.find<QComboBox>("comDalay_ReDownLoad");
+        delay->setCurrentIndex(delay->findText("2"));
+        auto* pane = f.find<QPlainTextEdit>("textMsg");
+        auto* count = f.find<QLineEdit>("txtWrite_OK_Count");
+        auto* series = f.find<QPushButton>("comDownload_1");
+        // Re-Download is offered once the window has been idle after an operation.
+        QVERIFY(!series->isEnabled());
+        f.find<QPushButton>("comDownload_0")->click();
+        // As at the desk: Download first, then switch the chip on.
+        QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
+        QTest::qWait(200);
+        sim_.write("power-on\n");
+        QTRY_VERIFY2_WITH_TIMEOUT(!f.window->operationRunning(), qPrintable(pane->toPlainText()),
+                                  30000);
+        QVERIFY2(count->text() == "1", qPrintable(pane->toPlainText()));
+        QVERIFY(series->isEnabled());
+
+        series->click();
+        QVERIFY(f.window->operationRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            pane->toPlainText().contains("After a few seconds re-connect will continue.  "), 30000);
+        QVERIFY(pane->toPlainText().contains("Program succeed. / 下载成功."));
+        // The counter follows each chip while the series runs.
+        QCOMPARE(count->text(), QStringLiteral("2"));
+        QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("3"), 30000);
+        QVERIFY(f.window->operationRunning());
+        f.find<QPushButton>("comStop_Download")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 15000);
+        QVERIFY(series->isEnabled());
+        QVERIFY(f.widget("combMcuModel")->isEnabled());
     }
 
   private:
