@@ -1,6 +1,7 @@
 // The window at start-up, on model changes, with its tabs, its minimum size, the option page's
 // dependent controls and the settings it keeps between runs.
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -246,6 +247,23 @@ class WindowTest : public QObject {
             // The prescaler is written but start-up shows "256" again.
             QCOMPARE(comboText(f, "comWDT_Prescalar"), QStringLiteral("256"));
         }
+    }
+
+    void changesWithinHalfASecondGiveOneSave() {
+        WindowFixture f(settings_);
+        QVERIFY(!QFile::exists(settings_));
+        choose(f, "combMcuModel", "M-072");
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(settings_));
+        click(f, "optFillbyte_0");
+        QTest::qWait(300);
+        QVERIFY(!QFile::exists(settings_));  // the second change restarted the wait
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(settings_), 2000);
+        QFile file(settings_);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY2(text.contains("DeviceProducts=3"), text.constData());
+        QVERIFY2(text.contains("fillbyte=FF"), text.constData());
     }
 
     void operationBoxIsAnsweredOnTheWindowThread() {
