@@ -53,7 +53,7 @@ LoadResult reloadForSession(IspCore& core) {
 }  // namespace
 
 void setButtons(IspCore& core, int state) {
-    core.ui().setButtonState(state);
+    set_button_state(core, state);
 }
 
 std::string totalTimeText(long seconds) {

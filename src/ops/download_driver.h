@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/button_state.h"
 #include "ops/chip_link.h"
 #include "ops/session_state.h"
 
@@ -16,14 +17,12 @@ namespace qmx {
 class IspCore;
 class CodeBuffer;
 
-// Button state numbers of the window (see set_button_state).
-enum ButtonStateNumber : int {
-    kStateBusy = 2,         // a connection attempt runs
-    kStateIdle = 3,         // nothing runs
-    kStateProgramming = 4,  // programming runs
-    kStateOptionsDone = 6,  // options written or read
-    kStateIdentified = 20,  // a chip was identified during a download
-};
+// The programming steps' names for the window's button states (see ops/button_state.h).
+inline constexpr int kStateBusy = kButtonBusy;
+inline constexpr int kStateIdle = kButtonIdle;
+inline constexpr int kStateProgramming = kButtonProgramming;
+inline constexpr int kStateOptionsDone = kButtonReady;
+inline constexpr int kStateIdentified = kButtonIdentified;
 // Every button-state change of the programming steps goes through here.
 void setButtons(IspCore& core, int state);
 
