@@ -393,7 +393,7 @@ void MainWindow::connectFace() {
             view_->setSnapshot(nullptr);
         }
     });
-    connect(ui_, &QtUi::successCountChanged, this,
+    connect(ui_, &QtUi::countChanged, this,
             [this](const QString& count) { txtWrite_OK_Count_->setText(count); });
     connect(runner_, &OperationRunner::finished, this, &MainWindow::onOperationFinished);
 }

@@ -17,20 +17,10 @@ bool QtUi::onOwnThread() const {
     return QThread::currentThread() == thread();
 }
 
-void QtUi::syncFromWorker() {
-    if (core_.download.writeOkCount != lastCount_) {
-        lastCount_ = core_.download.writeOkCount;
-        const QString count = QString::fromStdString(lastCount_);
-        QMetaObject::invokeMethod(
-            this, [this, count] { emit successCountChanged(count); }, Qt::QueuedConnection);
-    }
-}
-
 void QtUi::post(std::function<void()> f) {
     if (onOwnThread())
         f();
     else {
-        syncFromWorker();
         QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
     }
 }
@@ -79,6 +69,11 @@ void QtUi::setKbyteLabel(const std::string& text) {
 
 void QtUi::setOptionPanel(const std::vector<PanelLabel>& labels) {
     post([this, labels] { emit optionPanelChanged(labels); });
+}
+
+void QtUi::successCountChanged(const std::string& text) {
+    QString t = QString::fromStdString(text);
+    post([this, t] { emit countChanged(t); });
 }
 
 void QtUi::bufferChanged() {

@@ -48,6 +48,7 @@ class QtUi : public QObject, public Ui {
     void setProgress(int value, int minimum, int maximum, bool visible) override;
     void setKbyteLabel(const std::string& text) override;
     void setOptionPanel(const std::vector<PanelLabel>& labels) override;
+    void successCountChanged(const std::string& text) override;
     void bufferChanged() override;
 
   signals:
@@ -55,7 +56,7 @@ class QtUi : public QObject, public Ui {
     void messagesCleared();
     void messagesReplaced(const QString& text);
     // The success counter as the operation counted it.
-    void successCountChanged(const QString& count);
+    void countChanged(const QString& count);
     void beepRequested(int times);
     void buttonStateChanged(int state);
     void progressChanged(int value, int minimum, int maximum, bool visible);
@@ -67,12 +68,8 @@ class QtUi : public QObject, public Ui {
     // Runs f on the window's thread: at once when already there, else queued in call order.
     void post(std::function<void()> f);
     bool onOwnThread() const;
-    // On the operation's thread (the only writer of the core while it runs): pass on the
-    // success counter when the operation changed it.
-    void syncFromWorker();
 
     IspCore& core_;
-    std::string lastCount_;
 };
 
 }  // namespace qmx::gui
