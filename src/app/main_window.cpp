@@ -354,6 +354,8 @@ QWidget* MainWindow::buildRightSide(QWidget* parent) {
         tabStrip1_->addTab(QString::fromUtf8(kSetupTabs[i].caption));
         tabStrip1_->setTabData(i, QString::fromUtf8(kSetupTabs[i].key));
     }
+    // Room for all nine tabs with their full captions.
+    tabStrip1_->setMinimumWidth(tabStrip1_->sizeHint().width());
     v->addWidget(tabStrip1_);
     v->addWidget(picture1_, 2);
     return right;
