@@ -793,7 +793,7 @@ void MainWindow::autoIncreaseClicked(bool ticked) {
 }
 
 void MainWindow::loadFile(const QString& path) {
-    if (operationRunning() || !core_.model) return;
+    if (operationRunning() || !core_.model || path.isEmpty()) return;
     syncChoicesToCore();
     core_.buffer.currentPath = ss(path);
     view_->frame()->setTitle("File: " + path);

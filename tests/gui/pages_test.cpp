@@ -64,6 +64,24 @@ class PagesTest : public QObject {
         QVERIFY(!f.window->core().serial.active);
     }
 
+    void serialNumberIsSelectedInTheView() {
+        WindowFixture f(settings_);
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        // Four BCD bytes 0x3E ... 0x41: the number runs across a row end.
+        retype(f.find<QLineEdit>("texAuto_Increase_0"), "41");
+        retype(f.find<QLineEdit>("texAuto_Increase_1"), "4");
+        retype(f.find<QLineEdit>("texAuto_Increase_2"), "1234");
+        f.find<QCheckBox>("cheAuto_Increase")->click();
+        QVERIFY(f.window->core().serial.active);
+        auto* box = f.find<QPlainTextEdit>("txtBuffer2");
+        // The selection runs on over the row end and the next row's address field.
+        QTRY_COMPARE(box->textCursor().selectedText(),
+                     QStringLiteral("00 00 ") + QChar(0x2029) + QStringLiteral(" 000040   12 34"));
+        f.find<QCheckBox>("cheAuto_Increase")->click();
+        QVERIFY(!f.window->core().serial.active);
+    }
+
     void storeFileRefusesBadRanges() {
         WindowFixture f(settings_);
         auto* start = f.find<QLineEdit>("txt_Start_Address");
