@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTimer>
+#include <cstdio>
 
 #include "app/main_window.h"
 
