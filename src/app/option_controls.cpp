@@ -219,13 +219,17 @@ OptionControls::OptionControls(OptionChoices& choices, QWidget* frame2Parent,
     connect(combExternalWdtPin_, &QComboBox::activated, this, [this](int row) {
         choices_.externalWdtPin = row;
         checkPinLists();
+        emit saveRequested();
     });
     connect(combWdt_, &QComboBox::activated, this,
             [this](int row) { choices_.downloadWdtPin = row; });
     connect(prescaler_, &QComboBox::currentIndexChanged, this, [this](int row) {
         if (row >= 0) choices_.wdtPrescaler = row;
     });
-    connect(rs485Logic_.group, &QButtonGroup::idClicked, this, [this] { emit saveRequested(); });
+    // The RS-485 and external-watchdog choices are kept between runs: every change of them
+    // is saved.
+    for (QButtonGroup* g : {rs485Logic_.group, rs485_.group, externalWdt_.group})
+        connect(g, &QButtonGroup::idClicked, this, [this] { emit saveRequested(); });
 
     for (QWidget* w :
          {static_cast<QWidget*>(frame14_), static_cast<QWidget*>(frame15_),
