@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -119,6 +120,12 @@ MainWindow::~MainWindow() {
     // The worker may still be finishing an operation; it ends at its next wait.
     core_.session.stop_requested = true;
     core_.session.demo_stop_requested = true;
+    // Keep answering what the operation still asks of the window (a message box, its end)
+    // until it has ended; the worker may be waiting for this thread.
+    QElapsedTimer waited;
+    waited.start();
+    while (operationRunning() && waited.elapsed() < 15000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     delete runner_;
     runner_ = nullptr;
     core_.setUi(nullptr);
