@@ -47,7 +47,7 @@ StatusPage buildStatusPage(QWidget* parent) {
     StatusPage p;
     p.frame = pageFrame(parent, "Frame4");
     auto* v = new QVBoxLayout(p.frame);
-    v->setSpacing(twips(230) - 12 > 0 ? 2 : 0);
+    v->setSpacing(2);  // the labels stack one line apart
     p.comReadChipLock = makeButton(p.frame, "comReadChipLock",
                                    QStringLiteral("Test Option / 检查 MCU 固件版本号及选项"));
     v->addWidget(p.comReadChipLock, 0, Qt::AlignLeft);
