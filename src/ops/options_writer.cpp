@@ -61,6 +61,12 @@ namespace {
 
 constexpr const char* kConfigOk = "Config option OK. / 设置选项成功。";
 
+// A family-3/4 chip answers 81 while it is busy and wants the option command again; such an
+// answer does not use up an attempt. A chip that never stops answering 81 would hold a
+// production line (and an unattended script) forever, so after this many busy answers in one
+// option step a further 81 counts as a failed attempt like any other code.
+constexpr int kMaxBusyAnswers = 50;
+
 OptionSet wantedOptions(IspCore& core) {
     OptionSet set = buildOptionSet(core.options, *core.model);
     if (!set.pinConflict.empty()) {
@@ -148,6 +154,8 @@ bool writeFamily34(IspCore& core, ChipLink& link, const OptionSet& set) {
     link.flushReceive();
     link.reopenPort();
     bool ready = false;
+    int busyAnswers = 0;
+    bool busyReported = false;
     for (int round = 0; round < 2; ++round) {
         bool accepted = false;
         for (int attempt = 0; attempt < 2 && !accepted; ++attempt) {
@@ -162,9 +170,17 @@ bool writeFamily34(IspCore& core, ChipLink& link, const OptionSet& set) {
             const std::uint8_t code = ans.size() > 3 ? ans[3] : 0;
             if (code == 0x80) {
                 accepted = true;
-            } else if (code == 0x81) {
+            } else if (code == 0x81 && busyAnswers < kMaxBusyAnswers) {
+                ++busyAnswers;
                 --attempt;  // the chip asks for the command once more
             } else {
+                if (code == 0x81 && !busyReported) {
+                    core.message(fmt::format(
+                        "The MCU answered busy (81) {} times to the option command. / MCU "
+                        "连续 {} 次回答忙 (81)，选项未写入。",
+                        busyAnswers, busyAnswers));
+                    busyReported = true;
+                }
                 ready = false;
                 link.clearFrameReady();
             }

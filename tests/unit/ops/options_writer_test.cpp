@@ -142,5 +142,20 @@ TEST(OptionFrames, FamilyThreeOtherCodesFailTheRounds) {
     EXPECT_EQ(r.ui.lines.back(), "Config option are error! / 设置选项失败。");
 }
 
+TEST(OptionFrames, FamilyThreeChipBusyForeverEndsTheStep) {
+    // A chip that answers 81 without end: the busy answers stop being free after fifty, the
+    // remaining attempts of both rounds run out, and the step fails with its report.
+    Rig r("M-010", "3.6", "D");
+    r.core.facts.ext_option_bytes = {0xFD, 0xFF, 0xFF, 0xFF, 0xFF};
+    r.chip.optionCodes = std::deque<std::uint8_t>(1000, 0x81);
+    EXPECT_FALSE(comLock_Click(r.core, r.chip));
+    EXPECT_EQ(r.optionCommands(), 50u + 4u);
+    EXPECT_TRUE(
+        r.ui.saw("The MCU answered busy (81) 50 times to the option command. / MCU "
+                 "连续 50 次回答忙 (81)，选项未写入。"));
+    EXPECT_EQ(r.ui.lines.back(), "Config option are error! / 设置选项失败。");
+    EXPECT_FALSE(r.chip.frameReady());
+}
+
 }  // namespace
 }  // namespace qmx
