@@ -2,6 +2,8 @@
 // codes, and how each command file registers itself.
 #pragma once
 
+#include <sys/types.h>
+
 #include <CLI/CLI.hpp>
 
 #include <functional>
@@ -73,6 +75,11 @@ Runner registerDemo(CLI::App& app, Context& ctx);
 // Installs the SIGINT handler: the first SIGINT sets the core's stop flag, a second one
 // exits at once with status 3.
 void installStopHandler(IspCore& core);
+// A second SIGINT quits at once; before it does, it kills `child` (when above 0) and empties
+// and removes `folder` (when not empty): the demo's simulated chip and its private folder, so
+// that quitting never leaves a simulator running. clearQuitCleanup forgets both.
+void setQuitCleanup(pid_t child, const std::string& folder);
+void clearQuitCleanup();
 
 // Parses hexadecimal text as the window's hexadecimal boxes do; false when not hexadecimal.
 bool parseHex(const std::string& text, long& value);

@@ -161,6 +161,7 @@ class Simulator {
     }
 
     ~Simulator() { stop(); }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
@@ -211,15 +212,27 @@ int runDemo(Context& ctx) {
         }
     }
     const fs::path link = dir.path / "ttyQMX";
+    IspCore& core = ctx.core();
+    installStopHandler(core);
     Simulator chip;
-    if (!chip.start(sim,
-                    {"--model", kDemoModel, "--link", link.string(), "--flash-out",
-                     (dir.path / "flash.bin").string()},
-                    dir.path) ||
-        !chip.waitReady(std::chrono::seconds(10))) {
+    const bool started = chip.start(sim,
+                                    {"--model", kDemoModel, "--link", link.string(), "--flash-out",
+                                     (dir.path / "flash.bin").string()},
+                                    dir.path);
+    // From here a second Ctrl-C, which quits at once, takes the simulator and the folder
+    // with it.
+    if (started) setQuitCleanup(chip.pid(), dir.path.string());
+    if (!started || !chip.waitReady(std::chrono::seconds(10))) {
         std::fprintf(stderr, "qmx-isp: the chip simulator did not start\n%s",
                      chip.errors().c_str());
+        chip.stop();
+        clearQuitCleanup();
         return kExitFailed;
+    }
+    if (core.session.stop_requested) {  // Ctrl-C while the simulator started
+        chip.stop();
+        clearQuitCleanup();
+        return kExitStopped;
     }
     std::printf("QMX-ISP demo: a simulated %s on %s; downloading the example image blink.hex\n",
                 kDemoModel, link.c_str());
@@ -232,9 +245,9 @@ int runDemo(Context& ctx) {
     setup.fill = "FF";
     setup.settingsPath =
         (dir.path / "settings.ini").string();  // the user's settings stay as they are
-    IspCore& core = ctx.core();
     const int code = runDownload(core, ctx.ui, setup);
     chip.stop();
+    clearQuitCleanup();
     std::printf("%s\n", code == kExitOk ? "Demo finished: the image is in the simulated chip."
                                         : "Demo failed.");
     std::fflush(stdout);

@@ -188,7 +188,8 @@ int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
     watch.tick(buffer, setup.watch, false);  // remember the file as it was loaded
 
     int code = exitFor(comDownload_Click(core, setup.series ? 1 : 0));
-    if (!setup.watch) return code;
+    // Ctrl-C in the first session ends a watch as it does in every later one.
+    if (!setup.watch || code == kExitStopped) return code;
 
     // Watch: download again whenever the file changes, until Ctrl-C.
     core.session.stop_requested = false;

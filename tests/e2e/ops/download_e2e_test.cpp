@@ -386,6 +386,23 @@ TEST(DownloadFailures, CtrlCDuringProgrammingStops) {
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
 }
 
+TEST(DownloadFailures, ChipBusyForeverOnTheOptionCommandFails) {
+    // A family-3 chip that answers 81 to every option command: the step gives up with a clear
+    // message instead of holding the line until someone presses Ctrl-C.
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-010", {"--fault", "option-busy=1000000"}));
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x300, 21));
+    const RunResult r =
+        rig.download(rig.dir.file("a.bin"), "M-010", {"--option", "wdt-lock=yes"}, 40s);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("The MCU answered busy (81) 50 times to the option command."),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos);
+    EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
+}
+
 TEST(DownloadFailures, LineVanishingMidImageIsAPortError) {
     Rig rig;
     ASSERT_TRUE(rig.start("M-079", {"--fault", "vanish-after=20"}, /*wire=*/true));
@@ -462,6 +479,21 @@ TEST(DownloadWatch, ChangedFileIsDownloadedAgain) {
         ASSERT_EQ(flash2[a], second[a]) << a;
 }
 
+TEST(DownloadWatch, CtrlCInTheFirstSessionEndsTheWatch) {
+    Rig rig;  // a chip that is never switched on: the first session waits in the handshake
+    ASSERT_TRUE(rig.start("M-079", {"--power-on-delay", "600000"}));
+    const std::string file = rig.dir.file("a.bin");
+    writeBin(file, randomBytes(0x200, 22));
+    CliProcess isp;
+    ASSERT_TRUE(isp.start(ispPath(), rig.downloadArgs(file, "M-079", {"--watch"})));
+    ASSERT_TRUE(isp.waitForOutput("We are trying to connect", 20s)) << isp.out();
+    isp.signal(SIGINT);  // one Ctrl-C only
+    const RunResult r = isp.wait(5s);
+    EXPECT_FALSE(r.timedOut) << r.out;
+    EXPECT_EQ(r.exitCode, 3) << r.out;
+    EXPECT_NE(r.out.find("Operation is stop. / 操作被停止."), std::string::npos) << r.out;
+}
+
 TEST(Demo, RunsWithoutHardwareAndCleansUp) {
     const RunResult r = run_cli({"demo"}, 60s);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -471,6 +503,33 @@ TEST(Demo, RunsWithoutHardwareAndCleansUp) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(on (\S+)/ttyQMX)"))) << r.out;
     EXPECT_FALSE(std::filesystem::exists(m[1].str())) << "demo folder left behind";
+}
+
+// True when a running process names `needle` on its command line.
+bool processMentions(const std::string& needle) {
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        const std::string cmd = readText(e.path().string() + "/cmdline");
+        if (cmd.find(needle) != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST(Demo, SecondCtrlCQuitsAndTakesTheSimulatorWithIt) {
+    CliProcess isp;
+    ASSERT_TRUE(isp.start(ispPath(), {"demo"}));
+    ASSERT_TRUE(isp.waitForOutput("We are trying to connect", 20s)) << isp.out();
+    std::smatch m;
+    const std::string out = isp.out();
+    ASSERT_TRUE(std::regex_search(out, m, std::regex(R"(on (\S+)/ttyQMX)"))) << out;
+    const std::string folder = m[1].str();
+    isp.signal(SIGINT);
+    std::this_thread::sleep_for(20ms);
+    isp.signal(SIGINT);
+    const RunResult r = isp.wait(10s);
+    EXPECT_EQ(r.exitCode, 3) << r.out;
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(processMentions(folder)) << "simulator left running";
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "demo folder left behind";
 }
 
 }  // namespace
