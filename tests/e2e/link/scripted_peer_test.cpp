@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -195,6 +197,144 @@ TEST_F(Scripted, OfflineBoardRelaysTheChipWithoutABaudSwitch) {
     EXPECT_TRUE(has(peer.received(), q));
     // No rate test or switch was sent.
     EXPECT_FALSE(has(peer.received(), Bytes{0x46, 0xB9, 0x6A, 0x00, 0x0C, 0x8F}));
+}
+
+// A boot loader whose answers the test decides: the status frame answers the first sync, and
+// each complete command frame (46 B9 6A, length, command ...) is offered to `answer`, which says
+// whether the chip replies with the short acknowledge frame.
+class ScriptedLoader {
+  public:
+    using Answer = std::function<bool(std::uint8_t command, int nth)>;
+    ScriptedLoader(Bytes status, Answer answer)
+        : status_(std::move(status)),
+          answer_(std::move(answer)),
+          peer_([this](const Bytes& chunk) { return respond(chunk); }) {}
+    const std::string& path() const { return peer_.path(); }
+    // How many complete frames of the command the host sent.
+    int count(std::uint8_t command) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return counts_[command];
+    }
+    Bytes received() { return peer_.received(); }
+
+  private:
+    Bytes respond(const Bytes& chunk) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        seen_.insert(seen_.end(), chunk.begin(), chunk.end());
+        if (!synced_ && has(chunk, Bytes{0x7F})) {
+            synced_ = true;
+            scan_ = seen_.size();
+            return status_;
+        }
+        Bytes reply;
+        // Frames arrive a byte or a few at a time: answer each once it is complete.
+        for (;;) {
+            auto it = std::search(seen_.begin() + static_cast<std::ptrdiff_t>(scan_), seen_.end(),
+                                  kHead.begin(), kHead.end());
+            const std::size_t p = static_cast<std::size_t>(it - seen_.begin());
+            if (it == seen_.end() || seen_.size() < p + 6) break;
+            const std::size_t length = seen_[p + 3] * 256u + seen_[p + 4];
+            if (seen_.size() < p + 2 + length) break;
+            const std::uint8_t command = seen_[p + 5];
+            scan_ = p + 2 + length;
+            if (answer_(command, ++counts_[command]))
+                reply = Bytes{0x46, 0xB9, 0x68, 0x00, 0x06, 0x80, 0xEE, 0x16};
+        }
+        // Let the host move to the rate it asked for before the answer goes out.
+        if (!reply.empty()) std::this_thread::sleep_for(100ms);
+        return reply;
+    }
+
+    inline static const Bytes kHead{0x46, 0xB9, 0x6A};
+    Bytes status_;
+    Answer answer_;
+    std::mutex mutex_;
+    Bytes seen_;
+    std::size_t scan_ = 0;
+    bool synced_ = false;
+    std::map<std::uint8_t, int> counts_;
+    ScriptedPeer peer_;  // last: its thread must stop before the members above go
+};
+
+// The status frame of an old loader: 24 bytes, timing counts, version and letter, no option
+// byte and no identification.
+Bytes oldStatusFrame(int count) {
+    Bytes f{0x68, 0x00, 0x18, 0x00};
+    for (int i = 0; i < 8; ++i) {
+        f.push_back(static_cast<std::uint8_t>(count >> 8));
+        f.push_back(static_cast<std::uint8_t>(count & 0xFF));
+    }
+    f.push_back(0x36);
+    f.push_back('C');
+    unsigned sum = 0;
+    for (auto b : f)
+        sum += b;
+    f.push_back(static_cast<std::uint8_t>(sum));
+    f.push_back(0x16);
+    return f;
+}
+
+TEST_F(Scripted, ADroppedRateTestAnswerIsTriedAgain) {
+    ScriptedLoader chip(statusFrame(5360, false), [](std::uint8_t command, int nth) {
+        return (command == 0x8F && nth >= 2) || command == 0x8E;
+    });
+    RunResult r = run_cli({"connect", "--port", chip.path(), "--model", "M-066"}, 30s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 115200 bps.")) << r.out;
+    EXPECT_EQ(chip.count(0x8F), 2);
+    EXPECT_EQ(chip.count(0x8E), 1);
+}
+
+TEST_F(Scripted, AClockThatMakesNoRateEndsTheSearchWithoutSendingAReload) {
+    // Counts of 0 give a 12366 Hz clock: not even 1200 baud fits.
+    ScriptedLoader chip(statusFrame(0, false), [](std::uint8_t, int) { return true; });
+    RunResult r = run_cli({"connect", "--port", chip.path(), "--model", "M-066"}, 30s);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "We are trying to run more rapid ...")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Now baud is")) << r.out;
+    EXPECT_EQ(chip.count(0x8F), 0);
+    EXPECT_EQ(chip.count(0x8E), 0);
+}
+
+TEST_F(Scripted, ASwitchUnansweredThreeTimesEndsInTheTimedFailure) {
+    ScriptedLoader chip(statusFrame(5360, false),
+                        [](std::uint8_t command, int) { return command == 0x8F; });
+    RunResult r = run_cli({"connect", "--port", chip.path(), "--model", "M-066"}, 30s);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Now baud is")) << r.out;
+    EXPECT_EQ(chip.count(0x8E), 3);
+}
+
+TEST_F(Scripted, AnUnansweredWatchdogPinEndsTheHandshakeWithoutTheTime) {
+    ScriptedLoader chip(statusFrame(5360, false),
+                        [](std::uint8_t command, int) { return command != 0x86; });
+    TempDir files;
+    const std::string image = files.file("one.hex");
+    std::ofstream(image) << ":0100000055AA\n:00000001FF\n";
+    RunResult r = run_cli({"download", image, "--port", chip.path(), "--model", "M-066", "--option",
+                           "download-wdt=io", "--option", "download-wdt-pin=P1.0"},
+                          30s);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "(End: ")) << r.out;
+    EXPECT_EQ(chip.count(0x86), 3);
+    // P1.0: bit 0 in the high nibble, port 1 in the low one.
+    EXPECT_TRUE(has(chip.received(), Bytes{0x46, 0xB9, 0x6A, 0x00, 0x07, 0x86, 0x01, 0xF8, 0x16}));
+    EXPECT_EQ(chip.count(0x8F), 0);
+}
+
+TEST_F(Scripted, AnOldChipWhoseStatusNeverComesEndsInTheTimedFailure) {
+    ScriptedLoader chip(oldStatusFrame(5360),
+                        [](std::uint8_t command, int) { return command != 0x50; });
+    RunResult r = run_cli({"read-options", "--port", chip.path(), "--model", "M-066"}, 60s);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_TRUE(contains(r.out, "We are Reading Chip Lock./ 正在读加密位,双倍速,版本号")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Read Chip Lock OK")) << r.out;
+    // Four requests of three attempts each.
+    EXPECT_EQ(chip.count(0x50), 12);
 }
 
 }  // namespace
