@@ -36,9 +36,18 @@ BoxAnswer CliUi::messageBox(const MessageBoxRequest& box) {
     ++boxesShown;
     BoxAnswer answer = box.defaultAnswer;
     if (assumeYes && box.buttons == BoxButtons::YesNo) answer = BoxAnswer::Yes;
-    std::string text = box.text;
-    for (auto& c : text)
-        if (c == '\r') c = ' ';
+    // The box's CR LF line breaks become plain line ends; no blank is left behind on a line.
+    std::string text;
+    text.reserve(box.text.size());
+    for (size_t i = 0; i < box.text.size(); ++i) {
+        const char c = box.text[i];
+        if (c == '\r') {
+            if (i + 1 < box.text.size() && box.text[i + 1] == '\n') continue;
+            text += '\n';
+        } else {
+            text += c;
+        }
+    }
     std::string title = box.title.empty() ? std::string() : " " + box.title;
     fmt::print("[box{}] {}\n", title, text);
     if (box.buttons == BoxButtons::YesNo)

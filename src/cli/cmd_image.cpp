@@ -8,6 +8,12 @@
 namespace qmx::cli {
 
 namespace {
+// Upper-case hexadecimal, at least four digits; an empty load (nothing read, so its end lies
+// before its start) keeps its sign instead of printing as a wrapped-around number.
+std::string hex4(long value) {
+    return value < 0 ? fmt::format("-{:04X}", -value) : fmt::format("{:04X}", value);
+}
+
 std::string trimRight(std::string s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
         s.pop_back();
@@ -33,8 +39,8 @@ Runner registerImage(CLI::App& app, Context& ctx) {
         }
         const CodeBuffer& b = core.buffer;
         fmt::print("checksum: {}\n", trimRight(b.checksumText));
-        fmt::print("loadStart={:04X} loadEnd={:04X} viewStart={:04X} viewEnd={:04X}\n", b.loadStart,
-                   b.loadEnd, b.viewStart, b.viewEnd);
+        fmt::print("loadStart={} loadEnd={} viewStart={} viewEnd={}\n", hex4(b.loadStart),
+                   hex4(b.loadEnd), hex4(b.viewStart), hex4(b.viewEnd));
         if (*dump)
             for (const std::string& row : dumpRows(b))
                 fmt::print("{}\n", row);

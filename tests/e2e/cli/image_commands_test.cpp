@@ -176,6 +176,32 @@ TEST_F(ImageCommands, BadInputGivesStatusTwoAndClearWords) {
     EXPECT_NE(bad.out.find("[box"), std::string::npos) << "the checksum box is printed";
 }
 
+TEST_F(ImageCommands, BoxTextsAndExtentsArePrintedAsTheSystemWritesThem) {
+    // Two bytes from 0x37FF: the second lies in M-070's boot area.
+    std::string over = dir.file("over.hex");
+    writeFile(over, ":0237FF00AABB63\r\n:00000001FF\r\n");
+    auto r = cli({"image", over, "--model", "M-070"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
+                                "[box Open HEX file]     File over the valid scope.",
+                                "文件超出有效空间, 超出的部分已丢失。",
+                                "",
+                                "       按确定继续。",
+                                "checksum: 0000165H",
+                                "loadStart=0000 loadEnd=37FF viewStart=0000 viewEnd=37FF",
+                            }));
+
+    // An empty binary file: nothing read, so the load ends before it starts.
+    std::string empty = dir.file("empty.bin");
+    writeFile(empty, "");
+    auto e = cli({"image", empty, "--model", "M-070"});
+    ASSERT_EQ(e.exitCode, 0) << e.out << e.err;
+    EXPECT_EQ(lines(e.out), (std::vector<std::string>{
+                                "checksum: 0000000H",
+                                "loadStart=0000 loadEnd=-0001 viewStart=0000 viewEnd=0000",
+                            }));
+}
+
 TEST_F(ImageCommands, SaveWritesTheRangeAndRefusesBadRanges) {
     if (!haveTool("srec_cat")) GTEST_SKIP() << "srec_cat (package srecord) is not installed";
     std::string out = dir.file("out.bin");
