@@ -67,6 +67,12 @@ std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& er
                 return std::nullopt;
             }
             spec.delayMs = static_cast<int>(n);
+        } else if (key == "noise") {
+            if (!parseCount(value, n) || n > 1000) {
+                error = "noise wants a byte count (0-1000), got " + value;
+                return std::nullopt;
+            }
+            spec.noise = n;
         } else if (key == "mute-after" || key == "vanish-after" || key == "option-busy") {
             if (!parseCount(value, n)) {
                 error = key + " wants a count, got " + value;
@@ -112,6 +118,13 @@ std::uint8_t FaultInjector::corruptValue(bool toChip, std::uint8_t b) {
     // Flip one to eight bits, at least one.
     std::uint8_t mask = static_cast<std::uint8_t>(r.between(1, 255));
     return static_cast<std::uint8_t>(b ^ mask);
+}
+
+std::uint8_t FaultInjector::noiseByte() {
+    for (;;) {
+        const auto b = static_cast<std::uint8_t>(toHost_.between(0, 255));
+        if (b != 0x46 && b != 0x68) return b;
+    }
 }
 
 }  // namespace qmxsim

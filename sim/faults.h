@@ -29,14 +29,15 @@ struct FaultSpec {
     long vanishAfter = -1;  // after this many answers the line disappears
     std::uint64_t seed = 1;
     long optionBusy = 0;  // the first N option commands of families 3/4 answer 81 (busy)
+    long noise = 0;       // bytes of line noise on the line before every answer
 
     bool any() const {
         return drop > 0 || corrupt > 0 || delayMs > 0 || muteAfter >= 0 || vanishAfter >= 0 ||
-               optionBusy > 0;
+               optionBusy > 0 || noise > 0;
     }
 };
 
-// Parses "drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,option-busy=N".
+// Parses "drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,option-busy=N,noise=N".
 // Returns nothing and fills error on a bad item.
 std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& error);
 
@@ -50,6 +51,9 @@ class FaultInjector {
     Fate decide(bool toChip);
     // The changed value of a corrupted byte (never the byte itself).
     std::uint8_t corruptValue(bool toChip, std::uint8_t b);
+    // One byte of line noise towards the host: never 46 or 68, so that the answer behind the
+    // noise can still be found by its header or its first byte.
+    std::uint8_t noiseByte();
     const FaultSpec& spec() const { return spec_; }
 
   private:

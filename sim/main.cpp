@@ -38,7 +38,7 @@ const char* kUsage =
     "  --no-wire-time         bytes pass at once\n"
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
-    "                         option-busy=N\n"
+    "                         option-busy=N,noise=N\n"
     "  --personality P        bootloader (default)\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"

@@ -393,8 +393,16 @@ void Simulator::send(const ChipAction& a, double now) {
         return;
     }
     ++answered_;
+    Bytes noise;
+    for (long i = 0; i < opt_.fault.noise; ++i)
+        noise.push_back(faults_.noiseByte());
+    if (!noise.empty()) log("fault: noise %s before the answer", hexText(noise).c_str());
     log("tx %s  (%s, %.0f baud)", hexText(a.bytes).c_str(), a.note.c_str(), a.sendRate);
     double t = std::max(now, txWireFree_);
+    for (std::uint8_t v : noise) {
+        if (opt_.wireTime) t += byteTime(a.sendRate);
+        tx_.push_back({v, t, a.sendRate});
+    }
     for (std::uint8_t v : a.bytes) {
         switch (faults_.decide(false)) {
             case FaultInjector::Fate::drop:

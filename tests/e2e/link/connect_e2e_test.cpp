@@ -203,6 +203,17 @@ TEST_F(LinkE2E, UnansweredRateTestsEndInTheTimedFailure) {
     EXPECT_FALSE(contains(r.out, "Now baud is"));
 }
 
+TEST_F(LinkE2E, NoiseBeforeEveryAnswerIsSkipped) {
+    // Line noise ahead of the status frame, the rate test and the switch answers.
+    startSim("M-066", {"--fault", "noise=24,seed=9"});
+    RunResult r = isp({"connect", "--model", "M-066"});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "MCU Firmware Version: 3.6C")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Internal clock:11.0")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 115200 bps.")) << r.out;
+    EXPECT_TRUE(contains(simLog(), "fault: noise ")) << "the noise was not sent";
+}
+
 TEST_F(LinkE2E, CorruptedStatusFrameIsNotTaken) {
     // Seed 3 corrupts a byte of the chip's first status frame; the host keeps syncing instead
     // of reading a wrong clock or model from it.

@@ -27,6 +27,30 @@ TEST(SimFaults, ParsesEveryItem) {
     EXPECT_EQ(empty->muteAfter, -1);
 }
 
+TEST(SimFaults, NoiseIsReproducibleAndNeverLooksLikeAFrameStart) {
+    std::string error;
+    auto s = parseFaultSpec("noise=12,seed=5", error);
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->noise, 12);
+    EXPECT_TRUE(s->any());
+    EXPECT_FALSE(parseFaultSpec("noise=1001", error));
+    EXPECT_FALSE(parseFaultSpec("noise=-1", error));
+
+    FaultInjector a(*s), b(*s);
+    std::vector<int> seen(256, 0);
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint8_t x = a.noiseByte();
+        EXPECT_EQ(x, b.noiseByte());
+        ++seen[x];
+    }
+    EXPECT_EQ(seen[0x46], 0);
+    EXPECT_EQ(seen[0x68], 0);
+    // Everything else turns up: it is noise, not a fixed pattern.
+    EXPECT_GT(seen[0x00], 0);
+    EXPECT_GT(seen[0xB9], 0);
+    EXPECT_GT(seen[0x16], 0);
+}
+
 TEST(SimFaults, RejectsBadItems) {
     std::string error;
     for (const char* bad : {"drop=2", "drop=x", "corrupt=-0.1", "delay=-5",
