@@ -1,8 +1,7 @@
 #include "app/core_bridge.h"
 
-#include <libserialport.h>
-
 #include "core/isp_core.h"
+#include "link/port_list.h"
 #include "link/status_report.h"
 #include "ops/connect.h"
 
@@ -10,14 +9,11 @@ namespace qmx::gui {
 
 std::vector<PortRow> availablePorts() {
     std::vector<PortRow> rows;
-    sp_port** list = nullptr;
-    if (sp_list_ports(&list) != SP_OK || !list) return rows;
-    for (int i = 0; list[i]; ++i) {
-        const char* name = sp_get_port_name(list[i]);
-        const char* desc = sp_get_port_description(list[i]);
-        if (name) rows.push_back({QString::fromUtf8(name), desc ? QString::fromUtf8(desc) : ""});
-    }
-    sp_free_port_list(list);
+    std::vector<PortInfo> ports;
+    std::string error;
+    if (!listSerialPorts(ports, error)) return rows;
+    for (const PortInfo& p : ports)
+        rows.push_back({QString::fromStdString(p.path), QString::fromStdString(p.description)});
     return rows;
 }
 
