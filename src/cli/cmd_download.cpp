@@ -49,13 +49,16 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
     sub->add_option("--serial", args->serial,
                     "Serial-number auto-increment ADDR,COUNT,NEXT,INCREMENT,FORMAT "
                     "(ADDR hexadecimal; FORMAT hex, bcd or ascii)");
-    sub->add_flag("--series", args->series, "Re-Download: program chip after chip");
+    auto* series = sub->add_flag("--series", args->series, "Re-Download: program chip after chip");
     sub->add_option("--delay", args->delay,
-                    "Seconds between chips of a series: 2 ... 9 (default 5)");
-    sub->add_option("--count", args->count, "End a series after N successful chips");
+                    "Seconds between chips of a series: 2 ... 9 (default 5)")
+        ->needs(series);
+    sub->add_option("--count", args->count, "End a series after N successful chips")->needs(series);
     sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
-    sub->add_flag("--watch", args->watch,
-                  "Stay running and download again whenever the file changes (Ctrl-C ends)");
+    sub->add_flag(
+        "--watch", args->watch,
+        "Stay running and download again whenever the file changes (Ctrl-C ends; the exit "
+        "status is that of the last download)");
 
     return [args, &ctx]() -> int {
         const ModelEntry* model = findModel(args->model);
