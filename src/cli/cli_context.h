@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "catalogue/model_catalogue.h"
 #include "core/isp_core.h"
 #include "core/ui.h"
+#include "ops/session_state.h"
 
 namespace qmx::cli {
 
@@ -80,6 +82,15 @@ void installStopHandler(IspCore& core);
 // that quitting never leaves a simulator running. clearQuitCleanup forgets both.
 void setQuitCleanup(pid_t child, const std::string& folder);
 void clearQuitCleanup();
+
+// Exit status for how an operation ended.
+int exitFor(SessionOutcome outcome);
+
+// The catalogue entry of a --model value; prints why on stderr and returns null when unknown.
+const ModelEntry* lookupModel(const std::string& name);
+
+// True when --max-baud names a rate of the maximum-baud list; prints the list otherwise.
+bool checkMaxBaud(long baud);
 
 // Parses hexadecimal text as the window's hexadecimal boxes do; false when not hexadecimal.
 bool parseHex(const std::string& text, long& value);

@@ -1,7 +1,6 @@
 // qmx-isp connect: the connect step of a download alone (handshake, baud switch, model check,
 // clock and baud lines), then the Stop command. Checks a link and a chip without touching its
 // flash.
-#include <algorithm>
 #include <cstdio>
 
 #include "catalogue/model_catalogue.h"
@@ -11,25 +10,6 @@
 #include "ops/connect.h"
 
 namespace qmx::cli {
-
-namespace {
-
-int exitFor(SessionOutcome outcome) {
-    switch (outcome) {
-        case SessionOutcome::Ok:
-            return kExitOk;
-        case SessionOutcome::Stopped:
-            return kExitStopped;
-        case SessionOutcome::PortError:
-            return kExitPort;
-        case SessionOutcome::BadInput:
-            return kExitBadInput;
-        default:
-            return kExitFailed;
-    }
-}
-
-}  // namespace
 
 Runner registerConnect(CLI::App& app, Context& ctx) {
     struct Args {
@@ -46,19 +26,9 @@ Runner registerConnect(CLI::App& app, Context& ctx) {
     sub->add_option("--max-baud", args->maxBaud,
                     "Highest baud rate to try: 1200 ... 115200 (default 115200)");
     return [args, &ctx]() -> int {
-        const ModelEntry* model = findModel(args->model);
-        if (!model) {
-            std::fprintf(stderr, "qmx-isp: unknown model '%s' (see 'qmx-isp models')\n",
-                         args->model.c_str());
-            return kExitBadInput;
-        }
-        if (std::find(kBaudCandidates.begin(), kBaudCandidates.end(), args->maxBaud) ==
-            kBaudCandidates.end()) {
-            std::fprintf(stderr,
-                         "qmx-isp: --max-baud must be one of 1200, 2400, 4800, 9600, 11520, "
-                         "12800, 14400, 19200, 28800, 38400, 57600, 115200\n");
-            return kExitBadInput;
-        }
+        const ModelEntry* model = lookupModel(args->model);
+        if (!model) return kExitBadInput;
+        if (!checkMaxBaud(args->maxBaud)) return kExitBadInput;
         IspCore& core = ctx.core();
         core.model = model;
         core.portPath = args->port;

@@ -1,6 +1,5 @@
 // qmx-isp download: one download as the Download button does it (or a production series as
 // Re-Download does), with the download options of the window as command-line options.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -61,19 +60,9 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         "status is that of the last download)");
 
     return [args, &ctx]() -> int {
-        const ModelEntry* model = findModel(args->model);
-        if (!model) {
-            std::fprintf(stderr, "qmx-isp: unknown model '%s' (see 'qmx-isp models')\n",
-                         args->model.c_str());
-            return kExitBadInput;
-        }
-        if (std::find(kBaudCandidates.begin(), kBaudCandidates.end(), args->maxBaud) ==
-            kBaudCandidates.end()) {
-            std::fprintf(stderr,
-                         "qmx-isp: --max-baud must be one of 1200, 2400, 4800, 9600, 11520, "
-                         "12800, 14400, 19200, 28800, 38400, 57600, 115200\n");
-            return kExitBadInput;
-        }
+        const ModelEntry* model = lookupModel(args->model);
+        if (!model) return kExitBadInput;
+        if (!checkMaxBaud(args->maxBaud)) return kExitBadInput;
         if (args->delay < 2 || args->delay > 9) {
             std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
             return kExitBadInput;

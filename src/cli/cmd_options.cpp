@@ -13,11 +13,8 @@ Runner registerOptions(CLI::App& app, Context& ctx) {
     auto model = std::make_shared<std::string>();
     cmd->add_option("--model", *model, "Model name, e.g. M-070")->required();
     return [model] {
-        const ModelEntry* entry = findModel(*model);
-        if (!entry) {
-            fmt::print(stderr, "Unknown model: {} (see 'qmx-isp models')\n", *model);
-            return kExitBadInput;
-        }
+        const ModelEntry* entry = lookupModel(*model);
+        if (!entry) return kExitBadInput;
         fmt::print("model {} family {}\n", entry->name, entry->family);
         const auto& options = familyOptions(entry->family);
         if (options.empty()) fmt::print("(this family has no download options)\n");

@@ -18,26 +18,13 @@ Runner registerReadOptions(CLI::App& app, Context& ctx) {
     sub->add_option("--port", args->port, "Serial port device path")->required();
     sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
     return [args, &ctx]() -> int {
-        const ModelEntry* model = findModel(args->model);
-        if (!model) {
-            std::fprintf(stderr, "qmx-isp: unknown model '%s' (see 'qmx-isp models')\n",
-                         args->model.c_str());
-            return kExitBadInput;
-        }
+        const ModelEntry* model = lookupModel(args->model);
+        if (!model) return kExitBadInput;
         IspCore& core = ctx.core();
         core.model = model;
         core.portPath = args->port;
         installStopHandler(core);
-        switch (comReadChipLock_Click(core)) {
-            case SessionOutcome::Ok:
-                return kExitOk;
-            case SessionOutcome::Stopped:
-                return kExitStopped;
-            case SessionOutcome::PortError:
-                return kExitPort;
-            default:
-                return kExitFailed;
-        }
+        return exitFor(comReadChipLock_Click(core));
     };
 }
 

@@ -15,22 +15,6 @@ namespace qmx::cli {
 
 namespace fs = std::filesystem;
 
-int exitFor(SessionOutcome outcome) {
-    switch (outcome) {
-        case SessionOutcome::Ok:
-            return kExitOk;
-        case SessionOutcome::Stopped:
-            return kExitStopped;
-        case SessionOutcome::PortError:
-            return kExitPort;
-        case SessionOutcome::BadInput:
-        case SessionOutcome::NoFile:
-            return kExitBadInput;
-        default:
-            return kExitFailed;
-    }
-}
-
 std::vector<std::string> paneLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t at = 0;

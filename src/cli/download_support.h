@@ -30,9 +30,6 @@ struct DownloadSetup {
     bool assumeYes = false;
 };
 
-// Exit status for how a session ended.
-int exitFor(SessionOutcome outcome);
-
 // A face over the terminal face: everything passes through, except that a rewrite of the
 // whole pane prints only the lines that changed.
 class PaneEchoUi : public Ui {

@@ -20,11 +20,8 @@ void addImageOptions(CLI::App* cmd, ImageArgs& args, bool withClear) {
 }
 
 int prepareBuffer(Context& ctx, const ImageArgs& args) {
-    const ModelEntry* entry = findModel(args.model);
-    if (!entry) {
-        fmt::print(stderr, "Unknown model: {} (see 'qmx-isp models')\n", args.model);
-        return kExitBadInput;
-    }
+    const ModelEntry* entry = lookupModel(args.model);
+    if (!entry) return kExitBadInput;
     long start = 0;
     if (!parseHex(args.start, start)) {
         fmt::print(stderr, "--start: not a hexadecimal address: {}\n", args.start);

@@ -100,7 +100,7 @@ TEST_F(ImageCommands, OptionsShowChoicesAndTheirBytesAndRejectUnknownModels) {
 
     auto bad = cli({"options", "--model", "M-999"});
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_NE(bad.err.find("Unknown model"), std::string::npos);
+    EXPECT_NE(bad.err.find("unknown model 'M-999'"), std::string::npos);
 }
 
 TEST_F(ImageCommands, ImageOfAnSdccProgramMatchesSrecCatsReading) {

@@ -1,0 +1,44 @@
+// Checks and mappings every qmx-isp command shares.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_context.h"
+#include "link/baud.h"
+
+namespace qmx::cli {
+
+int exitFor(SessionOutcome outcome) {
+    switch (outcome) {
+        case SessionOutcome::Ok:
+            return kExitOk;
+        case SessionOutcome::Stopped:
+            return kExitStopped;
+        case SessionOutcome::PortError:
+            return kExitPort;
+        case SessionOutcome::BadInput:
+        case SessionOutcome::NoFile:
+            return kExitBadInput;
+        default:
+            return kExitFailed;
+    }
+}
+
+const ModelEntry* lookupModel(const std::string& name) {
+    const ModelEntry* model = findModel(name);
+    if (!model)
+        std::fprintf(stderr, "qmx-isp: unknown model '%s' (see 'qmx-isp models')\n", name.c_str());
+    return model;
+}
+
+bool checkMaxBaud(long baud) {
+    if (std::find(kBaudCandidates.begin(), kBaudCandidates.end(), baud) != kBaudCandidates.end())
+        return true;
+    std::string list;
+    for (long b : kBaudCandidates)
+        list += (list.empty() ? "" : ", ") + std::to_string(b);
+    std::fprintf(stderr, "qmx-isp: --max-baud must be one of %s\n", list.c_str());
+    return false;
+}
+
+}  // namespace qmx::cli
