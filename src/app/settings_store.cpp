@@ -78,6 +78,12 @@ bool hasControl(std::string_view s) {
     return false;
 }
 
+// A key or section name may not hold control characters, nor a byte-order mark: written at
+// the start of the file, a name beginning with one would be read back without it.
+bool unfitName(std::string_view s) {
+    return hasControl(s) || s.find("\xEF\xBB\xBF") != std::string_view::npos;
+}
+
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -247,7 +253,7 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
             }
         } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
             const std::string_view key = trim(line.substr(0, eq));
-            if (!key.empty() && !hasControl(key)) {
+            if (!key.empty() && !unfitName(key)) {
                 result.sections[current].lines.push_back(
                     Line{std::string(key), unescapeValue(trim(line.substr(eq + 1)))});
                 continue;
@@ -438,7 +444,7 @@ bool SettingsStore::contains(std::string_view section, std::string_view key) con
 bool SettingsStore::set(std::string_view section, std::string_view key, std::string_view value) {
     if (section.empty() || key.empty()) return false;
     if (trim(section) != section || trim(key) != key) return false;
-    if (hasControl(section) || hasControl(key) || !validUtf8(section) || !validUtf8(key)) {
+    if (unfitName(section) || unfitName(key) || !validUtf8(section) || !validUtf8(key)) {
         return false;
     }
     if (section.find(']') != std::string_view::npos) return false;

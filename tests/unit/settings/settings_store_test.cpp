@@ -275,10 +275,23 @@ TEST(SettingsStoreKeys, UnstorableNamesAreRefused) {
     EXPECT_FALSE(store.set("Sec]tion", "key", "v"));
     EXPECT_FALSE(store.set("", "key", "v"));
     EXPECT_FALSE(store.set("Settings", "\xFFkey", "v"));
+    EXPECT_FALSE(store.set("Settings", "\xEF\xBB\xBFkey", "v"));  // a byte-order mark
     EXPECT_FALSE(store.dirty());
     EXPECT_TRUE(store.set("Settings", "安全锁", "0"));
     EXPECT_TRUE(store.remove("Settings", "安全锁"));
     EXPECT_FALSE(store.contains("Settings", "安全锁"));
+}
+
+// A stray byte-order mark inside the text is no key: written back first in the file it would
+// be taken for the file's own mark and the line would change meaning on the next read.
+TEST(SettingsStoreParse, ByteOrderMarkInsideTheTextStaysAStrayLine) {
+    SettingsStore store(fs::path("/nonexistent/never-written.ini"));
+    store.loadText(" \xEF\xBB\xBF=\nn=1\n");
+    const std::string once = store.serialise();
+    SettingsStore again(fs::path("/nonexistent/never-written.ini"));
+    again.loadText(once);
+    EXPECT_EQ(again.serialise(), once);
+    EXPECT_EQ(again.read("", "n"), store.read("", "n"));
 }
 
 TEST(SettingsStoreParse, FirstOfDuplicateKeysWinsAndSectionsMerge) {
