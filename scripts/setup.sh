@@ -10,7 +10,7 @@ packages=(
     libcli11-dev libfmt-dev libserialport-dev
     libgtest-dev libgmock-dev
     srecord sdcc
-    clang clang-format
+    clang libclang-rt-14-dev clang-format
     xvfb xauth fonts-noto-cjk
 )
 
@@ -30,4 +30,4 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 run apt-get update -qq
-run apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+run apt-get install -y -qq "${missing[@]}" >/dev/null
