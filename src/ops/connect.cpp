@@ -9,6 +9,7 @@
 #include "link/handshake.h"
 #include "link/status_report.h"
 #include "ops/button_state.h"
+#include "ops/download_driver.h"
 
 namespace qmx {
 
@@ -21,21 +22,6 @@ void stop_command(IspCore& core) {
     ch.discard_both();
     ch.close_port();
 }
-
-namespace {
-
-// The Run command: 82, a short wait, then the run frame 46 B9 6A 00 08 52 F 00 S 16 in one
-// write; no answer is awaited.
-void runCommand(IspCore& core) {
-    SerialChannel& ch = core.channel;
-    ch.send_short_command(0x82);
-    ch.wait_response(100);
-    const int family = core.model ? core.model->family : 0;
-    ch.write_bytes(frames::boardCommand(0x52, static_cast<std::uint8_t>(family), 0x00, false));
-    ch.close_port();
-}
-
-}  // namespace
 
 SessionOutcome connectFailureOutcome(IspCore& core) {
     if (core.facts.port_failed || core.channel.vanished()) return SessionOutcome::PortError;
@@ -174,7 +160,7 @@ SessionOutcome comReadChipLock_Click(IspCore& core) {
     } else {
         show_clock(core);
         if (core.facts.status_read_ok) {
-            runCommand(core);
+            comRun_Click(core);
             const std::string& s = core.facts.firmware_suffix;
             if (s.empty() || s.back() != 'B')
                 core.message("Read Chip Lock OK. / 读选项成功.");
