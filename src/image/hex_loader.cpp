@@ -80,6 +80,20 @@ void showReport(const std::string& report, Ui& ui) {
     ui.messageBox(box);
 }
 
+// The common end of every load: the check results and checksum go into the result and the
+// buffer, the report box is shown and the buffer counts as loaded.
+LoadResult finishLoad(LoadResult result, CodeBuffer& buffer, const LoadCheckOutcome& checks,
+                      std::uint32_t sum, Ui& ui) {
+    result.checksum = sum;
+    result.clipped = checks.clipped;
+    result.dataMemory = checks.dataMemory;
+    result.report = checks.report;
+    buffer.checksumText = checksumDisplay(sum);
+    showReport(checks.report, ui);
+    buffer.imageLoaded = true;
+    return result;
+}
+
 }  // namespace
 
 std::string checksumDisplay(std::uint32_t sum) {
@@ -173,15 +187,7 @@ LoadResult loadHexText(CodeBuffer& buffer, const ModelEntry& model, std::string_
 
     buffer.loadEnd = highest;
     buffer.loadStart = start;
-    LoadCheckOutcome checks = checkHexLoad(buffer, beyond);
-    result.checksum = sum;
-    result.clipped = checks.clipped;
-    result.dataMemory = checks.dataMemory;
-    result.report = checks.report;
-    buffer.checksumText = checksumDisplay(sum);
-    showReport(checks.report, ui);
-    buffer.imageLoaded = true;
-    return result;
+    return finishLoad(result, buffer, checkHexLoad(buffer, beyond), sum, ui);
 }
 
 LoadResult loadBinaryData(CodeBuffer& buffer, const ModelEntry& model, std::string_view content,
@@ -206,15 +212,7 @@ LoadResult loadBinaryData(CodeBuffer& buffer, const ModelEntry& model, std::stri
     }
     buffer.loadEnd = (n == room) && room > 0 ? 0xFFFF : start + static_cast<long>(n) - 1;
 
-    LoadCheckOutcome checks = checkBinaryLoad(buffer);
-    result.checksum = sum;
-    result.clipped = checks.clipped;
-    result.dataMemory = checks.dataMemory;
-    result.report = checks.report;
-    buffer.checksumText = checksumDisplay(sum);
-    showReport(checks.report, ui);
-    buffer.imageLoaded = true;
-    return result;
+    return finishLoad(result, buffer, checkBinaryLoad(buffer), sum, ui);
 }
 
 }  // namespace qmx
