@@ -3,32 +3,15 @@
 #include <charconv>
 #include <optional>
 
+#include "catalogue/text_util.h"
+
 namespace qmx {
 namespace {
 
 using namespace setting;
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 std::optional<int> parseInt(std::string_view text) {
-    text = trim(text);
+    text = trimBlanks(text);
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
     int value = 0;
     const char* end = text.data() + text.size();
@@ -39,7 +22,7 @@ std::optional<int> parseInt(std::string_view text) {
 
 // A two-way value: "True"/"False" as saved, or a number (0 false, anything else true).
 std::optional<bool> parseBool(std::string_view text) {
-    text = trim(text);
+    text = trimBlanks(text);
     if (equalsIgnoreCase(text, "true")) return true;
     if (equalsIgnoreCase(text, "false")) return false;
     if (auto n = parseInt(text)) return *n != 0;
@@ -229,7 +212,7 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
             r.reject(kComPort);
         }
     }
-    if (r.has(kBeepYesNo)) v.beep = equalsIgnoreCase(trim(r.text(kBeepYesNo)), "true");
+    if (r.has(kBeepYesNo)) v.beep = equalsIgnoreCase(trimBlanks(r.text(kBeepYesNo)), "true");
     r.index(kDelayReDownload, v.redownloadDelay);
     if (r.has(kWriteOkCount)) v.writeOkCount = r.text(kWriteOkCount);
     r.boolean(kPinFor485, v.rs485Off);
@@ -270,7 +253,7 @@ void storeSettings(SettingsStore& store, const StoredSettings& v) {
     put(kDebugAutoOpenPort, v.debugAutoOpenPort ? "1" : "0");
     put(kBeepYesNo, boolText(v.beep));
     put(kDelayReDownload, std::to_string(v.redownloadDelay));
-    put(kWriteOkCount, std::string(trim(v.writeOkCount)));
+    put(kWriteOkCount, std::string(trimBlanks(v.writeOkCount)));
     put(kPinFor485, boolText(v.rs485Off));
     put(kPinAddressFor485, std::to_string(v.rs485Pin));
     put(kLogicOfControl485, boolText(v.rs485LogicHighSend));
@@ -284,7 +267,7 @@ void storeFilePath(SettingsStore& store, std::string_view folder) {
 }
 
 void storeWriteOkCount(SettingsStore& store, std::string_view count) {
-    store.set(kSettingsSection, kWriteOkCount, trim(count));
+    store.set(kSettingsSection, kWriteOkCount, trimBlanks(count));
 }
 
 void storeWindowGeometry(SettingsStore& store, int left, int top, int width, int height) {

@@ -13,6 +13,8 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "catalogue/text_util.h"
+
 namespace qmx {
 namespace fs = std::filesystem;
 
@@ -20,14 +22,6 @@ namespace {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
 }
 
 bool isControl(unsigned char c) {
@@ -234,7 +228,7 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
         ++lineNo;
         while (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
-        const std::string_view line = trim(raw);
+        const std::string_view line = trimBlanks(raw);
 
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             result.sections[current].lines.push_back(Line{{}, std::string(raw)});
@@ -242,7 +236,7 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
         }
         if (line.front() == '[') {
             const std::string_view name = line.size() >= 2 && line.back() == ']'
-                                              ? trim(line.substr(1, line.size() - 2))
+                                              ? trimBlanks(line.substr(1, line.size() - 2))
                                               : std::string_view{};
             if (!name.empty()) {
                 auto [it, added] =
@@ -252,10 +246,10 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
                 continue;
             }
         } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
-            const std::string_view key = trim(line.substr(0, eq));
+            const std::string_view key = trimBlanks(line.substr(0, eq));
             if (!key.empty() && !unfitName(key)) {
                 result.sections[current].lines.push_back(
-                    Line{std::string(key), unescapeValue(trim(line.substr(eq + 1)))});
+                    Line{std::string(key), unescapeValue(trimBlanks(line.substr(eq + 1)))});
                 continue;
             }
         }
@@ -344,7 +338,8 @@ bool setIn(Sections& sections, std::string_view section, std::string_view key,
         // A blank line between the last section and the new one keeps the file readable.
         if (!sections.empty()) {
             auto& lines = sections.back().lines;
-            if (!lines.empty() && !(lines.back().key.empty() && trim(lines.back().value).empty())) {
+            if (!lines.empty() &&
+                !(lines.back().key.empty() && trimBlanks(lines.back().value).empty())) {
                 lines.push_back(SettingsStore::Line{});
             }
         }
@@ -443,7 +438,7 @@ bool SettingsStore::contains(std::string_view section, std::string_view key) con
 
 bool SettingsStore::set(std::string_view section, std::string_view key, std::string_view value) {
     if (section.empty() || key.empty()) return false;
-    if (trim(section) != section || trim(key) != key) return false;
+    if (trimBlanks(section) != section || trimBlanks(key) != key) return false;
     if (unfitName(section) || unfitName(key) || !validUtf8(section) || !validUtf8(key)) {
         return false;
     }

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "catalogue/text_util.h"
+
 namespace qmx {
 namespace {
 
@@ -22,26 +24,6 @@ constexpr std::string_view kFamily1Notice = "双倍速、加密位只能由编�
 std::string_view entryAt(const std::vector<std::string_view>& list, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= list.size()) return {};
     return list[static_cast<std::size_t>(index)];
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
 }
 
 OptionDescriptor yesNo(std::string_view name, std::string_view label, std::string_view control,
@@ -234,7 +216,7 @@ const std::vector<OptionDescriptor>& familyOptions(int family) {
 }
 
 std::optional<int> findChoice(const OptionDescriptor& option, std::string_view value) {
-    value = trim(value);
+    value = trimBlanks(value);
     for (std::size_t i = 0; i < option.values.size(); ++i) {
         if (equalsIgnoreCase(option.values[i], value) || option.choices[i] == value) {
             return static_cast<int>(i);
@@ -245,7 +227,7 @@ std::optional<int> findChoice(const OptionDescriptor& option, std::string_view v
 
 std::string setOption(OptionChoices& choices, int family, std::string_view name,
                       std::string_view value) {
-    name = trim(name);
+    name = trimBlanks(name);
     const auto& options = familyOptions(family);
     for (const OptionDescriptor& o : options) {
         if (!equalsIgnoreCase(o.name, name)) continue;

@@ -7,6 +7,7 @@
 #include <fmt/core.h>
 
 #include "app/settings_keys.h"
+#include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
@@ -31,13 +32,6 @@ long numericValue(const std::string& text) {
     if (v > 2147483647.0) return 2147483647L;
     if (v < -2147483647.0) return -2147483647L;
     return static_cast<long>(v);
-}
-
-std::string trimmed(const std::string& text) {
-    const auto b = text.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    const auto e = text.find_last_not_of(" \t");
-    return text.substr(b, e - b + 1);
 }
 
 // The reload that belongs to a session (the reload option, the file watch). Unlike Open File
@@ -76,7 +70,7 @@ std::string countdownPaneText(const std::string& kept, int secondsLeft) {
 void saveWriteOkCount(IspCore& core) {
     core.ui().successCountChanged(core.download.writeOkCount);
     // The counter is written through at once: a production count must survive a crash.
-    storeWriteOkCount(core.settings, trimmed(core.download.writeOkCount));
+    storeWriteOkCount(core.settings, std::string(trimBlanks(core.download.writeOkCount)));
     const std::string error = core.settings.save();
     if (!error.empty()) core.message(error);
 }
