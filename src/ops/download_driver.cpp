@@ -11,6 +11,7 @@
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
+#include "link/serial_channel.h"
 #include "ops/button_state.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
@@ -100,10 +101,9 @@ void comStop_Download_Click(IspCore& core, ChipLink& link) {
 void comRun_Click(IspCore& core, ChipLink& link) {
     link.sendShortCommand(0x82);
     link.waitAnswer(100);
+    // The run frame 46 B9 6A 00 08 52 F 00 S 16 in one write; no answer is awaited.
     const auto fam = static_cast<std::uint8_t>(core.model ? core.model->family : 0);
-    const auto sum = static_cast<std::uint8_t>(0x6A + 0x00 + 0x08 + 0x52 + fam + 0x00);
-    const std::uint8_t run[] = {0x46, 0xB9, 0x6A, 0x00, 0x08, 0x52, fam, 0x00, sum, 0x16};
-    link.writeRaw(run);
+    link.writeRaw(frames::boardCommand(0x52, fam, 0x00, false));
     link.closePort();
 }
 
