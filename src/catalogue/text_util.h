@@ -1,6 +1,7 @@
 // Small text helpers shared by the catalogue, the settings and the session code.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <string_view>
 
@@ -11,6 +12,15 @@ inline std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// `s` without leading and trailing white space of any kind (blanks, tabs, line ends).
+inline std::string_view trimSpace(std::string_view s) {
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+        s.remove_prefix(1);
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
         s.remove_suffix(1);
     return s;
 }

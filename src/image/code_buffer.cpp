@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "catalogue/text_util.h"
 #include "core/ui.h"
 #include "image/serial_number.h"
 
@@ -85,12 +86,7 @@ void refreshExtents(CodeBuffer& buffer, const SerialNumberSpec& serial, Ui& ui) 
 }
 
 long readHexBox(const std::string& text, int digits) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
-        --e;
-    std::string t = text.substr(b, e - b);
+    std::string t(trimSpace(text));
     if (static_cast<int>(t.size()) < digits) t.insert(0, digits - t.size(), '0');
     t = t.substr(t.size() - digits);
     long value = 0;

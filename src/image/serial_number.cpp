@@ -9,6 +9,7 @@
 
 #include "app/settings_keys.h"
 #include "app/settings_store.h"
+#include "catalogue/text_util.h"
 #include "core/ui.h"
 #include "image/code_buffer.h"
 
@@ -29,15 +30,6 @@ void showBox(const std::string& text, Ui& ui) {
     MessageBoxRequest box;
     box.text = text;
     ui.messageBox(box);
-}
-
-std::string trim(const std::string& text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
-        --e;
-    return text.substr(b, e - b);
 }
 
 // The last `count` characters of `text` (all of it when shorter).
@@ -102,8 +94,8 @@ void loadSerialSettings(SerialNumberSpec& spec, const SettingsStore& store) {
     spec.lengthText = store.read(kAutoIncreaseSection, auto_increase_key::kLength, "8");
     spec.nextValueText = store.read(kAutoIncreaseSection, auto_increase_key::kNextValue, "0000");
     spec.incrementText = store.read(kAutoIncreaseSection, auto_increase_key::kIncrease, "1");
-    const std::string format =
-        trim(store.read(kAutoIncreaseSection, auto_increase_key::kNumeralSystem, "1"));
+    const std::string format = std::string(
+        trimSpace(store.read(kAutoIncreaseSection, auto_increase_key::kNumeralSystem, "1")));
     spec.format = format == "1"   ? SerialFormat::Bcd
                   : format == "2" ? SerialFormat::Ascii
                                   : SerialFormat::Binary;
@@ -152,7 +144,7 @@ bool validateSerialAddress(SerialNumberSpec& spec, const ModelEntry& model, Ui& 
 SerialEncoding encodeSerialNumber(const std::string& nextValueText, long count,
                                   SerialFormat format) {
     SerialEncoding enc;
-    const std::string t = trim(nextValueText);
+    const std::string t(trimSpace(nextValueText));
     if (!std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         enc.error = kNotDecimal;
         return enc;
@@ -264,7 +256,7 @@ void advanceSerialNumber(SerialNumberSpec& spec) {
             width = spec.count;
             break;
     }
-    spec.nextValueText = lastChars(kFifteenZeros + trim(text), width);
+    spec.nextValueText = lastChars(kFifteenZeros + std::string(trimSpace(text)), width);
 }
 
 bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui) {

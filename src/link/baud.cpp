@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "catalogue/option_set.h"
+#include "catalogue/text_util.h"
 #include "core/isp_core.h"
 
 namespace qmx {
@@ -164,10 +165,7 @@ int familyOf(const IspCore& core) {
 }
 
 std::string rateSettings(const std::string& new_baud) {
-    std::string t = new_baud;
-    t.erase(0, t.find_first_not_of(" \t"));
-    t.erase(t.find_last_not_of(" \t") + 1);
-    return t + ",n,8,1";
+    return std::string(trimBlanks(new_baud)) + ",n,8,1";
 }
 
 }  // namespace
