@@ -153,8 +153,15 @@ std::optional<OpResult> interrupted(LinkContext& link) {
 
 // ---- synchronisation ----
 
+// Opens the port at 1200 baud. Nothing learnt from the previous chip may stand in for this
+// one: its identification, letter, version, options and boot area are forgotten here.
 OpResult openAtSyncRate(LinkContext& link) {
     SerialChannel& ch = link.channel;
+    {
+        const bool demoFraming = link.facts.isp_demo_framing;
+        link.facts = ConnectionFacts{};
+        link.facts.isp_demo_framing = demoFraming;
+    }
     ch.flush_receive();
     if (ch.close_port()) ch.close_port();
     ch.port_path = link.choices.portPath;
@@ -386,25 +393,27 @@ OpResult tryCandidate(LinkContext& link, int& maxNo, BaudChoice& choice, bool& t
     }
     if (ch.vanished()) confirmed = false;
     if (auto end = interrupted(link)) return *end;
+    // A rate the chip did not confirm three times will not work: the next round tries the next
+    // slower candidate instead of the same one again.
+    if (!confirmed) maxNo = std::max(maxNo - 1, 0);
     return OpResult::success();
 }
 
-// Search for the fastest rate the chip confirms, in at most four rounds. A search that
-// confirmed no rate is a failure even when it ran out of candidates rather than rounds: the
-// chip was never moved to a new rate.
+// Search for the fastest rate the chip confirms, in at most four rounds. A rate confirmed in
+// any allowed round (the last one included) is a pass; a search that confirmed no rate is a
+// failure even when it ran out of candidates rather than rounds: the chip was never moved to a
+// new rate.
 OpResult searchBaud(LinkContext& link, BaudChoice& choice) {
     int maxNo = 100, rounds = 0;
-    bool confirmed = false, lastRoundFailed = false;
+    bool confirmed = false;
     while (!confirmed && maxNo > 0 && rounds <= 3) {
         bool tried = false;
         OpResult r = tryCandidate(link, maxNo, choice, tried, confirmed);
         if (!r.ok()) return r;
-        if (!tried) continue;
-        ++rounds;
-        lastRoundFailed = !confirmed;
+        if (tried) ++rounds;
     }
     if (link.channel.stop_requested()) return stopped(link);
-    if (!confirmed || rounds > 3 || lastRoundFailed) return failed(link, timedFailureLine());
+    if (!confirmed) return failed(link, timedFailureLine());
     return OpResult::success();
 }
 
