@@ -39,7 +39,7 @@ const char* kUsage =
     "  --no-wire-time         bytes pass at once\n"
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
-    "                         option-busy=N,noise=N\n"
+    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
     "  --personality P        bootloader (default) or offline-board\n"
     "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
     "  --board-capacity K     offline board: store in KB, 0-255 (default 64)\n"
@@ -244,5 +244,7 @@ int main(int argc, char** argv) {
     }
     c.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
+    c.optionIgnore = opt.fault.optionIgnore;
+    c.maxRate = static_cast<double>(opt.fault.maxRate);
     return runSimulator(opt);
 }
