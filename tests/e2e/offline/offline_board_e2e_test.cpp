@@ -277,7 +277,7 @@ TEST(OfflineBoardWaits, StopDuringWakeUpAndDuringTheDownload) {
 
 TEST(OfflineBoardWaits, LineThatVanishesMidDownload) {
     Board board;
-    ASSERT_TRUE(board.start("M-072", {"--fault", "vanish-after=40"}));
+    ASSERT_TRUE(board.start("M-072", {"--fault", "vanish-after=40", "--wire-time"}));
     const std::string file = board.dir.file("app.bin");
     writeBin(file, randomBytes(0x400, 9));
     const RunResult r = board.load(file, "M-072", {"--limit", "1"});
