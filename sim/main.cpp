@@ -39,7 +39,11 @@ const char* kUsage =
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
     "                         option-busy=N,noise=N\n"
-    "  --personality P        bootloader (default)\n"
+    "  --personality P        bootloader (default), monitor (reports from the start)\n"
+    "  --report-period MS     monitor: the program runs this long between report cycles "
+    "(default 200)\n"
+    "  --breakpoint-after N   monitor: pause after every N-th cycle until T (default 0: never)\n"
+    "  --window-base HEX      monitor: base of the 512-byte window report (default 1000)\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
@@ -129,7 +133,8 @@ int main(int argc, char** argv) {
                    arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
                    arg == "--personality" || arg == "--log" || arg == "--flags" ||
-                   arg == "--sync-window") {
+                   arg == "--sync-window" || arg == "--report-period" ||
+                   arg == "--breakpoint-after" || arg == "--window-base") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -148,6 +153,18 @@ int main(int argc, char** argv) {
             } else if (arg == "--sync-window") {
                 if (!parseLong(v, 0, 86400000, n)) return fail("--sync-window wants milliseconds");
                 opt.syncWindowMs = static_cast<int>(n);
+            } else if (arg == "--report-period") {
+                if (!parseLong(v, 1, 600000, n)) return fail("--report-period wants milliseconds");
+                opt.monitor.reportPeriodMs = static_cast<int>(n);
+            } else if (arg == "--breakpoint-after") {
+                if (!parseLong(v, 0, 1000000, n)) return fail("--breakpoint-after wants a count");
+                opt.monitor.breakpointAfter = static_cast<int>(n);
+            } else if (arg == "--window-base") {
+                char* end = nullptr;
+                const long base = std::strtol(v.c_str(), &end, 16);
+                if (v.empty() || !end || *end != '\0' || base < 0 || base > 0xFE00)
+                    return fail("--window-base wants a hexadecimal address up to FE00");
+                opt.monitor.windowBase = base & 0xFE00;
             } else if (arg == "--chips") {
                 if (!parseLong(v, 1, 1000000, n)) return fail("--chips wants a count of 1 or more");
                 opt.chips = static_cast<int>(n);
@@ -171,9 +188,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (personality != "bootloader") {
-        if (personality == "isp-demo" || personality == "offline-board" ||
-            personality == "monitor") {
+    opt.monitorOnly = personality == "monitor";
+    if (personality != "bootloader" && personality != "monitor") {
+        if (personality == "isp-demo" || personality == "offline-board") {
             return fail("personality " + personality +
                         " is not available in this build; only bootloader is");
         }
@@ -228,6 +245,9 @@ int main(int argc, char** argv) {
         opt.fault = *spec;
     }
     c.seed = opt.fault.seed;
+    // A monitor spoils whole frames: the corrupt chance applies to each report frame.
+    opt.monitor.corruptFrames = opt.fault.corrupt;
+    opt.monitor.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
     return runSimulator(opt);
 }

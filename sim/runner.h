@@ -7,6 +7,7 @@
 
 #include "chip.h"
 #include "faults.h"
+#include "monitor.h"
 
 namespace qmxsim {
 
@@ -23,6 +24,9 @@ struct RunnerOptions {
     bool rateCheck = true;
     FaultSpec fault;
     std::string logPath;
+    // The monitor: what a chip reports once it runs a monitor image, or from the start.
+    MonitorConfig monitor;
+    bool monitorOnly = false;
 };
 
 // Runs until quit, SIGTERM/SIGINT, the last chip of the series, or a vanished line. Returns the
