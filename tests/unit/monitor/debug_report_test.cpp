@@ -271,7 +271,7 @@ TEST_F(DebugPortRun, GoodFramesAreAcknowledgedBadOnesAskedForAtMostThreeTimes) {
 
 TEST_F(DebugPortRun, AFrameThatStopsArrivingIsAskedForAgain) {
     const Bytes full = onLine(report(2, Bytes(100, 1)));
-    EXPECT_EQ(runFor(Bytes(full.begin(), full.begin() + 40), 1500), SessionOutcome::Ok);
+    EXPECT_EQ(runFor(Bytes(full.begin(), full.begin() + 40), 3000), SessionOutcome::Ok);
     EXPECT_EQ(countCommand(port->written, 'R'), 3);
     EXPECT_EQ(countCommand(port->written, 'P'), 0);
 }
@@ -285,7 +285,7 @@ TEST_F(DebugPortRun, ContinueSendsTOnlyOnAnOpenPort) {
     port->written.clear();
     port->opensBeforeFailure = 1;
     control.continueRun = true;
-    EXPECT_EQ(runFor({}, 3000), SessionOutcome::PortError);
+    EXPECT_EQ(runFor({}, 1000), SessionOutcome::PortError);
     EXPECT_EQ(countCommand(port->written, 'T'), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].title, "  调试用串口     ");
