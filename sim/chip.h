@@ -43,6 +43,8 @@ struct ChipConfig {
     bool shortBlockAnswers = false;     // block writes answered 68 00 06 80 S 16 (no data sum)
     std::uint64_t seed = 1;             // jitter of the timing counts
     long optionBusy = 0;                // answer 81 to the first N option commands (families 3/4)
+    long optionIgnore = 0;              // acknowledge the first N option commands, keep nothing
+    double maxRate = 0;                 // highest rate the UART can run at (0: no limit)
 };
 
 // What the chip wants done after a byte.
@@ -109,6 +111,7 @@ class Chip {
     std::uint32_t clockField_ = 0xFFFFFFFF;
     std::uint8_t wdtPin_ = 0xFF;
     long optionBusyLeft_ = 0;
+    long optionIgnoreLeft_ = 0;
     CommandReceiver receiver_;
     Rng jitter_;
 };

@@ -38,7 +38,7 @@ const char* kUsage =
     "  --no-wire-time         bytes pass at once\n"
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
-    "                         option-busy=N,noise=N\n"
+    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
     "  --personality P        bootloader (default), monitor (reports from the start)\n"
     "  --report-period MS     monitor: the program runs this long between report cycles "
     "(default 200)\n"
@@ -249,5 +249,7 @@ int main(int argc, char** argv) {
     opt.monitor.corruptFrames = opt.fault.corrupt;
     opt.monitor.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
+    c.optionIgnore = opt.fault.optionIgnore;
+    c.maxRate = static_cast<double>(opt.fault.maxRate);
     return runSimulator(opt);
 }
