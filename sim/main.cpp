@@ -9,6 +9,7 @@
 #include "chip.h"
 #include "faults.h"
 #include "models.h"
+#include "offline_board.h"
 #include "runner.h"
 
 namespace {
@@ -39,7 +40,11 @@ const char* kUsage =
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
     "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
-    "  --personality P        bootloader (default), monitor (reports from the start)\n"
+    "  --personality P        bootloader (default), offline-board, or monitor (reports from\n"
+    "                         the start)\n"
+    "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
+    "  --board-capacity K     offline board: store in KB, 0-255 (default 64)\n"
+    "  --board-extended       offline board: takes the extended second phase\n"
     "  --report-period MS     monitor: the program runs this long between report cycles "
     "(default 200)\n"
     "  --breakpoint-after N   monitor: pause after every N-th cycle until T (default 0: never)\n"
@@ -86,6 +91,7 @@ int main(int argc, char** argv) {
     std::string clockText, flagsText;
     bool shortStatus = false;
     bool shortBlockAnswers = false;
+    BoardConfig board;
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -183,16 +189,28 @@ int main(int argc, char** argv) {
             } else {
                 flagsText = v;
             }
+        } else if (arg.rfind("--board-", 0) == 0) {
+            if (boardOptionTakesValue(arg) && !need(v))
+                return fail("option " + arg + " needs a value\n\n" + kUsage);
+            bool known = false;
+            const std::string error = setBoardOption(board, arg, v, known);
+            if (!known) return fail("unknown argument " + arg + "\n\n" + kUsage);
+            if (!error.empty()) return fail(error);
         } else {
             return fail("unknown argument " + arg + "\n\n" + kUsage);
         }
     }
 
     opt.monitorOnly = personality == "monitor";
-    if (personality != "bootloader" && personality != "monitor") {
-        if (personality == "isp-demo" || personality == "offline-board") {
-            return fail("personality " + personality +
-                        " is not available in this build; only bootloader is");
+    if (personality == "offline-board") {
+        opt.makeChip = [board](const ChipConfig& c) -> std::unique_ptr<Chip> {
+            return std::make_unique<OfflineBoard>(c, board);
+        };
+    } else if (personality != "bootloader" && personality != "monitor") {
+        if (personality == "isp-demo") {
+            return fail(
+                "personality " + personality +
+                " is not available in this build; bootloader, offline-board and monitor are");
         }
         return fail("unknown personality " + personality +
                     " (known: bootloader, isp-demo, offline-board, monitor)");
