@@ -38,7 +38,8 @@ const char* kUsage =
     "  --no-wire-time         bytes pass at once\n"
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
-    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
+    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N,\n"
+    "                         late-answer=N,late-ms=MS,lose-write=N\n"
     "  --personality P        bootloader (default)\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
@@ -230,6 +231,9 @@ int main(int argc, char** argv) {
     c.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
     c.optionIgnore = opt.fault.optionIgnore;
+    c.lateAnswer = opt.fault.lateAnswer;
+    c.lateMs = opt.fault.lateMs;
+    c.loseWrite = opt.fault.loseWrite;
     c.maxRate = static_cast<double>(opt.fault.maxRate);
     return runSimulator(opt);
 }
