@@ -201,6 +201,7 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
         core.message("Open COM port failure! / 打开串口失败!");
         core.message("The COM port opened by another Program or no the COM port.");
         core.message("Chinese:串口已被其它程序打开或该串口不存在。");
+        if (const std::string detail = ch.last_open_detail(); !detail.empty()) core.message(detail);
         set_button_state(core, kButtonIdle);
         return -1;
     }
