@@ -80,11 +80,11 @@ std::uint8_t bootAreaCode(const ChipModel&) {
 
 Chip::Chip(ChipConfig config)
     : config_(std::move(config)),
-      flash_(config_.model.lastAddress() + 1, 0xFF),
       options_(config_.options),
       optionBusyLeft_(config_.optionBusy),
       optionIgnoreLeft_(config_.optionIgnore),
-      jitter_(config_.seed ^ 0xC0FFEEULL) {}
+      jitter_(config_.seed ^ 0xC0FFEEULL),
+      flash_(config_.model.lastAddress() + 1, 0xFF) {}
 
 void Chip::powerOn() {
     power_ = Power::listening;

@@ -66,12 +66,15 @@ struct ChipAction {
     double restoreRate = 0;  // after the answer, the chip's UART goes back to this rate
 };
 
+// Other personalities (the offline board) derive from Chip and replace what the power-on and
+// the received bytes do; the runner only sees a Chip.
 class Chip {
   public:
     explicit Chip(ChipConfig config);
+    virtual ~Chip() = default;
 
-    void powerOn();
-    void powerOff();
+    virtual void powerOn();
+    virtual void powerOff();
     // No sync came in time after power-on: the loader hands over to the user program.
     void startUserProgram();
     Power power() const { return power_; }
@@ -85,7 +88,7 @@ class Chip {
 
     // One byte as the chip's UART took it in; hostRate is the rate it was sent at (the chip locks
     // to it when listening for sync).
-    std::vector<ChipAction> receive(std::uint8_t b, double hostRate);
+    virtual std::vector<ChipAction> receive(std::uint8_t b, double hostRate);
 
     // Answers go with the 46 B9 header (feature flags bit 7 of a loader that reports them).
     bool headerOnAnswers() const;
@@ -107,10 +110,7 @@ class Chip {
     bool keepsDataFlash() const;
 
     ChipConfig config_;
-    Power power_ = Power::off;
-    double uartRate_ = 0;
     bool doubleSpeed_ = false;
-    Bytes flash_;
     std::array<std::uint8_t, 5> options_;
     std::uint32_t clockField_ = 0xFFFFFFFF;
     std::uint8_t wdtPin_ = 0xFF;
@@ -119,6 +119,12 @@ class Chip {
     long writesSeen_ = 0;
     CommandReceiver receiver_;
     Rng jitter_;
+
+  protected:
+    // Declared after config_, which the flash size is taken from.
+    Power power_ = Power::off;
+    double uartRate_ = 0;
+    Bytes flash_;
 };
 
 }  // namespace qmxsim
