@@ -62,6 +62,11 @@ std::vector<std::string> successReportLines(const std::string& note, const std::
             "Have already encrypt. / 已加密"};
 }
 
+std::string blockRetryLine(int blocksRetried) {
+    return fmt::format("Blocks sent again before the MCU confirmed them: {} / 重发后才确认的块: {}",
+                       blocksRetried, blocksRetried);
+}
+
 std::string countdownPaneText(const std::string& kept, int secondsLeft) {
     return fmt::format(
         "{}\r\n\r\nProgram succeed. / 下载成功.\r\n\r\nAfter a few seconds re-connect will "
@@ -127,6 +132,7 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
 
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
             std::chrono::system_clock::now() - session.program_start_time);
+        core.message(blockRetryLine(session.blocks_retried));
         for (const std::string& line :
              successReportLines(session.downloaded_only_note_cn, totalTimeText(elapsed.count())))
             core.message(line);

@@ -23,6 +23,8 @@ class CodeBuffer;
 std::string totalTimeText(long seconds);
 // The three report lines of a successful chip.
 std::vector<std::string> successReportLines(const std::string& note, const std::string& total);
+// The report line before the success lines: how many blocks needed more than one attempt.
+std::string blockRetryLine(int blocksRetried);
 // The pane text during the series countdown: the kept text T and the seconds left.
 std::string countdownPaneText(const std::string& kept, int secondsLeft);
 

@@ -284,15 +284,17 @@ int send_block(IspCore& core, ChipLink& link, long address, int count, bool retr
     for (std::uint8_t b : data)
         dataSum = static_cast<std::uint8_t>(dataSum + b);
 
-    // The receiver is cleared before the frame goes out rather than after it: a chip (or a
-    // fast simulated one) may answer before the last byte has left the host's queue, and
-    // that answer must not be thrown away.
+    // The link drops whatever arrived before the frame's end byte, so only an answer to this
+    // frame can confirm it.
     link.flushReceive();
     link.armReceive();
     link.sendBlockFrame(blockFrameBody(address, data, retry), fast);
     const int timeout = set_answer_timeout(core, link);
     const bool answered = link.waitAnswer(timeout);
     if (answered && blockAnswerAccepts(link.answer(), dataSum)) return 0;
+    // Not confirmed: a late answer may still be on its way. The next frame goes out only once
+    // the line is quiet, so that answer cannot be taken for the next frame's.
+    if (!core.session.stop_requested && !link.portLost()) link.waitLineQuiet(timeout);
     return -1;
 }
 
@@ -346,6 +348,7 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
         for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
             if (session.stop_requested) return -1;
             ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
+            if (ok && attempt > 1) ++session.blocks_retried;
             if (!ok && link.portLost()) return -1;
         }
         if (!ok) return -1;
@@ -357,8 +360,10 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
     auto writeLastBlock = [&]() {
         for (int attempt = 1; attempt <= 6; ++attempt) {
             if (session.stop_requested || link.portLost()) return false;
-            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0)
+            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0) {
+                if (attempt > 1) ++session.blocks_retried;
                 return true;
+            }
         }
         return false;
     };
@@ -377,6 +382,7 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
         for (int attempt = 1;; ++attempt) {
             if (send_block_frames(core, link, chunked, blockStart, blockEnd, attempt > 1, fast) ==
                 0) {
+                if (attempt > 1) ++session.blocks_retried;
                 failures = 0;
                 break;
             }
@@ -400,6 +406,7 @@ void program_image(IspCore& core, ChipLink& link) {
     Ui& ui = core.ui();
     session.program_ok = false;
     session.downloaded_only_note_cn.clear();
+    session.blocks_retried = 0;
     set_button_state(core, kStateProgramming);
     session.program_start_time = std::chrono::system_clock::now();
     ui.setProgress(0, 0, 1, true);

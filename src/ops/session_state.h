@@ -43,6 +43,9 @@ struct SessionState {
     std::chrono::system_clock::time_point program_start_time{};
     // Note appended to the success line when the image was cut by the firmware-size limit.
     std::string downloaded_only_note_cn;
+    // Blocks of the last programming run that were sent more than once before the chip
+    // confirmed them (a noisy line shows here even when the run succeeds).
+    int blocks_retried = 0;
 
     // A session (download or series) is running: the file watch defers to its end. Read by
     // the window's thread while the session runs on another.

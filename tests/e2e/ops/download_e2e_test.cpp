@@ -284,6 +284,70 @@ TEST(DownloadBlocks, LoneBlockAboveAddressOneReachesTheChip) {
     }
 }
 
+TEST(DownloadBlocks, ALateAnswerNeverConfirmsAnotherFrame) {
+    // Six-byte answers carry no data sum, so any answer would pass. The answer to write 6
+    // (0x080 of block 0) comes after the host has given up on it; write 9 is then lost on the
+    // line. Taking the late answer for a later frame would leave a block of the image out of
+    // the chip behind a "Program OK"; the report also counts the blocks that were sent again.
+    Rig rig;
+    ASSERT_TRUE(rig.start(
+        "M-079", {"--short-block-answers", "--fault", "late-answer=6,late-ms=1600,lose-write=9"},
+        /*wire=*/true));
+    const Bytes image = randomBytes(0x1000, 31);
+    writeBin(rig.dir.file("a.bin"), image);
+    const RunResult r =
+        rig.download(rig.dir.file("a.bin"), "M-079", {"--fill", "FF", "--max-baud", "9600"}, 90s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    expectSuccessReport(r.out);
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("Blocks sent again before the MCU confirmed them: [1-9][0-9]* / ")))
+        << r.out;
+    const Bytes flash = rig.stopAndReadFlash();
+    for (std::size_t a = 0; a < image.size(); ++a)
+        ASSERT_EQ(flash[a], image[a]) << a;
+    const std::string log = readText(rig.log);
+    EXPECT_NE(log.find("(fault: answered late)"), std::string::npos) << log;
+    EXPECT_NE(log.find("lost on the line"), std::string::npos) << log;
+}
+
+TEST(DownloadBlocks, FastFramesPauseBeforeTheirSumAndEndByte) {
+    // The sum and the end byte of every block frame each follow the frame's bytes and a gap of
+    // about six bit times, in fast frames too. Seen in the host's trace: a 128-byte frame is
+    // written as 140 bytes, then its sum and its end byte alone, no sooner than the line can
+    // have carried what went before (lower bounds only: a busy machine makes gaps longer).
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-079"));
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x1000, 32));
+    const RunResult r =
+        run_cli({"--trace", "--settings", rig.settings, "download", rig.dir.file("a.bin"), "--port",
+                 rig.sim.linkPath(), "--model", "M-079", "--fill", "FF"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    struct Write {
+        double t;
+        int bytes;
+    };
+    std::vector<Write> out;
+    std::vector<std::string> firstBytes;
+    for (const auto& l : lines(r.err)) {
+        const auto at = l.find(" >> ");
+        if (at == std::string::npos) continue;
+        const std::string hex = l.substr(at + 4);
+        out.push_back({std::stod(l.substr(0, at)), static_cast<int>((hex.size() + 1) / 3)});
+        firstBytes.push_back(hex.substr(0, 14));
+    }
+    int frames = 0;
+    for (std::size_t i = 0; i + 2 < out.size(); ++i) {
+        if (firstBytes[i] != "46 B9 6A 00 8C" || out[i].bytes != 140) continue;
+        ++frames;
+        EXPECT_EQ(out[i + 1].bytes, 1);
+        EXPECT_EQ(out[i + 2].bytes, 1);
+        // 140 bytes at 115200 baud take 12.2 ms; one byte and the gap at least 0.1 ms.
+        EXPECT_GE(out[i + 1].t - out[i].t, 0.0120) << i;
+        EXPECT_GE(out[i + 2].t - out[i + 1].t, 0.0001) << i;
+    }
+    EXPECT_GE(frames, 20) << r.err.substr(0, 3000);
+}
+
 TEST(DownloadBlocks, FamilyTwoImageCutAtTheFirmwareLimit) {
     Rig rig;
     ASSERT_TRUE(rig.start("M-068", {"--firmware", "2.5C"}));

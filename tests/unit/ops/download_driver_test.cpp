@@ -66,6 +66,8 @@ TEST(DownloadTexts, TotalTimeAndReportLines) {
     EXPECT_EQ(totalTimeText(125), "02:05");
     EXPECT_EQ(totalTimeText(0), "00:00");
     EXPECT_EQ(totalTimeText(6000 + 59), "00:59");  // minutes keep their last two digits
+    EXPECT_EQ(blockRetryLine(3),
+              "Blocks sent again before the MCU confirmed them: 3 / 重发后才确认的块: 3");
     const auto lines = successReportLines("(有一部分数据未下载)。", "00:07");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Program OK / 下载 OK(有一部分数据未下载)。");
@@ -104,6 +106,18 @@ TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     EXPECT_EQ(r.ui.buttonStates.back(), kStateIdle);
     EXPECT_FALSE(r.core.session.connected);
     EXPECT_FALSE(r.core.session.session_running);
+}
+
+TEST(DownloadSession, BlocksSentAgainAreCountedInTheReport) {
+    Rig r("M-079");
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
+    ASSERT_GE(r.ui.lines.size(), 4u);
+    EXPECT_EQ(r.ui.lines[r.ui.lines.size() - 4], blockRetryLine(0));
+    Rig noisy("M-079");
+    noisy.chip.dropBlock = [](const test::SentBlock&, std::size_t index) { return index == 1; };
+    EXPECT_EQ(comDownload_Click(noisy.core, noisy.chip, 0).outcome, Outcome::Ok);
+    ASSERT_GE(noisy.ui.lines.size(), 4u);
+    EXPECT_EQ(noisy.ui.lines[noisy.ui.lines.size() - 4], blockRetryLine(1));
 }
 
 TEST(DownloadSession, FamilyOneSkipsTheOptionStep) {
