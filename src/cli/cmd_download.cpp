@@ -72,10 +72,8 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             return kExitBadInput;
         }
         long startAddress = 0;
-        if (!parseHex(args->start, startAddress)) {
-            std::fprintf(stderr, "qmx-isp: --start wants a hexadecimal address\n");
+        if (!parseHexInRange("--start", args->start, 0, kMaxStartAddress, startAddress))
             return kExitBadInput;
-        }
 
         IspCore& core = ctx.core();
         DownloadSetup setup;

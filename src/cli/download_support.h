@@ -8,6 +8,7 @@
 
 #include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
+#include "image/hex_loader.h"
 #include "ops/session_state.h"
 
 namespace qmx::cli {
@@ -60,6 +61,10 @@ class PaneEchoUi : public Ui {
 
 // Splits pane text at CR LF.
 std::vector<std::string> paneLines(const std::string& text);
+
+// Why a load needs --yes before it is programmed or saved unattended, as the words after the
+// file name ("has records with a bad checksum", ...).
+std::string consentReason(const LoadResult& loaded);
 
 // Sets the core up from `setup` (settings, model, options, file, serial number), runs the
 // download, series or watch, and returns the exit status. Messages for bad input go to stderr.

@@ -34,6 +34,8 @@ std::string totalTimeText(long seconds);
 std::vector<std::string> successReportLines(const std::string& note, const std::string& total);
 // The pane text during the series countdown: the kept text T and the seconds left.
 std::string countdownPaneText(const std::string& kept, int secondsLeft);
+// The line that ends a series whose next serial number cannot be written.
+std::string serialSeriesStoppedText(const std::string& nextValue);
 
 // ---- commands ----
 
