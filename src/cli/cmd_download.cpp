@@ -71,9 +71,6 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
             return kExitBadInput;
         }
-        long startAddress = 0;
-        if (!parseHexInRange("--start", args->start, 0, kMaxStartAddress, startAddress))
-            return kExitBadInput;
 
         IspCore& core = ctx.core();
         DownloadSetup setup;

@@ -97,16 +97,10 @@ std::string consentReason(const LoadResult& loaded) {
     return "does not fit the model's memory (the part outside was dropped)";
 }
 
-int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
-    PaneEchoUi echo(face);
-    Ui* previous = &core.ui();
-    core.setUi(&echo);
-    struct Restore {
-        IspCore& core;
-        Ui* ui;
-        ~Restore() { core.setUi(ui); }
-    } restore{core, previous};
-
+int prepareCore(IspCore& core, const DownloadSetup& setup) {
+    long start = 0;
+    if (!parseHexInRange("--start", setup.startText, 0, kMaxStartAddress, start))
+        return kExitBadInput;
     // Settings: the same store as the window.
     const std::filesystem::path store =
         setup.settingsPath.empty() ? SettingsStore::defaultPath() : fs::path(setup.settingsPath);
@@ -167,6 +161,24 @@ int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
             return kExitBadInput;
         }
     }
+
+    return -1;
+}
+
+int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
+    PaneEchoUi echo(face);
+    Ui* previous = &core.ui();
+    core.setUi(&echo);
+    struct Restore {
+        IspCore& core;
+        Ui* ui;
+        ~Restore() { core.setUi(ui); }
+    } restore{core, previous};
+
+    const int prepared = prepareCore(core, setup);
+    if (prepared >= 0) return prepared;
+    CodeBuffer& buffer = core.buffer;
+    const StoredSettings saved = loadStoredSettings(core.settings);
 
     DownloadChoices& choices = core.download;
     choices.reloadFile = setup.reload;
