@@ -275,6 +275,17 @@ TEST(OfflineBoardWaits, StopDuringWakeUpAndDuringTheDownload) {
     }
 }
 
+TEST(OfflineBoardWaits, LineThatVanishesMidDownload) {
+    Board board;
+    ASSERT_TRUE(board.start("M-072", {"--fault", "vanish-after=40", "--wire-time"}));
+    const std::string file = board.dir.file("app.bin");
+    writeBin(file, randomBytes(0x400, 9));
+    const RunResult r = board.load(file, "M-072", {"--limit", "1"});
+    EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
+    EXPECT_NE(r.out.find("串口已断开"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Download OK"), std::string::npos) << r.out;
+}
+
 // In one process: Stop in the middle of the download ends the CRC mode, the buttons were busy
 // from start to end, and the user's code buffer keeps its serial number.
 class StopWhenSending : public RecordingUi {
