@@ -126,6 +126,8 @@ MainWindow::~MainWindow() {
     core_.session.demo_stop_requested = true;
     // Keep answering what the operation still asks of the window (a message box, its end)
     // until it has ended; the worker may be waiting for this thread.
+    // Nothing new starts now, not even an operation that waited for the debug port to close.
+    closing_ = true;
     if (debugPanel_) debugPanel_->close();
     QElapsedTimer waited;
     waited.start();
