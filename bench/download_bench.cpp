@@ -186,7 +186,7 @@ RunResult runOnce(long imageBytes, bool verbose) {
             result.program = measure(ui, c1, c2);
             result.ok = core.session.program_ok;
         }
-        comStop_Download_Click(core, *link);
+        stop_download(core, *link);
     }
     fs::remove_all(dir);
     return result;

@@ -479,7 +479,7 @@ void MainWindow::connectControls() {
 
     connect(comDownload_[0], &QPushButton::clicked, this, [this] {
         startOperation([this] {
-            const bool ok = comDownload_Click(core_, 0) == SessionOutcome::Ok;
+            const bool ok = comDownload_Click(core_, 0).ok();
             if (ok && core_.download.reopenDebugPort)
                 QMetaObject::invokeMethod(
                     this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);

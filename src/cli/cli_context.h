@@ -90,7 +90,10 @@ void setQuitCleanup(pid_t child, const std::string& folder);
 void clearQuitCleanup();
 
 // Exit status for how an operation ended.
-int exitFor(SessionOutcome outcome);
+int exitFor(Outcome outcome);
+inline int exitFor(const OpResult& result) {
+    return exitFor(result.outcome);
+}
 
 // The catalogue entry of a --model value; prints why on stderr and returns null when unknown.
 const ModelEntry* lookupModel(const std::string& name);

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "link/op_result.h"
+
 namespace qmx {
 
 class IspCore;
@@ -16,8 +18,9 @@ class ChipLink {
   public:
     virtual ~ChipLink() = default;
 
-    // The connect step (handshake, baud switch, status, model check); sets `connected`.
-    virtual void connectChip(bool statusOnly) = 0;
+    // The connect step (handshake, baud switch, status, model check); sets `connected` when
+    // it succeeds.
+    virtual OpResult connectChip(bool statusOnly) = 0;
     // The status request with or without byte delays; true when the chip answered
     // (the answer is then readable through answer()).
     virtual bool readStatus(bool byteDelays) = 0;

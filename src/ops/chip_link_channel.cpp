@@ -6,6 +6,7 @@
 #include "link/status_report.h"
 #include "ops/chip_link.h"
 #include "ops/connect.h"
+#include "ops/link_binding.h"
 
 namespace qmx {
 
@@ -15,8 +16,15 @@ class ChannelLink final : public ChipLink {
   public:
     explicit ChannelLink(IspCore& core) : core_(core), ch_(core.channel) {}
 
-    void connectChip(bool statusOnly) override { connect_chip(core_, statusOnly); }
-    bool readStatus(bool byteDelays) override { return read_status(core_, byteDelays); }
+    OpResult connectChip(bool statusOnly) override {
+        OpResult r = connect_chip(core_, statusOnly);
+        connectLostPort_ = r.port_lost();
+        return r;
+    }
+    bool readStatus(bool byteDelays) override {
+        CoreLink link(core_);
+        return read_status(link.context(), byteDelays);
+    }
 
     void reopenPort() override { ch_.reopen_port(); }
     void closePort() override { ch_.close_port(); }
@@ -83,13 +91,14 @@ class ChannelLink final : public ChipLink {
     long baud() const override { return ch_.current_baud(); }
     // Gone underneath us, or not to be opened again (an adapter pulled between two steps).
     bool portLost() const override {
-        return ch_.vanished() || core_.facts.port_failed || ch_.last_open_error() != 0;
+        return ch_.vanished() || connectLostPort_ || ch_.last_open_error() != 0;
     }
     bool userCommandMode() const override { return ch_.user_command_mode; }
 
   private:
     IspCore& core_;
     SerialChannel& ch_;
+    bool connectLostPort_ = false;  // the last connect step could not open or lost the port
 };
 
 }  // namespace

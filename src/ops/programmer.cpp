@@ -9,7 +9,7 @@
 #include <fmt/core.h>
 
 #include "core/isp_core.h"
-#include "ops/download_driver.h"
+#include "ops/session_control.h"
 
 namespace qmx {
 
@@ -264,7 +264,7 @@ bool connect_and_erase(IspCore& core, ChipLink& link) {
     if (core.session.stop_requested) {
         core.ui().beep(1);
         core.message(kStopText);
-        comStop_Download_Click(core, link);
+        stop_download(core, link);
         return false;
     }
     if (link.frameReady()) return true;
@@ -400,7 +400,7 @@ void program_image(IspCore& core, ChipLink& link) {
     Ui& ui = core.ui();
     session.program_ok = false;
     session.downloaded_only_note_cn.clear();
-    setButtons(core, kStateProgramming);
+    set_button_state(core, kStateProgramming);
     session.program_start_time = std::chrono::system_clock::now();
     ui.setProgress(0, 0, 1, true);
     core.message(fmt::format("Programming.../ 正在下载... ( Begin: {} )",
@@ -431,7 +431,7 @@ void program_image(IspCore& core, ChipLink& link) {
         ui.beep(3);
         core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
         core.message(kLowerBaud);
-        setButtons(core, kStateIdle);
+        set_button_state(core, kStateIdle);
     }
 }
 

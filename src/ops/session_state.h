@@ -7,17 +7,9 @@
 #include <chrono>
 #include <string>
 
-namespace qmx {
+#include "link/op_result.h"
 
-// How a session (or one of its steps) ended; the command line turns this into its exit status.
-enum class SessionOutcome {
-    Ok,         // every chip of the session programmed, verified and started
-    Failed,     // connection, erase, programming or option step failed (it has reported)
-    Stopped,    // the user pressed Stop (or sent SIGINT)
-    PortError,  // the port could not be opened or vanished
-    NoFile,     // nothing loaded to program
-    BadInput,   // the image or a parameter was refused before anything was sent
-};
+namespace qmx {
 
 // The download choices of the window (the check boxes and lists the session driver reads).
 struct DownloadChoices {
@@ -58,7 +50,7 @@ struct SessionState {
     // the window's thread while the session runs on another.
     std::atomic<bool> session_running{false};
     // Last outcome of a session, for faces that report an exit status.
-    SessionOutcome last_outcome = SessionOutcome::Ok;
+    Outcome last_outcome = Outcome::Ok;
     // Chips counted as successful during the current session (a series counts several).
     int chips_done = 0;
 };

@@ -79,7 +79,7 @@ TEST(DownloadTexts, TotalTimeAndReportLines) {
 TEST(DownloadSession, NoFileAsksForOne) {
     Rig r("M-079");
     r.core.buffer.imageLoaded = false;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::NoFile);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::NoFile);
     ASSERT_EQ(r.ui.boxes.size(), 1u);
     EXPECT_EQ(r.ui.boxes[0].text, "    Please open file./请打开文件。    ");
     EXPECT_EQ(r.chip.connects, 0);
@@ -92,7 +92,7 @@ TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) 
     r.core.serial.lengthText = "1";
     r.core.serial.nextValueText = "256";
     r.core.serial.format = SerialFormat::Binary;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::BadInput);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::BadInput);
     EXPECT_EQ(r.chip.connects, 0);
     ASSERT_FALSE(r.ui.boxes.empty());
     EXPECT_EQ(r.ui.boxes.back().text, "自动增量字节数太小");
@@ -101,7 +101,7 @@ TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) 
 TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     Rig r("M-079");
     r.core.download.writeOkCount = "41";
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::Ok);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
     const auto& l = r.ui.lines;
     ASSERT_GE(l.size(), 3u);
     EXPECT_EQ(l[l.size() - 3], "Program OK / 下载 OK");
@@ -121,7 +121,7 @@ TEST(DownloadSession, OneChipReportsCountsAndRuns) {
 
 TEST(DownloadSession, FamilyOneSkipsTheOptionStep) {
     Rig r("M-085");
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::Ok);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
     for (const auto& c : r.chip.commands)
         EXPECT_NE(c[3], 0x8D);
     EXPECT_EQ(r.ui.lines.back(), "Have already encrypt. / 已加密");
@@ -138,7 +138,7 @@ TEST(DownloadSession, SeriesCountsDownBetweenChips) {
     Rig r("M-079");
     r.core.download.seriesLimit = 3;
     r.core.download.seriesDelayRow = 6;  // "3" seconds
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1), SessionOutcome::Ok);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1).outcome, Outcome::Ok);
     EXPECT_EQ(r.chip.connects, 3);
     EXPECT_EQ(r.core.download.writeOkCount, "3");
     EXPECT_EQ(r.core.session.chips_done, 3);
@@ -151,7 +151,7 @@ TEST(DownloadSession, SeriesCountsDownBetweenChips) {
 TEST(DownloadSession, FailureStopsTheSessionWithoutFurtherText) {
     Rig r("M-079");
     r.chip.dropBlock = [](const test::SentBlock&, std::size_t) { return true; };
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1), SessionOutcome::Failed);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1).outcome, Outcome::Failed);
     EXPECT_EQ(r.chip.connects, 1);
     EXPECT_EQ(r.core.download.writeOkCount, "0");
     EXPECT_EQ(r.chip.shortCommands.back(), 0x82);
@@ -161,7 +161,7 @@ TEST(DownloadSession, FailureStopsTheSessionWithoutFurtherText) {
 TEST(DownloadSession, StopDuringProgrammingEndsAsStopped) {
     Rig r("M-079");
     r.chip.stopAtBlock = 1;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::Stopped);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Stopped);
     EXPECT_TRUE(r.ui.saw("Operation is stop. / 操作被停止."));
 }
 
