@@ -78,11 +78,6 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
             return kExitBadInput;
         }
-        long startAddress = 0;
-        if (!parseHex(args->start, startAddress)) {
-            std::fprintf(stderr, "qmx-isp: --start wants a hexadecimal address\n");
-            return kExitBadInput;
-        }
 
         IspCore& core = ctx.core();
         DownloadSetup setup;

@@ -67,6 +67,13 @@ std::string blockRetryLine(int blocksRetried) {
                        blocksRetried, blocksRetried);
 }
 
+std::string serialSeriesStoppedText(const std::string& nextValue) {
+    return "The next serial number " + nextValue +
+           " does not fit the serial-number cells; the series stops before the next chip. / "
+           "下一个序列号 " +
+           nextValue + " 超出自动增量的范围, 连续下载已停止。";
+}
+
 std::string countdownPaneText(const std::string& kept, int secondsLeft) {
     return fmt::format(
         "{}\r\n\r\nProgram succeed. / 下载成功.\r\n\r\nAfter a few seconds re-connect will "
@@ -109,11 +116,14 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         const LoadResult r = reloadForSession(core);
         if (!r.loaded() || !core.buffer.imageLoaded)
             return finish(session, {Outcome::BadInput, {}});
-        if (r.badRecords > 0 && core.download.refuseBadRecords)
+        if (r.needsConsent() && core.download.refuseBadRecords)
             return finish(session, {Outcome::BadInput, {}});
     }
-    if (!core.serial.active && core.serial.enabled)
-        serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui);
+    // A ticked auto-increment whose number cannot be applied stops here, before a chip is
+    // programmed without its number.
+    if (!core.serial.active && core.serial.enabled &&
+        !serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui))
+        return finish(session, {Outcome::BadInput, {}});
 
     session.stop_requested = false;
     session.session_running = true;
@@ -140,12 +150,19 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         core.download.writeOkCount = std::to_string(numericValue(core.download.writeOkCount) + 1);
         saveWriteOkCount(core);
         if (core.download.beepOnSuccess) ui.beep(1);
-        if (core.serial.enabled && core.serial.active)
-            serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
+        const bool numbered = core.serial.enabled && core.serial.active;
+        const bool nextNumberOk =
+            !numbered || serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
         ++session.chips_done;
 
         const bool more = series && (core.download.seriesLimit <= 0 ||
                                      session.chips_done < core.download.seriesLimit);
+        if (more && !nextNumberOk) {
+            // The next chip would carry a number already used (or none): the series ends here.
+            core.message(serialSeriesStoppedText(core.serial.nextValueText));
+            ui.beep(3);
+            break;
+        }
         if (more) {
             link.discardQueues();
             link.closePort();
@@ -216,7 +233,7 @@ OpResult reloadAndDownload(IspCore& core) {
     if (!core.model) return {Outcome::NoFile, {}};
     const LoadResult r = reloadForSession(core);
     if (!r.loaded() || !core.buffer.imageLoaded) return {Outcome::BadInput, {}};
-    if (r.badRecords > 0 && core.download.refuseBadRecords) return {Outcome::BadInput, {}};
+    if (r.needsConsent() && core.download.refuseBadRecords) return {Outcome::BadInput, {}};
     return comDownload_Click(core, 0);
 }
 

@@ -27,6 +27,8 @@ std::vector<std::string> successReportLines(const std::string& note, const std::
 std::string blockRetryLine(int blocksRetried);
 // The pane text during the series countdown: the kept text T and the seconds left.
 std::string countdownPaneText(const std::string& kept, int secondsLeft);
+// The line that ends a series whose next serial number cannot be written.
+std::string serialSeriesStoppedText(const std::string& nextValue);
 
 // ---- commands ----
 

@@ -20,7 +20,9 @@ struct DownloadChoices {
     bool reopenDebugPort = false;    // `che_AutoOpenPort`: debug port open again after a download
     std::string writeOkCount = "0";  // `txtWrite_OK_Count`, the success counter as shown
     int seriesLimit = 0;             // a series ends after this many chips (0: until stopped)
-    bool refuseBadRecords = false;   // a reload that reported bad HEX records is not programmed
+    // A reload that needs consent (bad HEX records, an incomplete HEX file, content that did
+    // not fit) is not programmed.
+    bool refuseBadRecords = false;
 
     // Seconds of the series countdown: the text of the selected delay row.
     int seriesDelaySeconds() const {

@@ -423,6 +423,43 @@ TEST(DownloadSeries, ReloadBeforeTheDownloadKeepsTheSerialNumber) {
     EXPECT_EQ(flash[0x3FF], 0x07);
 }
 
+// A number that has outgrown its cells ends the series after the chip that holds the last
+// good number: no chip is programmed with a repeated number, and the saved state says where
+// the numbering stands.
+TEST(DownloadSeries, NumberThatNoLongerFitsStopsTheSeries) {
+    struct Case {
+        const char* serial;
+        std::uint8_t lastGood;
+        const char* savedNext;
+    };
+    for (const Case& c : {Case{"7FF,1,255,1,hex", 0xFF, "next_value=256"},
+                          Case{"7FF,1,99,1,bcd", 0x99, "next_value=100"}}) {
+        SCOPED_TRACE(c.serial);
+        Rig rig;
+        ASSERT_TRUE(rig.start("M-079", {"--chips", "2", "--swap-delay", "300"}));
+        writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 31));
+        const RunResult r = rig.download(
+            rig.dir.file("a.bin"), "M-079",
+            {"--fill", "00", "--series", "--count", "2", "--delay", "2", "--serial", c.serial},
+            90s);
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find("自动增量字节数太小"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("the series stops before the next chip"), std::string::npos);
+        EXPECT_EQ(r.out.find("re-connect will continue"), std::string::npos) << r.out;
+        rig.sim.stop();
+        const Bytes first = readFile(rig.flash + ".1");
+        ASSERT_GT(first.size(), 0x7FFu);
+        EXPECT_EQ(first[0x7FF], c.lastGood);
+        const Bytes second = readFile(rig.flash + ".2");
+        if (second.size() > 0x7FF) {
+            EXPECT_EQ(second[0x7FF], 0xFF) << "second chip programmed";
+        }
+        const std::string settings = readText(rig.settings);
+        EXPECT_NE(settings.find("Write_OK_Count=1\n"), std::string::npos) << settings;
+        EXPECT_NE(settings.find(c.savedNext), std::string::npos) << settings;
+    }
+}
+
 // ---------------------------------------------------------------- failures
 
 TEST(DownloadFailures, ChipGoingMuteMidImageFails) {
@@ -540,6 +577,70 @@ TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos);
     rig.sim.stop();
     EXPECT_EQ(readText(rig.log).find("erase"), std::string::npos);
+}
+
+// A serial-number setup that cannot be used is refused before the port is opened, and the
+// settings file keeps the production state it had.
+TEST(DownloadFailures, InvalidSerialSetupLeavesSettingsAndChipAlone) {
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-079"));
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 32));
+    const std::string saved =
+        "[Settings]\nWrite_OK_Count=17\n\n[Auto_Increase]\naddress=7FF\nLength=2\n"
+        "next_value=0042\nIncrease=1\nnumeral_system=1\n";
+    {
+        std::ofstream s(rig.settings);
+        s << saved;
+    }
+    for (const char* serial : {"7FF,1,256,1,hex", "7FF,2,1,-1,bcd", "7FF,2,1,0,bcd",
+                               "7FF,2,1,1e20,bcd", "7FF,2,1,10000,bcd", "7FF,1,1,256,hex"}) {
+        SCOPED_TRACE(serial);
+        const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079", {"--serial", serial});
+        EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+        EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos) << r.out;
+        EXPECT_EQ(readText(rig.settings), saved);
+    }
+    rig.sim.stop();
+    EXPECT_EQ(readText(rig.log).find("erase"), std::string::npos);
+}
+
+// Images that are not what the user meant are not programmed unattended: an image larger than
+// the flash (also on a 64 KB model, where the bytes past FFFF are lost), a ".hex" file with no
+// record in it, a HEX file cut short. --yes programs what fits.
+TEST(DownloadFailures, ImagesThatLostBytesNeedYes) {
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-064"));
+    const Bytes big = randomBytes(0x10010, 33);
+    writeBin(rig.dir.file("big.bin"), big);
+    writeBin(rig.dir.file("noise.hex"), randomBytes(640, 34));
+    {
+        std::ofstream cut(rig.dir.file("cut.hex"));
+        cut << ":040000001122334452\n";
+    }
+    for (const char* file : {"big.bin", "noise.hex", "cut.hex"}) {
+        SCOPED_TRACE(file);
+        const RunResult r = rig.download(rig.dir.file(file), "M-064");
+        EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+        EXPECT_NE(r.out.find("[box"), std::string::npos) << "the box text is printed";
+        EXPECT_NE(r.err.find("not programmed"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos);
+    }
+    rig.sim.stop();
+    EXPECT_EQ(readText(rig.log).find("erase"), std::string::npos);
+
+    // With --yes, what fits is programmed.
+    Rig small;
+    ASSERT_TRUE(small.start("M-012"));
+    const Bytes over = randomBytes(0x1500, 35);
+    writeBin(small.dir.file("over.bin"), over);
+    const RunResult yes =
+        run_cli({"--yes", "--settings", small.settings, "download", small.dir.file("over.bin"),
+                 "--port", small.sim.linkPath(), "--model", "M-012", "--fill", "FF"});
+    EXPECT_EQ(yes.exitCode, 0) << yes.out << yes.err;
+    const Bytes flash = small.stopAndReadFlash();
+    ASSERT_GE(flash.size(), 0x1400u);
+    for (std::size_t a = 0; a < 0x1400; ++a)
+        ASSERT_EQ(flash[a], over[a]) << a;
 }
 
 TEST(DownloadFailures, BadRecordIsProgrammedWithYes) {

@@ -87,6 +87,19 @@ TEST(DownloadSession, NoFileAsksForOne) {
     EXPECT_EQ(r.chip.connects, 0);
 }
 
+TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) {
+    Rig r("M-079");
+    r.core.serial.enabled = true;
+    r.core.serial.addressText = "2FF";
+    r.core.serial.lengthText = "1";
+    r.core.serial.nextValueText = "256";
+    r.core.serial.format = SerialFormat::Binary;
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::BadInput);
+    EXPECT_EQ(r.chip.connects, 0);
+    ASSERT_FALSE(r.ui.boxes.empty());
+    EXPECT_EQ(r.ui.boxes.back().text, "自动增量字节数太小");
+}
+
 TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     Rig r("M-079");
     r.core.download.writeOkCount = "41";
