@@ -172,8 +172,7 @@ OpResult openAtSyncRate(LinkContext& link) {
         link.message("Open COM port failure! / 打开串口失败!");
         link.message("The COM port opened by another Program or no the COM port.");
         link.message("Chinese:串口已被其它程序打开或该串口不存在。");
-        if (const std::string detail = ch.last_open_detail(); !detail.empty())
-            link.message(detail);
+        if (const std::string detail = ch.last_open_detail(); !detail.empty()) link.message(detail);
         return OpResult::portLost("Open COM port failure! / 打开串口失败!");
     }
     ch.discard_both();

@@ -111,7 +111,7 @@ std::string checkBoardSerial(const SerialNumberSpec& spec, const ModelEntry& mod
     out = BoardSerial{};
     if (!spec.enabled) return {};
     BoxCatcher boxes;
-    SerialNumberSpec probe = spec;  // validation marks the spec; the user's stays as it is
+    SerialNumberSpec probe = spec;  // validation marks this copy, not the user's
     if (!validateSerialAddress(probe, model, boxes)) return boxes.text;
     const SerialEncoding enc = encodeSerialNumber(spec.nextValueText, probe.count, spec.format);
     if (!enc.error.empty()) return enc.error;
