@@ -1,4 +1,5 @@
 // qmx-chipsim: a simulated QMX chip behind a pseudo-terminal.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,9 @@ const char* kUsage =
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
     "                         option-busy=N,noise=N\n"
-    "  --personality P        bootloader (default)\n"
+    "  --personality P        bootloader (default) or app (a running user application)\n"
+    "  --user-code HEX        app: the bytes that make the application leave, e.g. \"12 34 AB\"\n"
+    "  --in-app-loader        app: the application answers 5A A5 loader frames itself\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
@@ -70,6 +73,21 @@ bool parseHexByte(const std::string& s, std::uint8_t& out) {
     const long v = std::strtol(t.c_str(), &end, 16);
     if (!end || *end != '\0' || v < 0 || v > 255) return false;
     out = static_cast<std::uint8_t>(v);
+    return true;
+}
+
+// "12 34 AB" or "1234AB": pairs of hexadecimal digits, blanks anywhere between pairs.
+bool parseHexBytes(const std::string& text, qmxsim::Bytes& out) {
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == '\t') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        digits += c;
+    }
+    if (digits.empty() || digits.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return true;
 }
 
@@ -123,13 +141,15 @@ int main(int argc, char** argv) {
             opt.rateCheck = false;
         } else if (arg == "--short-status") {
             shortStatus = true;
+        } else if (arg == "--in-app-loader") {
+            opt.appConfig.inAppLoader = true;
         } else if (arg == "--short-block-answers") {
             shortBlockAnswers = true;
         } else if (arg == "--model" || arg == "--link" || arg == "--clock" || arg == "--firmware" ||
                    arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
                    arg == "--personality" || arg == "--log" || arg == "--flags" ||
-                   arg == "--sync-window") {
+                   arg == "--sync-window" || arg == "--user-code") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -163,6 +183,9 @@ int main(int argc, char** argv) {
                 personality = v;
             } else if (arg == "--log") {
                 opt.logPath = v;
+            } else if (arg == "--user-code") {
+                if (!parseHexBytes(v, opt.appConfig.userCode))
+                    return fail("--user-code wants hexadecimal bytes such as \"12 34 AB\"");
             } else {
                 flagsText = v;
             }
@@ -171,7 +194,10 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (personality != "bootloader") {
+    opt.app = personality == "app";
+    if (!opt.app && (opt.appConfig.inAppLoader || !opt.appConfig.userCode.empty()))
+        return fail("--user-code and --in-app-loader belong to --personality app");
+    if (personality != "bootloader" && !opt.app) {
         if (personality == "isp-demo" || personality == "offline-board" ||
             personality == "monitor") {
             return fail("personality " + personality +

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "app.h"
 #include "chip.h"
 #include "faults.h"
 
@@ -23,6 +24,9 @@ struct RunnerOptions {
     bool rateCheck = true;
     FaultSpec fault;
     std::string logPath;
+    // Personality `app`: the chip runs a user application (see app.h).
+    bool app = false;
+    AppConfig appConfig;
 };
 
 // Runs until quit, SIGTERM/SIGINT, the last chip of the series, or a vanished line. Returns the
