@@ -148,6 +148,24 @@ TEST(IspDemo, ASeriesOfThreeChipsEachWithItsOwnNumber) {
     }
 }
 
+TEST(IspDemo, StopDuringTheCountdownEndsTheSeriesAtOnce) {
+    AppRig rig;
+    ASSERT_TRUE(rig.start("M-068", {"--in-app-loader", "--chips", "2", "--swap-delay", "300"}));
+    writeBin(rig.image, randomBytes(0x300, 10));
+    CliProcess cli;
+    ASSERT_TRUE(cli.start(ispPath(), rig.args("isp-demo", "M-068", {"--series", "--delay", "9"})));
+    ASSERT_TRUE(cli.waitForOutput("re-connect will continue.  9", 30s)) << cli.out();
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    cli.signal(SIGINT);
+    const RunResult r = cli.wait(30s);
+    // Well before the countdown would have run out.
+    EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 6s);
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    const std::string tail = r.out.substr(r.out.rfind("re-connect will continue."));
+    EXPECT_TRUE(has(tail, "Operation is stop. / 操作被停止.")) << r.out;
+    EXPECT_FALSE(has(tail, "We are trying to connect")) << r.out;
+}
+
 TEST(IspDemo, AWrongModelIsRefusedAndAModelWithoutCodeIsNotTried) {
     AppRig rig;
     ASSERT_TRUE(rig.start("M-070", {"--in-app-loader"}));
