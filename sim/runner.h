@@ -2,6 +2,8 @@
 // series of chips, control lines on stdin and the flash file.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -24,6 +26,9 @@ struct RunnerOptions {
     bool rateCheck = true;
     FaultSpec fault;
     std::string logPath;
+    // Makes the device for each chip of the series (another personality); a boot-loader chip
+    // when empty.
+    std::function<std::unique_ptr<Chip>(const ChipConfig&)> makeChip;
     // Personality `app`: the chip runs a user application (see app.h).
     bool app = false;
     AppConfig appConfig;

@@ -25,6 +25,7 @@
 #include "image/buffer_save.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
+#include "offline/offline_board.h"
 
 namespace qmx::gui {
 namespace {
@@ -477,6 +478,13 @@ void MainWindow::connectControls() {
         // Takes effect at the operation's next wait.
         core_.session.stop_requested = true;
     });
+    // Offline page: the count box is read when the button is pressed; the help pages are
+    // message boxes shown on the window's thread.
+    connect(offline_.comTJXZ, &QPushButton::clicked, this, [this] {
+        const std::string limit = ss(offline_.txt_download_max->text());
+        startOperation([this, limit] { run_offline_board_session(core_, limit); });
+    });
+    connect(offline_.help, &QPushButton::clicked, this, [this] { show_offline_help(core_); });
     connect(status_.comReadChipLock, &QPushButton::clicked, this,
             [this] { startOperation([this] { readChipOptions(core_); }); });
     connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
@@ -657,6 +665,8 @@ void MainWindow::lockSetupControls() {
                                                       cobBaudMax_,
                                                       monitor_.comDownSoft_ICE,
                                                       status_.comReadChipLock,
+                                                      offline_.comTJXZ,
+                                                      offline_.txt_download_max,
                                                       autoIncrease_.cheAuto_Increase,
                                                       autoIncrease_.formats[0],
                                                       autoIncrease_.formats[1],
@@ -680,7 +690,8 @@ void MainWindow::unlockSetupControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{
              combMcuModel_, comLoadFile_, optFillbyte_[0], optFillbyte_[1], combCommPort_,
              comOtherPort_, cobBaudMax_, status_.comReadChipLock, autoIncrease_.cheAuto_Increase,
-             text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_, options_->frame12()})
+             text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_, options_->frame12(),
+             offline_.comTJXZ, offline_.txt_download_max})
         w->setEnabled(true);
     store_.store->setEnabled(!store_.start->text().isEmpty() && !store_.length->text().isEmpty());
     monitor_.comDownSoft_ICE->setEnabled(monitorCapable_);
@@ -699,7 +710,8 @@ void MainWindow::applyButtonState(int state) {
     switch (state) {
         case kStateBusy:
             set({comStop_}, true);
-            set({comDownload_[0], comDownload_[1], comLock_, comRun_, status_.comReadChipLock},
+            set({comDownload_[0], comDownload_[1], comLock_, comRun_, status_.comReadChipLock,
+                 offline_.comTJXZ},
                 false);
             setUserEntryButtons(false, true);
             labKbyte_->clear();
@@ -712,7 +724,8 @@ void MainWindow::applyButtonState(int state) {
             break;
         case kStateIdle:
             set({comStop_, comWrite_, comLock_, comRun_}, false);
-            set({comDownload_[0], comDownload_[1], status_.comReadChipLock}, !running);
+            set({comDownload_[0], comDownload_[1], status_.comReadChipLock, offline_.comTJXZ},
+                !running);
             setUserEntryButtons(!running, false);
             if (!running) unlockSetupControls();
             break;
