@@ -41,11 +41,15 @@ const char* kUsage =
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
     "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
-    "  --personality P        bootloader (default), offline-board, or app (a running user\n"
-    "                         application)\n"
+    "  --personality P        bootloader (default), offline-board, monitor (reports from the\n"
+    "                         start) or app (a running user application)\n"
     "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
     "  --board-capacity K     offline board: store in KB, 0-255 (default 64)\n"
     "  --board-extended       offline board: takes the extended second phase\n"
+    "  --report-period MS     monitor: the program runs this long between report cycles "
+    "(default 200)\n"
+    "  --breakpoint-after N   monitor: pause after every N-th cycle until T (default 0: never)\n"
+    "  --window-base HEX      monitor: base of the 512-byte window report (default 1000)\n"
     "  --user-code HEX        app: the bytes that make the application leave, e.g. \"12 34 AB\"\n"
     "  --in-app-loader        app: the application answers 5A A5 loader frames itself\n"
     "  --log FILE             one line per frame received and sent\n"
@@ -155,7 +159,8 @@ int main(int argc, char** argv) {
                    arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
                    arg == "--personality" || arg == "--log" || arg == "--flags" ||
-                   arg == "--sync-window" || arg == "--user-code") {
+                   arg == "--sync-window" || arg == "--report-period" ||
+                   arg == "--breakpoint-after" || arg == "--window-base" || arg == "--user-code") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -174,6 +179,18 @@ int main(int argc, char** argv) {
             } else if (arg == "--sync-window") {
                 if (!parseLong(v, 0, 86400000, n)) return fail("--sync-window wants milliseconds");
                 opt.syncWindowMs = static_cast<int>(n);
+            } else if (arg == "--report-period") {
+                if (!parseLong(v, 1, 600000, n)) return fail("--report-period wants milliseconds");
+                opt.monitor.reportPeriodMs = static_cast<int>(n);
+            } else if (arg == "--breakpoint-after") {
+                if (!parseLong(v, 0, 1000000, n)) return fail("--breakpoint-after wants a count");
+                opt.monitor.breakpointAfter = static_cast<int>(n);
+            } else if (arg == "--window-base") {
+                char* end = nullptr;
+                const long base = std::strtol(v.c_str(), &end, 16);
+                if (v.empty() || !end || *end != '\0' || base < 0 || base > 0xFE00)
+                    return fail("--window-base wants a hexadecimal address up to FE00");
+                opt.monitor.windowBase = base & 0xFE00;
             } else if (arg == "--chips") {
                 if (!parseLong(v, 1, 1000000, n)) return fail("--chips wants a count of 1 or more");
                 opt.chips = static_cast<int>(n);
@@ -207,6 +224,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    opt.monitorOnly = personality == "monitor";
     opt.app = personality == "app";
     if (!opt.app && (opt.appConfig.inAppLoader || !opt.appConfig.userCode.empty()))
         return fail("--user-code and --in-app-loader belong to --personality app");
@@ -214,10 +232,11 @@ int main(int argc, char** argv) {
         opt.makeChip = [board](const ChipConfig& c) -> std::unique_ptr<Chip> {
             return std::make_unique<OfflineBoard>(c, board);
         };
-    } else if (personality != "bootloader" && !opt.app) {
-        if (personality == "isp-demo" || personality == "monitor") {
+    } else if (personality != "bootloader" && personality != "monitor" && !opt.app) {
+        if (personality == "isp-demo") {
             return fail("personality " + personality +
-                        " is not available in this build; bootloader, offline-board and app are");
+                        " is not available in this build; bootloader, offline-board, monitor "
+                        "and app are");
         }
         return fail("unknown personality " + personality +
                     " (known: bootloader, app, offline-board, monitor)");
@@ -270,6 +289,9 @@ int main(int argc, char** argv) {
         opt.fault = *spec;
     }
     c.seed = opt.fault.seed;
+    // A monitor spoils whole frames: the corrupt chance applies to each report frame.
+    opt.monitor.corruptFrames = opt.fault.corrupt;
+    opt.monitor.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
     c.optionIgnore = opt.fault.optionIgnore;
     c.maxRate = static_cast<double>(opt.fault.maxRate);

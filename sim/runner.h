@@ -10,6 +10,7 @@
 #include "app.h"
 #include "chip.h"
 #include "faults.h"
+#include "monitor.h"
 
 namespace qmxsim {
 
@@ -29,6 +30,9 @@ struct RunnerOptions {
     // Makes the device for each chip of the series (another personality); a boot-loader chip
     // when empty.
     std::function<std::unique_ptr<Chip>(const ChipConfig&)> makeChip;
+    // The monitor: what a chip reports once it runs a monitor image, or from the start.
+    MonitorConfig monitor;
+    bool monitorOnly = false;
     // Personality `app`: the chip runs a user application (see app.h).
     bool app = false;
     AppConfig appConfig;

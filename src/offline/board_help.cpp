@@ -19,15 +19,16 @@ constexpr const char* kPage1 =
     "programs and refuses to go on at 0.";
 
 constexpr const char* kPage2 =
-    "存入程序时: 把脱机下载板的跳线设到 \"与计算机通讯\" 一侧, 用串口线连接计算机, 按"
-    "\"下载用户应用程序\", 待软件提示 \"请给脱机下载板上电\" 后再给脱机下载板上电。\r\n\r\n"
-    "给单片机下载时: 把跳线设到 \"与单片机通讯\" 一侧, 接好目标板, 由脱机下载板给目标板"
-    "供电或目标板自己供电均可, 按脱机下载板上的按键开始下载。\r\n\r\n"
-    "To load the board: set its jumper to the computer side, connect it to the serial port, "
-    "press the download button of this page and power the board on only when the prompt "
-    "asks for it.\r\n\r\n"
-    "To program chips: set the jumper to the chip side, connect the target (powered by the "
-    "board or by itself) and press the board's key.";
+    "存入程序时: 把脱机下载板的跳线设到与计算机通讯的位置, 用串口线连接计算机, 选好串口和"
+    "单片机型号, 按 \"下载用户应用程序\"; 待软件提示 \"请给脱机下载板上电\" 后才给脱机下载板"
+    "上电。\r\n\r\n"
+    "给单片机下载时: 把跳线设到与单片机通讯的位置, 接好目标板并按目标板的需要供电, 脱机下载板"
+    "便自行下载, 各 LED 显示其状态 (见第三页)。\r\n\r\n"
+    "To load the board: set its jumper for the computer, connect it to the serial port, choose "
+    "the port and the chip model, press the download button of this page, and switch the "
+    "board on only when the prompt asks for it.\r\n\r\n"
+    "To program chips: set the jumper for the chip, connect and power the target as it needs; "
+    "the board then programs on its own and shows its state on the LEDs (page 3).";
 
 constexpr const char* kPage3 =
     "LED 从左到右编号 1-7;  B = 闪烁, S = 长亮, . = 灭\r\n"
