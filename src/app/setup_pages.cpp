@@ -21,13 +21,6 @@ QWidget* pageFrame(QWidget* parent, const QString& name, const QString& title = 
     return w;
 }
 
-QLabel* unavailableNote(QWidget* parent, const QString& name) {
-    auto* l = makeLabel(parent, name, notAvailableText());
-    l->setStyleSheet("color: #a00000;");
-    l->setWordWrap(true);
-    return l;
-}
-
 // Four lists of a port setting (baud, parity, data bits, stop bits) on one row.
 void portRow(QGridLayout* grid, int row, QWidget* parent, const QString& title,
              const std::array<QString, 4>& names, std::array<QComboBox*, 4>& out) {
