@@ -1,8 +1,9 @@
 // Download benchmark: a simulated M-079 (family 2) on a pseudo-terminal with line timing at the
 // host's baud rate, images of 8 KB and 60 KB downloaded at up to 115200 baud. For the connect
 // phase (handshake, baud switch, erase) and the programming phase it prints the bytes on the
-// wire both ways, the wire-time bound (each byte's ten bit times at the rate it went at), the
-// measured time, their ratio and the host's CPU time as a share of the wall time.
+// wire both ways, the wire-time bound (each byte's ten bit times at the rate it went at, plus the
+// paced gaps the protocol asks for between bytes, shown apart as "gaps"), the measured time,
+// their ratio and the host's CPU time as a share of the wall time.
 // Last line: program_ratio=R connect_s=S cpu_pct=C (60 KB run; CPU over both phases).
 #include <fcntl.h>
 #include <signal.h>
@@ -75,16 +76,18 @@ struct Clocks {
 
 struct Phase {
     long sent = 0, received = 0;
-    double bound = 0, wall = 0, cpu = 0;
+    double bound = 0, gaps = 0, wall = 0, cpu = 0;
     double ratio() const { return wall > 0 ? bound / wall : 0; }
     double cpuPct() const { return wall > 0 ? 100.0 * cpu / wall : 0; }
 };
 
-Phase measure(CountingUi& ui, const Clocks& from, const Clocks& to) {
+// gapSeconds: the mandated paced gaps of the phase, protocol time like the bytes themselves.
+Phase measure(CountingUi& ui, const Clocks& from, const Clocks& to, double gapSeconds) {
     Phase p;
     p.sent = ui.sent;
     p.received = ui.received;
-    p.bound = ui.wireSeconds;
+    p.gaps = gapSeconds;
+    p.bound = ui.wireSeconds + gapSeconds;
     p.wall = std::chrono::duration<double>(to.wall - from.wall).count();
     p.cpu = to.cpu - from.cpu;
     return p;
@@ -92,9 +95,9 @@ Phase measure(CountingUi& ui, const Clocks& from, const Clocks& to) {
 
 void printPhase(const char* name, const Phase& p) {
     std::printf(
-        "  %-8s sent %7ld B  received %6ld B  wire bound %7.3f s  measured %7.3f s  ratio %.3f  "
-        "cpu %5.2f %%\n",
-        name, p.sent, p.received, p.bound, p.wall, p.ratio(), p.cpuPct());
+        "  %-8s sent %7ld B  received %6ld B  wire bound %7.3f s (gaps %6.3f s)  measured %7.3f s  "
+        "ratio %.3f  cpu %5.2f %%\n",
+        name, p.sent, p.received, p.bound, p.gaps, p.wall, p.ratio(), p.cpuPct());
 }
 
 class Sim {
@@ -175,18 +178,23 @@ RunResult runOnce(long imageBytes, bool verbose) {
 
         auto link = makeChannelLink(core);
         ui.reset();
+        auto gapsSoFar = [&core] {
+            return std::chrono::duration<double>(core.channel.paced_gap_total).count();
+        };
+        const double g0 = gapsSoFar();
         const Clocks c0 = Clocks::now();
         const bool connected = connect_and_erase(core, *link);
         const Clocks c1 = Clocks::now();
-        result.connect = measure(ui, c0, c1);
+        const double g1 = gapsSoFar();
+        result.connect = measure(ui, c0, c1, g1 - g0);
         if (connected) {
             ui.reset();
             program_image(core, *link);
             const Clocks c2 = Clocks::now();
-            result.program = measure(ui, c1, c2);
+            result.program = measure(ui, c1, c2, gapsSoFar() - g1);
             result.ok = core.session.program_ok;
         }
-        comStop_Download_Click(core, *link);
+        stop_download(core, *link);
     }
     fs::remove_all(dir);
     return result;

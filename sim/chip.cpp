@@ -306,6 +306,16 @@ std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
                                        (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
             const std::size_t n = static_cast<std::size_t>(p[4]) * 256 + p[5];
             if (p.size() != 6 + n) break;
+            ++writesSeen_;
+            if (writesSeen_ == config_.loseWrite) {
+                // The frame was hit on the line: the loader drops it and stays silent.
+                std::snprintf(note, sizeof note, "fault: block write %ld at %04X lost on the line",
+                              writesSeen_, addr);
+                ChipAction lost;
+                lost.note = note;
+                out.push_back(std::move(lost));
+                break;
+            }
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint64_t a = static_cast<std::uint64_t>(addr) + i;
                 if (a < flash_.size() && config_.model.hasFlashAt(a)) flash_[a] = p[6 + i];
@@ -317,6 +327,10 @@ std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
             ChipAction a = ack(note);
             a.bytes = config_.shortBlockAnswers ? buildAnswer({0x80}, headerOnAnswers())
                                                 : buildAnswer({0x80, dataSum}, headerOnAnswers());
+            if (writesSeen_ == config_.lateAnswer) {
+                a.lateMs = config_.lateMs;
+                a.note += " (fault: answered late)";
+            }
             out.push_back(std::move(a));
             break;
         }

@@ -45,6 +45,9 @@ struct ChipConfig {
     long optionBusy = 0;                // answer 81 to the first N option commands (families 3/4)
     long optionIgnore = 0;              // acknowledge the first N option commands, keep nothing
     double maxRate = 0;                 // highest rate the UART can run at (0: no limit)
+    long lateAnswer = 0;                // the answer to this block write (1, 2, ...) is late
+    int lateMs = 0;                     // by this much
+    long loseWrite = 0;                 // this block write (1, 2, ...) never arrives whole
 };
 
 // What the chip wants done after a byte.
@@ -59,6 +62,7 @@ struct ChipAction {
     bool awaitHostRate = false;
     int settleMs = 0;
     int workMs = 0;          // time the chip is busy before answering (erasing)
+    int lateMs = 0;          // a fault holds the answer back this long, line timing or not
     double restoreRate = 0;  // after the answer, the chip's UART goes back to this rate
 };
 
@@ -112,6 +116,7 @@ class Chip {
     std::uint8_t wdtPin_ = 0xFF;
     long optionBusyLeft_ = 0;
     long optionIgnoreLeft_ = 0;
+    long writesSeen_ = 0;
     CommandReceiver receiver_;
     Rng jitter_;
 

@@ -73,6 +73,18 @@ std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& er
                 return std::nullopt;
             }
             spec.noise = n;
+        } else if (key == "late-ms") {
+            if (!parseCount(value, n) || n > 60000) {
+                error = "late-ms wants milliseconds (0-60000), got " + value;
+                return std::nullopt;
+            }
+            spec.lateMs = static_cast<int>(n);
+        } else if (key == "late-answer" || key == "lose-write") {
+            if (!parseCount(value, n)) {
+                error = key + " wants a count, got " + value;
+                return std::nullopt;
+            }
+            (key == "late-answer" ? spec.lateAnswer : spec.loseWrite) = n;
         } else if (key == "max-rate") {
             if (!parseCount(value, n) || n > 10000000) {
                 error = "max-rate wants a baud rate, got " + value;

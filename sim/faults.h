@@ -32,15 +32,19 @@ struct FaultSpec {
     long noise = 0;         // bytes of line noise on the line before every answer
     long maxRate = 0;       // the chip's UART cannot run faster than this (0: no limit)
     long optionIgnore = 0;  // the first N option commands are acknowledged but not kept
+    long lateAnswer = 0;    // the answer to the Nth block write leaves lateMs late (0: none)
+    int lateMs = 1600;
+    long loseWrite = 0;  // the Nth block write is lost on the line (0: none)
 
     bool any() const {
         return drop > 0 || corrupt > 0 || delayMs > 0 || muteAfter >= 0 || vanishAfter >= 0 ||
-               optionBusy > 0 || noise > 0 || maxRate > 0 || optionIgnore > 0;
+               optionBusy > 0 || noise > 0 || maxRate > 0 || optionIgnore > 0 || lateAnswer > 0 ||
+               loseWrite > 0;
     }
 };
 
 // Parses "drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,option-busy=N,noise=N,
-// max-rate=BAUD,option-ignore=N".
+// max-rate=BAUD,option-ignore=N,late-answer=N,late-ms=MS,lose-write=N".
 // Returns nothing and fills error on a bad item.
 std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& error);
 

@@ -40,7 +40,8 @@ const char* kUsage =
     "  --no-wire-time         bytes pass at once\n"
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
-    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
+    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N,\n"
+    "                         late-answer=N,late-ms=MS,lose-write=N\n"
     "  --personality P        bootloader (default), offline-board, monitor (reports from the\n"
     "                         start) or app (a running user application)\n"
     "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
@@ -294,6 +295,9 @@ int main(int argc, char** argv) {
     opt.monitor.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
     c.optionIgnore = opt.fault.optionIgnore;
+    c.lateAnswer = opt.fault.lateAnswer;
+    c.lateMs = opt.fault.lateMs;
+    c.loseWrite = opt.fault.loseWrite;
     c.maxRate = static_cast<double>(opt.fault.maxRate);
     return runSimulator(opt);
 }

@@ -364,7 +364,7 @@ void Simulator::handleActions(std::vector<ChipAction>& actions, double now) {
                 log("%s", a.note.c_str());
                 break;
             case ChipAction::Kind::answer: {
-                double ready = now + opt_.fault.delayMs / 1000.0;
+                double ready = now + (opt_.fault.delayMs + a.lateMs) / 1000.0;
                 if (opt_.wireTime) ready += a.workMs / 1000.0;
                 PendingAnswer pa{std::move(a), ready, ready + 0.6};
                 answers_.push_back(std::move(pa));

@@ -22,7 +22,7 @@ void readChipOptions(IspCore& core) {
 }
 
 void resetStatusPanel(IspCore& core) {
-    reset_status_panel(core);
+    reset_status_panel(core.ui());
 }
 
 void prepareOperation(IspCore& core) {

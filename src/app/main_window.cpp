@@ -126,6 +126,8 @@ MainWindow::~MainWindow() {
     core_.session.demo_stop_requested = true;
     // Keep answering what the operation still asks of the window (a message box, its end)
     // until it has ended; the worker may be waiting for this thread.
+    // Nothing new starts now, not even an operation that waited for the debug port to close.
+    closing_ = true;
     if (debugPanel_) debugPanel_->close();
     QElapsedTimer waited;
     waited.start();
@@ -477,7 +479,7 @@ void MainWindow::connectControls() {
 
     connect(comDownload_[0], &QPushButton::clicked, this, [this] {
         startOperation([this] {
-            const bool ok = comDownload_Click(core_, 0) == SessionOutcome::Ok;
+            const bool ok = comDownload_Click(core_, 0).ok();
             if (ok && core_.download.reopenDebugPort)
                 QMetaObject::invokeMethod(
                     this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);

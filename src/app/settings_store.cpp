@@ -1,6 +1,7 @@
 #include "app/settings_store.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,6 +93,17 @@ void appendHexEscape(std::string& out, unsigned char c) {
     out += digits[c & 0x0F];
 }
 
+// "<lead> (line 3)" or "<lead> (lines 3, 4, …)" followed by `tail`; empty for no lines.
+std::string lineListWarning(const std::vector<std::size_t>& lines, const std::string& lead,
+                            const std::string& tail) {
+    if (lines.empty()) return {};
+    std::string text = lead + (lines.size() > 1 ? " (lines " : " (line ");
+    for (std::size_t i = 0; i < lines.size() && i < 10; ++i)
+        text += (i ? ", " : "") + std::to_string(lines[i]);
+    if (lines.size() > 10) text += ", …";
+    return text + ")" + tail;
+}
+
 std::string errnoText(int err) {
     return std::strerror(err);
 }
@@ -116,6 +128,26 @@ bool writeAll(int fd, std::string_view data, int& err) {
 }
 
 }  // namespace
+
+void removeStaleTempFiles(const fs::path& dir, const std::string& prefix) {
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        std::error_code fileEc;
+        if (!it->is_regular_file(fileEc) || it->is_symlink(fileEc)) continue;
+        // The writer's process id follows the prefix: a temporary file whose writer is gone
+        // is left over from a save that never finished. An old one is stale in any case (the
+        // id may have been reused).
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        const bool writerGone =
+            pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+        const auto written = it->last_write_time(fileEc);
+        const bool old = !fileEc && now - written > kStaleTempAge;
+        if (writerGone || old) fs::remove(it->path(), fileEc);
+    }
+}
 
 SettingsStore::SettingsStore() : path_(defaultPath()) {}
 
@@ -164,6 +196,13 @@ bool SettingsStore::load() {
                    " is a folder; the defaults are used. / 设置文件是一个文件夹, 使用默认设置。";
         return false;
     }
+    if (!fs::is_regular_file(st)) {
+        // A device or FIFO is neither read (a FIFO would block) nor ever replaced.
+        warning_ = "The settings file " + where +
+                   " is not a regular file (a device, FIFO or socket); the defaults are used "
+                   "and it is never replaced. / 设置文件不是普通文件, 使用默认设置。";
+        return false;
+    }
     const auto size = fs::file_size(path_, ec);
     if (!ec && size > kMaxFileSize) {
         damaged_ = true;
@@ -187,14 +226,15 @@ bool SettingsStore::load() {
 bool SettingsStore::loadText(std::string_view bytes) {
     Parsed parsed = parse(bytes);
     sections_ = std::move(parsed.sections);
-    damaged_ = parsed.damaged;
+    // Lines set aside are kept in the backup copy that the next save makes.
+    damaged_ = parsed.damaged || !parsed.setAside.empty();
     dirty_ = false;
     pending_.clear();
     warning_.clear();
     if (!parsed.warning.empty()) {
         warning_ = "The settings file " + path_.string() + " " + parsed.warning;
     }
-    return !parsed.damaged;
+    return !damaged_;
 }
 
 SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
@@ -208,19 +248,13 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
     }
     while (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         bytes.remove_prefix(3);
-    if (bytes.find('\0') != std::string_view::npos || !validUtf8(bytes)) {
-        result.damaged = true;
-        result.warning =
-            "is damaged (not a text file); the defaults are used. / "
-            "设置文件已损坏, 使用默认设置。";
-        return result;
-    }
 
     std::vector<std::size_t> badLines;
     std::unordered_map<std::string, std::size_t> sectionIndex;  // a repeated header merges
     result.sections.push_back(Section{});                       // lines before the first header
     std::size_t current = 0;
     std::size_t lineNo = 0;
+    bool unreadableSection = false;  // under a header that could not be read
     while (!bytes.empty()) {
         std::size_t nl = bytes.find('\n');
         std::string_view raw = bytes.substr(0, nl);
@@ -229,9 +263,23 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
         while (!raw.empty() && raw.back() == '\r')
             raw.remove_suffix(1);
         const std::string_view line = trimBlanks(raw);
+        const bool readable = validUtf8(raw) && raw.find('\0') == std::string_view::npos;
 
+        if (!line.empty() && line.front() == '[' && !readable) {
+            // The keys below a header that cannot be read belong to no known section.
+            unreadableSection = true;
+            result.setAside.push_back(lineNo);
+            continue;
+        }
+        if (unreadableSection && (line.empty() || line.front() != '[')) {
+            result.setAside.push_back(lineNo);
+            continue;
+        }
         if (line.empty() || line.front() == ';' || line.front() == '#') {
-            result.sections[current].lines.push_back(Line{{}, std::string(raw)});
+            if (readable)
+                result.sections[current].lines.push_back(Line{{}, std::string(raw)});
+            else
+                result.setAside.push_back(lineNo);
             continue;
         }
         if (line.front() == '[') {
@@ -239,6 +287,7 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
                                               ? trimBlanks(line.substr(1, line.size() - 2))
                                               : std::string_view{};
             if (!name.empty()) {
+                unreadableSection = false;
                 auto [it, added] =
                     sectionIndex.try_emplace(std::string(name), result.sections.size());
                 if (added) result.sections.push_back(Section{std::string(name), {}});
@@ -246,27 +295,31 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
                 continue;
             }
         } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
+            // A value keeps whatever bytes it holds (they are escaped when written back).
             const std::string_view key = trimBlanks(line.substr(0, eq));
-            if (!key.empty() && !unfitName(key)) {
+            if (!key.empty() && !unfitName(key) && validUtf8(key)) {
                 result.sections[current].lines.push_back(
                     Line{std::string(key), unescapeValue(trimBlanks(line.substr(eq + 1)))});
                 continue;
             }
         }
+        if (!readable) {
+            result.setAside.push_back(lineNo);
+            continue;
+        }
         // Neither a header nor a key: keep the line as it is and report it.
         result.sections[current].lines.push_back(Line{{}, std::string(raw)});
         badLines.push_back(lineNo);
     }
-    if (!badLines.empty()) {
-        result.warning = "has lines that are not settings (line";
-        result.warning += badLines.size() > 1 ? "s " : " ";
-        for (std::size_t i = 0; i < badLines.size() && i < 10; ++i) {
-            if (i) result.warning += ", ";
-            result.warning += std::to_string(badLines[i]);
-        }
-        if (badLines.size() > 10) result.warning += ", …";
-        result.warning += "); they are kept as they are. / 设置文件中有无法识别的行, 已保留。";
-    }
+    result.warning =
+        lineListWarning(badLines, "has lines that are not settings",
+                        "; they are kept as they are. / 设置文件中有无法识别的行, 已保留。");
+    const std::string setAside = lineListWarning(
+        result.setAside, "has lines that cannot be read as text",
+        "; they are set aside (the whole file is copied to the .damaged file beside it at the "
+        "next save) and every other setting is kept. / 设置文件中有无法读取的行, 已移出, "
+        "其余设置保持不变。");
+    if (!setAside.empty()) result.warning += (result.warning.empty() ? "" : " ") + setAside;
     return result;
 }
 
@@ -484,10 +537,18 @@ std::string SettingsStore::save() {
             target, "cannot create the folder " + dir.string() + " (" + ec.message() + ")");
         return lastError_;
     }
-    if (fs::is_directory(target, ec)) {
+    const fs::file_status st = fs::status(target, ec);
+    if (fs::is_directory(st)) {
         lastError_ = saveError(target, "a folder of that name is in the way");
         return lastError_;
     }
+    if (fs::exists(st) && !fs::is_regular_file(st)) {
+        lastError_ = saveError(target,
+                               "it is not a regular file (a device, FIFO or socket), so "
+                               "it is not replaced");
+        return lastError_;
+    }
+    removeStaleTempFiles(dir, "." + target.filename().string() + ".tmp-");
 
     // Keep the bytes of a file that could not be read as settings before replacing it; when
     // no copy can be made, leave it alone.
@@ -524,7 +585,9 @@ std::string SettingsStore::save() {
     }
     const std::string text = serialiseSections(merged);
 
-    std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string tmpl = (dir / ("." + target.filename().string() + ".tmp-" +
+                               std::to_string(::getpid()) + "-XXXXXX"))
+                           .string();
     const int fd = ::mkstemp(tmpl.data());
     if (fd < 0) {
         lastError_ = saveError(target, errnoText(errno));

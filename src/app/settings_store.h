@@ -6,6 +6,7 @@
 // kept as they were found.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -32,6 +33,9 @@ class SettingsStore {
         std::vector<Section> sections;
         std::string warning;   // empty when the text was sound
         bool damaged = false;  // the text was unusable as a whole; sections are empty
+        // Lines that are not text (bytes that are not UTF-8, NUL bytes), with the lines under
+        // such a section header: left out of `sections`; every other line is kept.
+        std::vector<std::size_t> setAside;
     };
 
     // A store at the default path (see defaultPath); nothing is read until load().
@@ -48,8 +52,10 @@ class SettingsStore {
     void setPath(std::filesystem::path path);
 
     // Read the file. A missing file is a first run: empty store, no warning, returns true.
-    // An unreadable or damaged file gives an empty store (all defaults) and a warning text;
-    // returns false. Lines the parser cannot use are kept and reported in the warning.
+    // An unreadable file gives an empty store (all defaults) and a warning text; returns
+    // false. Lines that are not settings are kept and reported in the warning; lines that
+    // are not text are set aside (the next save first copies the file to "<file>.damaged"),
+    // reported, and make it return false, while every other line is read.
     bool load();
     // Point at `path` and load it.
     bool open(std::filesystem::path path);
@@ -122,5 +128,11 @@ class SettingsStore {
     bool damaged_ = false;
     bool dirty_ = false;
 };
+
+// Files are saved through a temporary file named "<prefix><process id>-..." beside them; a
+// save killed half-way leaves it behind. This removes those of `prefix` in `dir` whose
+// writing process is gone or that are older than kStaleTempAge; others are left alone.
+inline constexpr std::chrono::minutes kStaleTempAge{10};
+void removeStaleTempFiles(const std::filesystem::path& dir, const std::string& prefix);
 
 }  // namespace qmx

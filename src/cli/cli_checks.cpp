@@ -8,16 +8,16 @@
 
 namespace qmx::cli {
 
-int exitFor(SessionOutcome outcome) {
+int exitFor(Outcome outcome) {
     switch (outcome) {
-        case SessionOutcome::Ok:
+        case Outcome::Ok:
             return kExitOk;
-        case SessionOutcome::Stopped:
+        case Outcome::Stopped:
             return kExitStopped;
-        case SessionOutcome::PortError:
+        case Outcome::PortLost:
             return kExitPort;
-        case SessionOutcome::BadInput:
-        case SessionOutcome::NoFile:
+        case Outcome::BadInput:
+        case Outcome::NoFile:
             return kExitBadInput;
         default:
             return kExitFailed;

@@ -26,6 +26,9 @@ inline constexpr int kExitBadInput =
 inline constexpr int kExitStopped = 3;  // stopped by the user (SIGINT)
 inline constexpr int kExitPort = 4;     // the port could not be opened or vanished
 
+// The buffer start address box holds five hexadecimal digits.
+inline constexpr long kMaxStartAddress = 0xFFFFF;
+
 // The terminal face: message lines to stdout as they are appended, message boxes marked so
 // they stand out and answered by --yes or their default button, a progress bar on stderr when
 // stderr is a terminal, and --trace hex dumps on stderr.
@@ -88,7 +91,10 @@ void setQuitCleanup(pid_t child, const std::string& folder);
 void clearQuitCleanup();
 
 // Exit status for how an operation ended.
-int exitFor(SessionOutcome outcome);
+int exitFor(Outcome outcome);
+inline int exitFor(const OpResult& result) {
+    return exitFor(result.outcome);
+}
 
 // The catalogue entry of a --model value; prints why on stderr and returns null when unknown.
 const ModelEntry* lookupModel(const std::string& name);
@@ -98,5 +104,9 @@ bool checkMaxBaud(long baud);
 
 // Parses hexadecimal text as the window's hexadecimal boxes do; false when not hexadecimal.
 bool parseHex(const std::string& text, long& value);
+// parseHex for option `name` whose value must lie in min ... max; prints why on stderr and
+// returns false otherwise (a box would cut a longer number to its last digits).
+bool parseHexInRange(const std::string& name, const std::string& text, long min, long max,
+                     long& value);
 
 }  // namespace qmx::cli

@@ -110,4 +110,18 @@ bool parseHex(const std::string& text, long& value) {
     return true;
 }
 
+bool parseHexInRange(const std::string& name, const std::string& text, long min, long max,
+                     long& value) {
+    if (!parseHex(text, value)) {
+        fmt::print(stderr, "qmx-isp: {} wants a hexadecimal number: {}\n", name, text);
+        return false;
+    }
+    if (value < min || value > max) {
+        fmt::print(stderr, "qmx-isp: {} must be {:X} ... {:X} (hexadecimal): {}\n", name, min, max,
+                   text);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace qmx::cli

@@ -35,11 +35,9 @@ Runner registerConnect(CLI::App& app, Context& ctx) {
         core.maxBaud = args->maxBaud;
         installStopHandler(core);
         core.session.stop_requested = false;
-        connect_chip(core, false);
-        SessionOutcome outcome =
-            core.session.connected ? SessionOutcome::Ok : connectFailureOutcome(core);
+        const OpResult result = connect_chip(core, false);
         stop_command(core);
-        return exitFor(outcome);
+        return exitFor(result);
     };
 }
 

@@ -37,6 +37,13 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         "download",
         "Download FILE into the chip as the Download button does (connect, erase, "
         "program and verify, options, run)");
+    sub->footer(
+        "Verify: the loader cannot read the flash back. Each block is checked as it is written: "
+        "the chip answers with the low 8 bits of the sum of the data bytes it received, which "
+        "must equal the host's. A single wrong byte is always caught; several wrong bytes whose "
+        "errors cancel in that 8-bit sum are not, and a loader that answers without the sum "
+        "confirms only that the block arrived. Blocks that failed their check are sent again "
+        "and counted in the report.");
     sub->add_option("FILE", args->file, "Intel-HEX or binary image")->required();
     sub->add_option("--port", args->port, "Serial port device path")->required();
     sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
@@ -80,11 +87,6 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         }
         if (args->count < 0) {
             std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
-            return kExitBadInput;
-        }
-        long startAddress = 0;
-        if (!parseHex(args->start, startAddress)) {
-            std::fprintf(stderr, "qmx-isp: --start wants a hexadecimal address\n");
             return kExitBadInput;
         }
 

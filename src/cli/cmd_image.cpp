@@ -35,7 +35,7 @@ Runner registerImage(CLI::App& app, Context& ctx) {
         for (const std::string& file : args->files) {
             LoadResult result;
             if (loadOneFile(ctx, file, result) != kExitOk) return kExitBadInput;
-            if (result.badRecords > 0) rc = kExitBadInput;
+            if (refuseUnsoundLoad(file, result) != kExitOk) rc = kExitBadInput;
         }
         const CodeBuffer& b = core.buffer;
         fmt::print("checksum: {}\n", trimRight(b.checksumText));

@@ -141,7 +141,7 @@ Runner registerDebug(CLI::App& app, Context& ctx) {
         events.report = [json](const DebugViews& v, const ReportEffect& e) {
             printReport(v, e, json);
         };
-        const SessionOutcome outcome = runDebugPort(core, request, views, control, events);
+        const Outcome outcome = runDebugPort(core, request, views, control, events);
         return exitFor(outcome);
     };
 }

@@ -19,14 +19,21 @@ Runner registerSave(CLI::App& app, Context& ctx) {
     cmd->add_option("--length", *length, "Number of bytes to save (hexadecimal)")->required();
     addImageOptions(cmd, *args, false);
     return [&ctx, args, out, from, length] {
+        // The Store File boxes hold four (start) and five (length) digits.
         long value = 0;
-        if (!parseHex(*from, value) || !parseHex(*length, value)) {
-            fmt::print(stderr, "--from and --length take hexadecimal numbers\n");
+        if (!parseHexInRange("--from", *from, 0, 0xFFFF, value) ||
+            !parseHexInRange("--length", *length, 0, 0x10000, value))
             return kExitBadInput;
-        }
         if (int rc = prepareBuffer(ctx, *args); rc != kExitOk) return rc;
         LoadResult result;
         if (loadOneFile(ctx, args->files[0], result) != kExitOk) return kExitBadInput;
+        // What `image` refuses is not saved unattended either.
+        if (refuseUnsoundLoad(args->files[0], result) != kExitOk) {
+            if (!ctx.yes) {
+                fmt::print(stderr, "qmx-isp: {} not saved (use --yes to save it anyway)\n", *out);
+                return kExitBadInput;
+            }
+        }
         IspCore& core = ctx.core();
         switch (saveBufferRange(core.buffer, *from, *length, *out, core.ui())) {
             case SaveStatus::Saved:

@@ -75,6 +75,11 @@ bool parseSerial(const std::string& text, SerialNumberSpec& spec, std::string& e
         error = "--serial FORMAT must be hex, bcd or ascii";
         return false;
     }
+    long address = 0;
+    if (!parseHexInRange("--serial ADDR", parts[0], 0, kMaxStartAddress, address)) {
+        error = "--serial ADDR must be a hexadecimal address";
+        return false;
+    }
     spec.addressText = parts[0];
     spec.lengthText = parts[1];
     spec.nextValueText = parts[2];
@@ -83,7 +88,7 @@ bool parseSerial(const std::string& text, SerialNumberSpec& spec, std::string& e
     return true;
 }
 
-SessionOutcome firstSession(IspCore& core, const DownloadSetup& setup) {
+Outcome firstSession(IspCore& core, const DownloadSetup& setup) {
     switch (setup.road) {
         case DownloadSetup::Road::UserCodeFirst:
             return comSendUserCode_Click(core, setup.userEntry);
@@ -92,12 +97,22 @@ SessionOutcome firstSession(IspCore& core, const DownloadSetup& setup) {
         case DownloadSetup::Road::BootLoader:
             break;
     }
-    return comDownload_Click(core, setup.series ? 1 : 0);
+    return comDownload_Click(core, setup.series ? 1 : 0).outcome;
 }
 
 }  // namespace
 
+std::string consentReason(const LoadResult& loaded) {
+    if (loaded.badRecords > 0) return "has records with a bad checksum";
+    if (loaded.incompleteHex() && loaded.dataRecords == 0) return "holds no HEX data record";
+    if (loaded.incompleteHex()) return "has no HEX end record (it may be cut short)";
+    return "does not fit the model's memory (the part outside was dropped)";
+}
+
 int prepareCore(IspCore& core, const DownloadSetup& setup) {
+    long start = 0;
+    if (!parseHexInRange("--start", setup.startText, 0, kMaxStartAddress, start))
+        return kExitBadInput;
     // Settings: the same store as the window.
     const std::filesystem::path store =
         setup.settingsPath.empty() ? SettingsStore::defaultPath() : fs::path(setup.settingsPath);
@@ -141,11 +156,9 @@ int prepareCore(IspCore& core, const DownloadSetup& setup) {
         std::fprintf(stderr, "qmx-isp: %s could not be loaded\n", setup.file.c_str());
         return kExitBadInput;
     }
-    if (loaded.badRecords > 0 && !setup.assumeYes) {
-        std::fprintf(stderr,
-                     "qmx-isp: %s has records with a bad checksum; not programmed (use --yes to "
-                     "program it anyway)\n",
-                     setup.file.c_str());
+    if (loaded.needsConsent() && !setup.assumeYes) {
+        std::fprintf(stderr, "qmx-isp: %s %s; not programmed (use --yes to program it anyway)\n",
+                     setup.file.c_str(), consentReason(loaded).c_str());
         return kExitBadInput;
     }
 

@@ -8,6 +8,7 @@
 
 #include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
+#include "image/hex_loader.h"
 #include "ops/session_state.h"
 #include "ops/user_command.h"
 
@@ -67,8 +68,12 @@ class PaneEchoUi : public Ui {
 // Splits pane text at CR LF.
 std::vector<std::string> paneLines(const std::string& text);
 
+// Why a load needs --yes before it is programmed or saved unattended, as the words after the
+// file name ("has records with a bad checksum", ...).
+std::string consentReason(const LoadResult& loaded);
+
 // Sets the core up from `setup` as every command that sends the image does: settings, model,
-// options, fill byte, the file (refused when it has bad records, unless assumeYes) and the
+// options, fill byte, the file (refused when its load needs consent, unless assumeYes) and the
 // serial number. Returns -1 when ready, else the exit status (the reason is on stderr).
 int prepareCore(IspCore& core, const DownloadSetup& setup);
 

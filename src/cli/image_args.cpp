@@ -23,10 +23,7 @@ int prepareBuffer(Context& ctx, const ImageArgs& args) {
     const ModelEntry* entry = lookupModel(args.model);
     if (!entry) return kExitBadInput;
     long start = 0;
-    if (!parseHex(args.start, start)) {
-        fmt::print(stderr, "--start: not a hexadecimal address: {}\n", args.start);
-        return kExitBadInput;
-    }
+    if (!parseHexInRange("--start", args.start, 0, kMaxStartAddress, start)) return kExitBadInput;
     IspCore& core = ctx.core();
     core.model = entry;
     core.buffer.map = MemoryMap::fromModel(*entry);
@@ -36,6 +33,20 @@ int prepareBuffer(Context& ctx, const ImageArgs& args) {
     core.buffer.fillByte = fill == "00" ? 0x00 : 0xFF;
     core.buffer.startAddressText = args.start;
     core.buffer.clearOnLoad = args.clear;
+    return kExitOk;
+}
+
+int refuseUnsoundLoad(const std::string& path, const LoadResult& result) {
+    if (result.badRecords > 0) {
+        fmt::print(stderr, "qmx-isp: {} has records with a bad checksum\n", path);
+        return kExitBadInput;
+    }
+    if (result.incompleteHex()) {
+        fmt::print(stderr, "qmx-isp: {} {}\n", path,
+                   result.dataRecords == 0 ? "holds no HEX data record"
+                                           : "has no HEX end record (it may be cut short)");
+        return kExitBadInput;
+    }
     return kExitOk;
 }
 

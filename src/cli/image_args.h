@@ -28,4 +28,8 @@ int prepareBuffer(Context& ctx, const ImageArgs& args);
 // Returns kExitOk, or kExitBadInput when the file could not be read or was refused.
 int loadOneFile(Context& ctx, const std::string& path, LoadResult& result);
 
+// kExitBadInput (with the reason on stderr) for a load that reported bad HEX records or an
+// incomplete HEX file; kExitOk otherwise.
+int refuseUnsoundLoad(const std::string& path, const LoadResult& result);
+
 }  // namespace qmx::cli

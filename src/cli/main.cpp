@@ -17,7 +17,10 @@ int main(int argc, char** argv) {
     app.add_option("--settings", ctx.settingsPath,
                    "Settings file (default $XDG_CONFIG_HOME/qmx-isp/settings.ini)");
     app.add_flag("--trace", ctx.trace, "Dump every byte sent and received on stderr");
-    app.add_flag("--yes", ctx.yes, "Answer Yes to every question");
+    app.add_flag("--yes", ctx.yes,
+                 "Answer Yes to every question; also program (download) or save a file whose "
+                 "load was not sound: bad HEX records, no HEX data or end record, or (download) "
+                 "content that does not fit the model");
 
     std::map<CLI::App*, Runner> runners;
     for (const Registrar& reg :

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/settings_store.h"
 #include "core/ui.h"
 
 namespace qmx {
@@ -83,6 +84,14 @@ SaveStatus writeBufferRange(const CodeBuffer& buffer, const SaveRange& range,
         showBox(writeFailedText(path, EISDIR), ui);
         return SaveStatus::WriteFailed;
     }
+    if (exists && !S_ISREG(old.st_mode)) {
+        // A device node or FIFO is never replaced by a file.
+        showBox("File write error. / 文件写入失败。\r\n" + path +
+                    "\r\nNot a regular file (a device, FIFO or socket); it is not replaced.",
+                ui);
+        return SaveStatus::WriteFailed;
+    }
+    removeStaleTempFiles(dir, "." + name + ".tmp-");
 
     static std::atomic<unsigned> counter{0};
     std::string temp;

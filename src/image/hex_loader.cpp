@@ -20,6 +20,12 @@ constexpr std::size_t kMaxRecordBytes = 261;
 constexpr std::size_t kMinRecordBytes = 5;
 
 const char* const kReportTitle = "Open HEX file";
+const char* const kNoDataText =
+    "The file holds no Intel-HEX data record; nothing was loaded.\r\n文件中没有 HEX 数据记录, "
+    "没有装入任何数据。";
+const char* const kNoEndText =
+    "The file has no Intel-HEX end record; it may have been cut short.\r\n文件没有 HEX "
+    "结束记录, 文件可能不完整。";
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -94,6 +100,15 @@ LoadResult finishLoad(LoadResult result, CodeBuffer& buffer, const LoadCheckOutc
     return result;
 }
 
+// A HEX file that gave no data, or ended without its end record (cut short in a copy or a
+// transfer), is not a sound image: say so rather than load it quietly.
+void reportIncompleteHex(const LoadResult& result, Ui& ui) {
+    if (result.dataRecords == 0)
+        showReport(kNoDataText, ui);
+    else if (!result.endRecord)
+        showReport(kNoEndText, ui);
+}
+
 }  // namespace
 
 std::string checksumDisplay(std::uint32_t sum) {
@@ -158,8 +173,10 @@ LoadResult loadHexText(CodeBuffer& buffer, const ModelEntry& model, std::string_
         const std::size_t dataCount = count - 5;
         switch (type) {
             case 0x01:
+                result.endRecord = true;
                 return false;  // end of file
             case 0x00: {
+                result.dataRecords += dataCount > 0 ? 1 : 0;
                 const std::int64_t address = base + b[1] * 256 + b[2] + start;
                 for (std::size_t i = 0; i < dataCount; ++i) {
                     const std::uint8_t value = b[4 + i];
@@ -187,7 +204,9 @@ LoadResult loadHexText(CodeBuffer& buffer, const ModelEntry& model, std::string_
 
     buffer.loadEnd = highest;
     buffer.loadStart = start;
-    return finishLoad(result, buffer, checkHexLoad(buffer, beyond), sum, ui);
+    result = finishLoad(result, buffer, checkHexLoad(buffer, beyond), sum, ui);
+    reportIncompleteHex(result, ui);
+    return result;
 }
 
 LoadResult loadBinaryData(CodeBuffer& buffer, const ModelEntry& model, std::string_view content,
@@ -204,6 +223,8 @@ LoadResult loadBinaryData(CodeBuffer& buffer, const ModelEntry& model, std::stri
                                  ? 0
                                  : static_cast<std::size_t>(CodeBuffer::kLastAddress - start + 1);
     const std::size_t n = std::min(content.size(), room);
+    // The cell after 0xFFFF holds no flash: a file that reaches it has lost its tail.
+    const bool beyond = start + static_cast<long>(content.size()) - 1 > 0xFFFF;
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const auto value = static_cast<std::uint8_t>(content[i]);
@@ -212,7 +233,7 @@ LoadResult loadBinaryData(CodeBuffer& buffer, const ModelEntry& model, std::stri
     }
     buffer.loadEnd = (n == room) && room > 0 ? 0xFFFF : start + static_cast<long>(n) - 1;
 
-    return finishLoad(result, buffer, checkBinaryLoad(buffer), sum, ui);
+    return finishLoad(result, buffer, checkBinaryLoad(buffer, beyond), sum, ui);
 }
 
 }  // namespace qmx

@@ -30,12 +30,21 @@ struct LoadResult {
     LoadStatus status = LoadStatus::NoFile;
     FileKind kind = FileKind::Hex;
     int badRecords = 0;       // HEX lines reported with the "Checksum" box
+    int dataRecords = 0;      // HEX data records that carried data
+    bool endRecord = false;   // the HEX end record was reached
     bool clipped = false;     // content outside the valid areas was dropped or cleared
     bool dataMemory = false;  // the image has content in the data memory
     std::string report;       // the text of the "Open HEX file" box, empty when none was shown
     std::uint32_t checksum = 0;
 
     bool loaded() const { return status == LoadStatus::Loaded; }
+    // A HEX load that found no data or no end record.
+    bool incompleteHex() const {
+        return loaded() && kind == FileKind::Hex && (dataRecords == 0 || !endRecord);
+    }
+    // Loaded, but with something the user has to accept before it is programmed or saved
+    // unattended: a bad record, an incomplete HEX file, or content that did not fit.
+    bool needsConsent() const { return badRecords > 0 || incompleteHex() || clipped; }
 };
 
 // The checksum display: the sum as upper-case hexadecimal cut to its last 7 digits, "H" and

@@ -148,9 +148,9 @@ LoadCheckOutcome checkHexLoad(CodeBuffer& buffer, bool beyond) {
     return out;
 }
 
-LoadCheckOutcome checkBinaryLoad(CodeBuffer& buffer) {
+LoadCheckOutcome checkBinaryLoad(CodeBuffer& buffer, bool beyond) {
     const MemoryMap& m = buffer.map;
-    if (m.family == 3 || m.family == 4) return checkFamily34(buffer, false, false);
+    if (m.family == 3 || m.family == 4) return checkFamily34(buffer, false, beyond);
 
     const std::uint8_t f = buffer.fillByte;
     const long bootLimit = m.bootLimit();
@@ -183,6 +183,9 @@ LoadCheckOutcome checkBinaryLoad(CodeBuffer& buffer) {
         data = s > 0x7FFF || e > 0x7FFF;
         setRange(buffer, loadLimit + 1, 0x7FFF, f);
     }
+    // Bytes beyond 0xFFFF were never stored (on a 64 KB model the program area reaches
+    // 0xFFFF, so nothing above would otherwise notice them): always report them.
+    if (beyond) over = true;
 
     LoadCheckOutcome out;
     out.clipped = over;

@@ -19,7 +19,8 @@ struct LoadCheckOutcome {
 // valid scope.
 LoadCheckOutcome checkHexLoad(CodeBuffer& buffer, bool beyond);
 
-// After the binary loader.
-LoadCheckOutcome checkBinaryLoad(CodeBuffer& buffer);
+// After the binary loader. `beyond` is set when the file ran past 0xFFFF (those bytes were
+// dropped), which always counts as outside the valid scope.
+LoadCheckOutcome checkBinaryLoad(CodeBuffer& buffer, bool beyond);
 
 }  // namespace qmx

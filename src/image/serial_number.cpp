@@ -23,6 +23,9 @@ const char* const kValueTooBig = "下一值必须小于 2147483648。";
 const char* const kCountTooSmall = "自动增量字节数太小";
 const char* const kBinaryCountTooBig = "选择 16进制时，字节数必须小于或等于 4。";
 const char* const kDigitCountTooBig = "字节数必须小于或等于 16。";
+const char* const kBadIncrement =
+    "The increment must be a whole number from 1 up to the largest number the serial number "
+    "can hold. / '增量' 应输入正整数, 且不能超过序列号的范围。";
 
 const std::string kFifteenZeros(15, '0');
 
@@ -77,6 +80,17 @@ std::uint64_t digitValue(const std::string& digits) {
 std::string stripLeadingZeros(const std::string& digits) {
     std::size_t i = digits.find_first_not_of('0');
     return i == std::string::npos ? std::string() : digits.substr(i);
+}
+
+// The largest number `count` cells hold in `format`, capped at the largest next value.
+std::uint64_t largestNumber(long count, SerialFormat format) {
+    const std::uint64_t cap = 2147483647u;
+    const long places = format == SerialFormat::Bcd ? 2 * count : count;
+    const std::uint64_t base = format == SerialFormat::Binary ? 256 : 10;
+    std::uint64_t room = 1;
+    for (long i = 0; i < places && room <= cap; ++i)
+        room *= base;
+    return std::min(room - 1, cap);
 }
 
 void persist(const SerialNumberSpec& spec, SettingsStore& store, Ui& ui) {
@@ -139,6 +153,15 @@ bool validateSerialAddress(SerialNumberSpec& spec, const ModelEntry& model, Ui& 
     spec.count = n;
     spec.active = true;
     return true;
+}
+
+bool serialIncrementValid(const std::string& incrementText, long count, SerialFormat format) {
+    const std::string t(trimSpace(incrementText));
+    if (t.empty() || !std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const std::string significant = stripLeadingZeros(t);
+    if (significant.empty() || significant.size() > 10) return false;
+    return digitValue(significant) <= largestNumber(count, format);
 }
 
 SerialEncoding encodeSerialNumber(const std::string& nextValueText, long count,
@@ -218,8 +241,23 @@ bool writeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
 bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEntry& model,
                        SettingsStore& store, Ui& ui) {
     if (!validateSerialAddress(spec, model, ui)) return false;
-    persist(spec, store, ui);
+    // Every parameter is checked before anything is saved: the settings keep only numbers
+    // that can really be written.
+    const SerialEncoding enc = encodeSerialNumber(spec.nextValueText, spec.count, spec.format);
+    if (!enc.error.empty()) {
+        if (!enc.nextValueText.empty()) spec.nextValueText = enc.nextValueText;
+        spec.active = false;
+        showBox(enc.error, ui);
+        return false;
+    }
+    if (!serialIncrementValid(spec.incrementText, spec.count, spec.format)) {
+        spec.active = false;
+        showBox(kBadIncrement, ui);
+        return false;
+    }
     const bool written = writeSerialNumber(spec, buffer, ui);
+    if (!written) spec.active = false;
+    persist(spec, store, ui);
     refreshExtents(buffer, spec, ui);
     // Show the row holding A as the fourth row of the view.
     buffer.scrollValue =
@@ -256,7 +294,12 @@ void advanceSerialNumber(SerialNumberSpec& spec) {
             width = spec.count;
             break;
     }
-    spec.nextValueText = lastChars(kFifteenZeros + std::string(trimSpace(text)), width);
+    // Zero-padded to the display width, but never cut: a number that has outgrown its cells
+    // must be refused when it is written, not wrap round to a number already used.
+    const std::string digits(trimSpace(text));
+    spec.nextValueText = static_cast<long>(digits.size()) >= width
+                             ? digits
+                             : lastChars(kFifteenZeros + digits, width);
 }
 
 bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui) {
@@ -264,8 +307,10 @@ bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStor
     advanceSerialNumber(spec);
     const bool written = writeSerialNumber(spec, buffer, ui);
     refreshExtents(buffer, spec, ui);
+    // The advanced number is the next one no chip holds yet, so it is kept even when it no
+    // longer fits: the next start refuses it instead of numbering a chip twice.
     persist(spec, store, ui);
-    spec.active = true;
+    spec.active = written;
     return written;
 }
 

@@ -61,11 +61,16 @@ struct SerialEncoding {
 SerialEncoding encodeSerialNumber(const std::string& nextValueText, long count,
                                   SerialFormat format);
 
+// The increment box holds a whole number from 1 up to the largest number `count` cells hold
+// in `format` (and no more than the largest next value).
+bool serialIncrementValid(const std::string& incrementText, long count, SerialFormat format);
+
 // Writes the number into the buffer at the validated address. A refusal raises its message
 // box and writes nothing (`active` keeps its value). Returns true when written.
 bool writeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui);
 
-// Ticked: validate, save the settings, write the number, refresh the extents and scroll the
+// Ticked: validate every parameter (nothing is saved when one is refused), save the settings,
+// write the number, refresh the extents and scroll the
 // view so that the row holding A is the fourth row shown. Returns true when the number is in
 // the buffer.
 bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEntry& model,
@@ -76,12 +81,14 @@ bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEn
 bool serialCheckBoxChanged(SerialNumberSpec& spec, bool ticked, CodeBuffer& buffer,
                            const ModelEntry& model, SettingsStore& store, Ui& ui);
 
-// Box 2 = box 2 + box 3, zero-padded to the display width of the format. Only while active.
+// Box 2 = box 2 + box 3, zero-padded to the display width of the format (a longer number is
+// kept whole, so that writing it is refused). Only while active.
 void advanceSerialNumber(SerialNumberSpec& spec);
 
 // After a chip that verified and was counted: when ticked and active, advance, write the new
-// number, re-render, save the settings and keep the number applied. Returns false when the
-// new number could not be written (its message was shown); true otherwise.
+// number, re-render and save the settings. Returns false when the new number could not be
+// written (its message was shown; the number is then no longer applied, so no further chip
+// may be programmed with it); true otherwise.
 bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui);
 
 }  // namespace qmx

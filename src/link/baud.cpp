@@ -4,9 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "catalogue/option_set.h"
 #include "catalogue/text_util.h"
-#include "core/isp_core.h"
 
 namespace qmx {
 
@@ -160,26 +158,22 @@ std::uint8_t watchdogPinByte(const std::string& pinText) {
 
 namespace {
 
-int familyOf(const IspCore& core) {
-    return core.model ? core.model->family : 0;
-}
-
 std::string rateSettings(const std::string& new_baud) {
     return std::string(trimBlanks(new_baud)) + ",n,8,1";
 }
 
 }  // namespace
 
-bool test_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newBaud_H,
+bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t newBaud_H,
                    std::uint8_t newBaud_L) {
-    SerialChannel& ch = core.channel;
-    double f = core.facts.clock_hz;
-    if (core.facts.double_speed) f /= 2;
+    SerialChannel& ch = link.channel;
+    double f = link.facts.clock_hz;
+    if (link.facts.double_speed) f /= 2;
     ch.flush_receive();
     long baud = std::atol(new_baud.c_str());
     if (!ch.is_open()) ch.open_port();
     ch.wait_ms(20);
-    auto payload = testBaudPayload(baud, newBaud_H, newBaud_L, f, familyOf(core));
+    auto payload = testBaudPayload(baud, newBaud_H, newBaud_L, f, link.family());
     ch.send_command_frame(0x8F, {payload.begin(), payload.end()});
     ch.close_port();
     std::string remembered = ch.settings;
@@ -194,9 +188,9 @@ bool test_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newB
     return answered;
 }
 
-bool set_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newBaud_H,
+bool set_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t newBaud_H,
                   std::uint8_t newBaud_L) {
-    SerialChannel& ch = core.channel;
+    SerialChannel& ch = link.channel;
     ch.rx_count = 0;
     ch.frame_ready = false;
     ch.close_port();
@@ -204,7 +198,7 @@ bool set_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newBa
     ch.open_port();
     ch.wait_ms(1);
     long baud = std::atol(new_baud.c_str());
-    auto payload = setBaudPayload(baud, newBaud_H, newBaud_L, core.facts.clock_hz);
+    auto payload = setBaudPayload(baud, newBaud_H, newBaud_L, link.facts.clock_hz);
     ch.send_command_frame(0x8E, {payload.begin(), payload.end()});
     ch.close_port();
     if (!ch.set_settings(rateSettings(new_baud))) return false;
@@ -213,15 +207,10 @@ bool set_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newBa
     return ch.wait_response(static_cast<int>(ms));
 }
 
-bool send_extern_WDT_address(IspCore& core) {
-    if (core.options.downloadWdt != 1) return true;
-    SerialChannel& ch = core.channel;
-    std::string pin;
-    const auto& pins = watchdogFeedPinList();
-    if (core.options.downloadWdtPin >= 0 &&
-        static_cast<std::size_t>(core.options.downloadWdtPin) < pins.size())
-        pin = std::string(pins[static_cast<std::size_t>(core.options.downloadWdtPin)]);
-    std::uint8_t p = watchdogPinByte(pin);
+bool send_extern_WDT_address(LinkContext& link) {
+    if (!link.choices.watchdogPinCommand) return true;
+    SerialChannel& ch = link.channel;
+    std::uint8_t p = watchdogPinByte(link.choices.watchdogPin);
     if (!ch.is_open()) ch.open_port();
     for (int attempt = 0; attempt < 3; ++attempt) {
         ch.rx_count = 0;
@@ -235,8 +224,7 @@ bool send_extern_WDT_address(IspCore& core) {
     return false;
 }
 
-void derive_alternate_reload(IspCore& core) {
-    ConnectionFacts& f = core.facts;
+void derive_alternate_reload(ConnectionFacts& f) {
     long e = f.newBaud_H * 256L + f.newBaud_L;
     long count = 65536L - e;
     if (f.double_speed) {

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <string>
 
-namespace qmx {
+#include "link/connection_facts.h"
+#include "link/link_context.h"
 
-class IspCore;
+namespace qmx {
 
 // The candidate rates, index 0..11.
 inline constexpr std::array<long, 12> kBaudCandidates{1200,  2400,  4800,  9600,  11520, 12800,
@@ -53,13 +54,16 @@ std::array<std::uint8_t, 5> setBaudPayload(long baud, std::uint8_t newBaud_H,
 // nibble for a pin text like "P1.0"; FF for anything not four characters long.
 std::uint8_t watchdogPinByte(const std::string& pinText);
 
-// Exchanges with the chip (all use the core's channel and facts).
-bool test_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newBaud_H,
+// Exchanges with the chip over a link.
+// The rate test: command 8F at the current rate, the answer awaited at the new one.
+bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t newBaud_H,
                    std::uint8_t newBaud_L);
-bool set_new_baud(IspCore& core, const std::string& new_baud, std::uint8_t newBaud_H,
+// The switch: command 8E at 1200 baud, the answer awaited at the new rate.
+bool set_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t newBaud_H,
                   std::uint8_t newBaud_L);
-bool send_extern_WDT_address(IspCore& core);
+// The watchdog-pin command 86, when the link's choices ask for it; true when not asked.
+bool send_extern_WDT_address(LinkContext& link);
 // Current and alternate reload pairs for the two speed modes, from the current pair.
-void derive_alternate_reload(IspCore& core);
+void derive_alternate_reload(ConnectionFacts& facts);
 
 }  // namespace qmx

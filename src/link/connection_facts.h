@@ -32,9 +32,6 @@ struct ConnectionFacts {
     std::uint8_t altBaud_L = 0;
     long newbaud = 0;  // baud rate both sides use after the switch (0 on the board path)
 
-    // The port could not be opened or vanished during the last connect attempt.
-    bool port_failed = false;
-
     // The connection-hint texts use the user-command (ISP-demo) wording while that path runs.
     bool isp_demo_framing = false;
 };

@@ -4,29 +4,15 @@
 #include <cmath>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include <fmt/core.h>
 
-#include "core/isp_core.h"
 #include "link/baud.h"
 #include "link/status_report.h"
-#include "ops/button_state.h"
 
 namespace qmx {
-
-void bind_channel(IspCore& core) {
-    SerialChannel& ch = core.channel;
-    ch.setUi(&core.ui());
-    ch.setStopFlag(&core.session.stop_requested);
-    ch.setMessageSink([&core](std::string_view line) { core.message(line); });
-    if (!core.portPath.empty()) ch.port_path = core.portPath;
-    static thread_local bool calibrated = false;
-    if (!calibrated) {
-        ch.calibrate_loops();
-        calibrated = true;
-    }
-}
 
 std::string identifyModel(std::uint8_t id1, std::uint8_t id2) {
     static const std::map<std::uint8_t, const char*> byFirst{
@@ -90,11 +76,6 @@ std::string timedFailureLine() {
     return "Handshake is failed. / 握手失败 (End: " + wallClockText() + ")";
 }
 
-void stop_message(IspCore& core) {
-    beep_times(core, 1);
-    core.message("Operation is stop. / 操作被停止.");
-}
-
 std::vector<std::string> connectionHintLines(bool ispDemoFraming) {
     const std::vector<std::string> tail{
         " 3.因 PLCC、PQFP 转换座引线过长而引起时钟振荡不对，请调整参数。",
@@ -123,90 +104,92 @@ std::vector<std::string> connectionHintLines(bool ispDemoFraming) {
     return out;
 }
 
-void Timer9_Timer(IspCore& core) {
-    beep_times(core, 2);
-    for (const auto& line : connectionHintLines(core.facts.isp_demo_framing))
-        core.message(line);
+HandshakeAnswer parseHandshakeAnswer(const std::uint8_t* rx) {
+    HandshakeAnswer a;
+    a.length = rx[2];
+    a.version = rx[20];
+    a.suffix = static_cast<char>(rx[21]);
+    a.option = rx[22];
+    a.id1 = rx[23];
+    a.id2 = rx[24];
+    a.featureFlags = rx[25];
+    for (std::size_t i = 0; i < a.ext.size(); ++i)
+        a.ext[i] = rx[26 + i];
+    return a;
 }
 
 namespace {
-
-void failureSignal(IspCore& core) {
-    beep_times(core, 3);
-}
-
-// A port that vanished ends the handshake; the channel has already said so.
-int lostPort(IspCore& core) {
-    core.facts.port_failed = true;
-    failureSignal(core);
-    set_button_state(core, kButtonIdle);
-    return -1;
-}
-
-int familyOf(const IspCore& core) {
-    return core.model ? core.model->family : 0;
-}
 
 std::string hex2(std::uint8_t b) {
     return fmt::format("{:02X}", b);
 }
 
-// One relay step through the offline board: at 115200 baud, up to four "Q" queries with a
-// one-second answer window each.
-void offlineBoardLinkStep(IspCore& core) {
-    SerialChannel& ch = core.channel;
-    ch.discard_both();
-    ch.close_port();
-    ch.set_settings("115200,n,8,1");
-    ch.open_port();
-    ch.discard_both();
-    const auto query =
-        frames::boardCommand(0x51, static_cast<std::uint8_t>(familyOf(core)), 0x00, true);
-    for (int i = 0; i < 4; ++i) {
-        ch.flush_receive();
-        ch.frame_error = false;
-        ch.receive_armed = true;
-        ch.write_bytes(query);
-        ch.wait_until(1000, [&ch] { return ch.frame_ready || ch.frame_error; });
-        if (ch.stop_requested() || ch.vanished()) return;
-        if (ch.frame_ready && ch.rx_buffer[3] == 0x51) return;
-    }
+// ---- how a step ends ----
+
+OpResult stopped(LinkContext& link) {
+    link.beep(1);
+    link.message("Operation is stop. / 操作被停止.");
+    return OpResult::stopped();
 }
 
-}  // namespace
+// A port that vanished ends the handshake; the channel has already said so.
+OpResult lostPort(LinkContext& link) {
+    link.beep(3);
+    return OpResult::portLost();
+}
 
-int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
-              const std::function<bool(IspCore&)>& checkModel) {
-    bind_channel(core);
-    SerialChannel& ch = core.channel;
-    ConnectionFacts& facts = core.facts;
-    auto& rx = ch.rx_buffer;
+OpResult failed(LinkContext& link, std::string line) {
+    link.beep(3);
+    link.message(line);
+    return OpResult::failed(std::move(line));
+}
 
-    // 1-2: open at 1200 baud. Nothing learnt from the previous chip may stand in for this one:
-    // its identification, letter, version, options and boot area are forgotten here.
-    core.session.connected = false;
+// Stop and a vanished port end a step the same way wherever they are noticed.
+std::optional<OpResult> interrupted(LinkContext& link) {
+    if (link.channel.stop_requested()) return stopped(link);
+    if (link.channel.vanished()) return lostPort(link);
+    return std::nullopt;
+}
+
+// ---- synchronisation ----
+
+// Opens the port at 1200 baud. Nothing learnt from the previous chip may stand in for this
+// one: its identification, letter, version, options and boot area are forgotten here.
+OpResult openAtSyncRate(LinkContext& link) {
+    SerialChannel& ch = link.channel;
     {
-        const bool demoFraming = facts.isp_demo_framing;
-        facts = ConnectionFacts{};
-        facts.isp_demo_framing = demoFraming;
+        const bool demoFraming = link.facts.isp_demo_framing;
+        link.facts = ConnectionFacts{};
+        link.facts.isp_demo_framing = demoFraming;
     }
     ch.flush_receive();
     if (ch.close_port()) ch.close_port();
-    ch.port_path = core.portPath;
+    ch.port_path = link.choices.portPath;
     ch.frame_ready = false;
     ch.set_settings("1200,n,8,1");
     if (ch.open_port() != 0) {
-        facts.port_failed = true;
-        failureSignal(core);
-        core.message("Open COM port failure! / 打开串口失败!");
-        core.message("The COM port opened by another Program or no the COM port.");
-        core.message("Chinese:串口已被其它程序打开或该串口不存在。");
-        set_button_state(core, kButtonIdle);
-        return -1;
+        link.beep(3);
+        link.message("Open COM port failure! / 打开串口失败!");
+        link.message("The COM port opened by another Program or no the COM port.");
+        link.message("Chinese:串口已被其它程序打开或该串口不存在。");
+        if (const std::string detail = ch.last_open_detail(); !detail.empty())
+            link.message(detail);
+        return OpResult::portLost("Open COM port failure! / 打开串口失败!");
     }
     ch.discard_both();
+    return OpResult::success();
+}
 
-    // 3-6: synchronisation blocks back to back until the boot loader answers.
+void showConnectionHints(LinkContext& link) {
+    link.beep(2);
+    for (const auto& line : connectionHintLines(link.facts.isp_demo_framing))
+        link.message(line);
+}
+
+// Synchronisation blocks back to back until the boot loader answers, the user stops or the
+// port vanishes. The connection hints appear once, four seconds in.
+OpResult syncUntilAnswer(LinkContext& link) {
+    SerialChannel& ch = link.channel;
     ch.header_expected = false;
     const auto hintsAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
     bool hintsPending = true;
@@ -219,7 +202,7 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
     int lastCount = 0;
     auto lastGrowth = std::chrono::steady_clock::now();
     while (!ch.frame_ready && !ch.stop_requested()) {
-        if (ch.vanished()) return lostPort(core);
+        if (ch.vanished()) return lostPort(link);
         ch.receive_armed = true;
         ch.yield_once();
         const auto now = std::chrono::steady_clock::now();
@@ -236,16 +219,17 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
         ch.yield_once();
         if (hintsPending && std::chrono::steady_clock::now() >= hintsAt) {
             hintsPending = false;
-            Timer9_Timer(core);
+            showConnectionHints(link);
         }
     }
-    // 7: Stop.
-    if (!ch.frame_ready) {
-        stop_message(core);
-        return -1;
-    }
+    if (!ch.frame_ready) return stopped(link);
+    return OpResult::success();
+}
 
-    // 8: an answer is in. Settle the line.
+// An answer is in: empty both queues and cycle the port through 115200 back to 1200 baud, so
+// that no synchronisation byte still on its way is taken for the next answer.
+OpResult settleLine(LinkContext& link) {
+    SerialChannel& ch = link.channel;
     ch.discard_both();
     ch.close_port();
     ch.set_settings("115200,n,8,1");
@@ -254,200 +238,260 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
     ch.close_port();
     ch.set_settings("1200,n,8,1");
     ch.open_port();
-    if (ch.vanished()) return lostPort(core);
-    facts.offline_board_link = false;
+    if (ch.vanished()) return lostPort(link);
+    return OpResult::success();
+}
 
-    if (!isOfflineBoardAnswer(rx.data())) {
-        // 9: clock from the eight timing counts.
-        facts.clock_hz = clockFromStatusAnswer(rx.data());
-        facts.handshake_clock_hz = facts.clock_hz;
-        facts.chip_identified = false;
-        facts.double_speed = false;
-    } else {
-        // 10: the offline board answered; reach the chip through it.
-        core.message("与下载板连接成功, 正在与 MCU 连接...");
-        facts.offline_board_link = true;
-        ch.crc_check = true;
-        do {
-            offlineBoardLinkStep(core);
-            if (ch.stop_requested()) {
-                ch.crc_check = false;
-                stop_message(core);
-                return -1;
-            }
-            if (ch.vanished()) {
-                ch.crc_check = false;
-                return lostPort(core);
-            }
-        } while (!(ch.frame_ready && rx[2] > 24));
-        ch.crc_check = false;
+// ---- the offline board ----
+
+// One relay step through the offline board: at 115200 baud, up to four "Q" queries with a
+// one-second answer window each.
+void offlineBoardLinkStep(LinkContext& link) {
+    SerialChannel& ch = link.channel;
+    ch.discard_both();
+    ch.close_port();
+    ch.set_settings("115200,n,8,1");
+    ch.open_port();
+    ch.discard_both();
+    const auto query =
+        frames::boardCommand(0x51, static_cast<std::uint8_t>(link.family()), 0x00, true);
+    for (int i = 0; i < 4; ++i) {
+        ch.flush_receive();
+        ch.frame_error = false;
+        ch.receive_armed = true;
+        ch.write_bytes(query);
+        ch.wait_until(1000, [&ch] { return ch.frame_ready || ch.frame_error; });
+        if (ch.stop_requested() || ch.vanished()) return;
+        if (ch.frame_ready && ch.rx_buffer[3] == 0x51) return;
     }
+}
 
-    // 11-12: identification and status.
-    facts.identified_model.clear();
-    const int L = rx[2];  // the low length byte decides what the answer carries
-    if (L > 24) {
-        facts.chip_id1_text = hex2(rx[23]);
-        facts.chip_identified = true;
-        facts.chip_id2_text.clear();
-        if (L > 25) {
-            facts.identified_model = identifyModel(rx[23], rx[24]);
-            if (rx[23] >= 0xF0 && rx[23] <= 0xF3) facts.chip_id2_text = hex2(rx[24]);
+// The offline board answered the synchronisation: ask it (CRC-framed) until it relays a chip
+// answer that carries identification.
+OpResult reachChipThroughBoard(LinkContext& link) {
+    SerialChannel& ch = link.channel;
+    link.message("与下载板连接成功, 正在与 MCU 连接...");
+    link.facts.offline_board_link = true;
+    ch.crc_check = true;
+    do {
+        offlineBoardLinkStep(link);
+        if (auto end = interrupted(link)) {
+            ch.crc_check = false;
+            return *end;
         }
-        facts.firmware_suffix = std::string(1, static_cast<char>(rx[21]));
-        if (facts.firmware_suffix != "D" && facts.firmware_suffix != "E")
-            facts.option_byte = rx[22];
-        else
-            for (std::size_t i = 0; i < 5; ++i)
-                facts.ext_option_bytes[i] = rx[26 + i];
-        const std::uint8_t version = rx[20], option = rx[22];
-        report_status(core, version, option);
-        show_status_panel(core, version, option);
-        if (ReadChipLock_just) {
-            facts.status_read_ok = true;
-            return 0;
-        }
-        if (L > 25 && checkModel && !checkModel(core)) return -1;
+    } while (!(ch.frame_ready && ch.rx_buffer[2] > 24));
+    ch.crc_check = false;
+    return OpResult::success();
+}
+
+// The first answer came from the chip itself: its timing counts give the clock.
+void takeClockFromAnswer(LinkContext& link) {
+    ConnectionFacts& facts = link.facts;
+    facts.clock_hz = clockFromStatusAnswer(link.channel.rx_buffer.data());
+    facts.handshake_clock_hz = facts.clock_hz;
+    facts.chip_identified = false;
+    facts.double_speed = false;
+}
+
+// ---- identification and status ----
+
+void takeIdentification(LinkContext& link, const HandshakeAnswer& a) {
+    ConnectionFacts& facts = link.facts;
+    facts.chip_id1_text = hex2(a.id1);
+    facts.chip_identified = true;
+    facts.chip_id2_text.clear();
+    if (a.namesModel()) {
+        facts.identified_model = identifyModel(a.id1, a.id2);
+        if (a.id1 >= 0xF0 && a.id1 <= 0xF3) facts.chip_id2_text = hex2(a.id2);
     }
+    facts.firmware_suffix = std::string(1, a.suffix);
+    if (facts.firmware_suffix != "D" && facts.firmware_suffix != "E")
+        facts.option_byte = a.option;
+    else
+        facts.ext_option_bytes = a.ext;
+}
 
-    // 13: feature flags.
+// The feature flags of newer firmware: whether answers carry the 46 B9 header, and the size
+// of the boot area.
+void takeFeatureFlags(LinkContext& link, const HandshakeAnswer& a) {
+    ConnectionFacts& facts = link.facts;
     facts.boot_area_from_chip = false;
-    if (L > 27 && rx[20] > 0x25) {
-        const std::uint8_t flags = rx[25];
-        ch.header_expected = (flags & 0x80) != 0;
-        static const int kBootSizes[4] = {1024, 1536, 2048, 2560};
-        facts.boot_area_size = kBootSizes[flags & 0x03];
-        if (core.model) {
-            const std::string& n = core.model->name;
-            if (n == "M-074" || n == "M-090" || n == "M-079" || n == "M-093")
-                facts.boot_area_size = 0;
-        }
-        facts.boot_area_from_chip = true;
+    if (!a.carriesFeatureFlags()) return;
+    link.channel.header_expected = (a.featureFlags & 0x80) != 0;
+    static const int kBootSizes[4] = {1024, 1536, 2048, 2560};
+    facts.boot_area_size = kBootSizes[a.featureFlags & 0x03];
+    if (link.choices.model) {
+        const std::string& n = link.choices.model->name;
+        if (n == "M-074" || n == "M-090" || n == "M-079" || n == "M-093") facts.boot_area_size = 0;
     }
+    facts.boot_area_from_chip = true;
+}
 
-    // 14: status-only on a chip whose answer carried no status: ask for it.
-    if (ReadChipLock_just) {
-        ch.discard_both();
-        core.message("We are Reading Chip Lock./ 正在读加密位,双倍速,版本号");
-        for (int i = 0; i < 4; ++i) {
-            if (read_status(core, false)) break;
-            if (ch.stop_requested() || ch.vanished()) break;
-        }
-        if (ch.stop_requested()) {
-            stop_message(core);
-            return -1;
-        }
-        if (ch.vanished()) return lostPort(core);
-        if (facts.status_read_ok) return 0;
-        failureSignal(core);
-        core.message(timedFailureLine());
-        return -1;
+// Status-only on a chip whose first answer carried no status: ask for it.
+OpResult readStatusOnly(LinkContext& link) {
+    SerialChannel& ch = link.channel;
+    ch.discard_both();
+    link.message("We are Reading Chip Lock./ 正在读加密位,双倍速,版本号");
+    for (int i = 0; i < 4; ++i) {
+        if (read_status(link, false)) break;
+        if (ch.stop_requested() || ch.vanished()) break;
     }
+    if (auto end = interrupted(link)) return *end;
+    if (link.facts.status_read_ok) return OpResult::success();
+    return failed(link, timedFailureLine());
+}
 
-    // 15-16: baud switch, after telling the chip its watchdog pin.
-    if (!facts.offline_board_link) {
-        core.message("We are trying to run more rapid ...");
-        core.message("Chinese:正在尝试用更高的波特率连接 ...");
-    }
-    if (!send_extern_WDT_address(core)) {
-        if (ch.stop_requested()) {
-            stop_message(core);
-        } else if (ch.vanished()) {
-            return lostPort(core);
-        } else {
-            failureSignal(core);
-            core.message("Handshake is failed. / 握手失败");
-        }
-        return -1;
-    }
+// ---- baud rate ----
 
-    // 17: search for the fastest rate the chip confirms.
-    const int family = familyOf(core);
-    int MaxNo = 100, rounds = 0, count = -1, double_baud = 0;
+// Tells the chip its watchdog pin before the search, when the user asked for it.
+OpResult announceWatchdogPin(LinkContext& link) {
+    if (!link.facts.offline_board_link) {
+        link.message("We are trying to run more rapid ...");
+        link.message("Chinese:正在尝试用更高的波特率连接 ...");
+    }
+    if (send_extern_WDT_address(link)) return OpResult::success();
+    if (auto end = interrupted(link)) return *end;
+    return failed(link, "Handshake is failed. / 握手失败");
+}
+
+// The rate the search settled on and the reload that makes it.
+struct BaudChoice {
     long baud = 0;
+    int count = -1;
+    int doubleBaud = 0;
+};
+
+// One round of the search: the rate just below the last candidate is tried (up to three test
+// exchanges). Sets `confirmed` when the chip answered at the new rate.
+OpResult tryCandidate(LinkContext& link, int& maxNo, BaudChoice& choice, bool& tried,
+                      bool& confirmed) {
+    SerialChannel& ch = link.channel;
     float errNumb = 0;
-    bool done = facts.offline_board_link;
-    std::uint8_t newBaud_H = 0, newBaud_L = 0;
-    while (!done && MaxNo > 0 && rounds <= 3) {
-        count = calculate_baud(std::lround(facts.clock_hz), MaxNo, baud, errNumb, double_baud,
-                               family, core.maxBaud);
-        if (count < 0) {
-            // No rate fits this clock: there is no reload to send.
-            failureSignal(core);
-            core.message(timedFailureLine());
-            return -1;
-        }
-        ch.baud_error_percent = errNumb;
-        ch.yield_once();
-        ch.close_port();
-        const std::string remembered = ch.settings;
-        const bool accepted = ch.set_settings(fmt::format("{},n,8,1", baud));
-        ch.set_settings(remembered);
-        if (!accepted) {
-            MaxNo = std::max(MaxNo - 1, 0);
-            continue;
-        }
-        ++rounds;
-        ch.open_port();
-        if (count <= 1) MaxNo = 0;
-        reloadBytes(count, family, double_baud, newBaud_H, newBaud_L);
-        ch.flush_receive();
-        bool passed = false;
-        for (int t = 0; t < 3 && !passed; ++t) {
-            passed = test_new_baud(core, std::to_string(baud), newBaud_H, newBaud_L);
-            if (ch.stop_requested() || ch.vanished()) break;
-        }
-        if (passed && !ch.vanished()) done = true;
-        if (ch.stop_requested()) {
-            stop_message(core);
-            return -1;
-        }
-        if (ch.vanished()) return lostPort(core);
-        // A rate the chip did not confirm three times will not work: the next round tries the
-        // next slower candidate instead of the same one again.
-        if (!done) MaxNo = std::max(MaxNo - 1, 0);
+    tried = false;
+    confirmed = false;
+    choice.count = calculate_baud(std::lround(link.facts.clock_hz), maxNo, choice.baud, errNumb,
+                                  choice.doubleBaud, link.family(), link.choices.maxBaud);
+    // No rate fits this clock: there is no reload to send.
+    if (choice.count < 0) return failed(link, timedFailureLine());
+    ch.baud_error_percent = errNumb;
+    ch.yield_once();
+    ch.close_port();
+    const std::string remembered = ch.settings;
+    const bool accepted = ch.set_settings(fmt::format("{},n,8,1", choice.baud));
+    ch.set_settings(remembered);
+    if (!accepted) {
+        maxNo = std::max(maxNo - 1, 0);
+        return OpResult::success();
     }
+    tried = true;
+    ch.open_port();
+    if (choice.count <= 1) maxNo = 0;
+    std::uint8_t high = 0, low = 0;
+    reloadBytes(choice.count, link.family(), choice.doubleBaud, high, low);
+    ch.flush_receive();
+    for (int t = 0; t < 3 && !confirmed; ++t) {
+        confirmed = test_new_baud(link, std::to_string(choice.baud), high, low);
+        if (ch.stop_requested() || ch.vanished()) break;
+    }
+    if (ch.vanished()) confirmed = false;
+    if (auto end = interrupted(link)) return *end;
+    // A rate the chip did not confirm three times will not work: the next round tries the next
+    // slower candidate instead of the same one again.
+    if (!confirmed) maxNo = std::max(maxNo - 1, 0);
+    return OpResult::success();
+}
 
-    // 18: the search's verdict. A rate confirmed in any allowed round (the last one included) is
-    // a pass; a search that confirmed no rate is a failure even when it ran out of candidates
-    // rather than rounds: the chip was never moved to a new rate.
-    if (ch.stop_requested()) {
-        stop_message(core);
-        return -1;
+// Search for the fastest rate the chip confirms, in at most four rounds. A rate confirmed in
+// any allowed round (the last one included) is a pass; a search that confirmed no rate is a
+// failure even when it ran out of candidates rather than rounds: the chip was never moved to a
+// new rate.
+OpResult searchBaud(LinkContext& link, BaudChoice& choice) {
+    int maxNo = 100, rounds = 0;
+    bool confirmed = false;
+    while (!confirmed && maxNo > 0 && rounds <= 3) {
+        bool tried = false;
+        OpResult r = tryCandidate(link, maxNo, choice, tried, confirmed);
+        if (!r.ok()) return r;
+        if (tried) ++rounds;
     }
-    if (!done) {
-        failureSignal(core);
-        core.message(timedFailureLine());
-        return -1;
-    }
+    if (link.channel.stop_requested()) return stopped(link);
+    if (!confirmed) return failed(link, timedFailureLine());
+    return OpResult::success();
+}
 
-    // 19: switch both sides.
+// Moves both sides to the chosen rate (up to three switch exchanges).
+OpResult switchBaud(LinkContext& link, const BaudChoice& choice) {
+    SerialChannel& ch = link.channel;
+    ConnectionFacts& facts = link.facts;
+    reloadBytes(choice.count, link.family(), choice.doubleBaud, facts.newBaud_H, facts.newBaud_L);
+    ch.flush_receive();
+    bool switched = false;
+    for (int t = 0; t < 3 && !switched; ++t) {
+        switched =
+            set_new_baud(link, std::to_string(choice.baud), facts.newBaud_H, facts.newBaud_L);
+        if (ch.stop_requested() || ch.vanished()) break;
+    }
+    if (auto end = interrupted(link)) return *end;
+    ch.flush_receive();
+    if (!switched) return failed(link, timedFailureLine());
+    return OpResult::success();
+}
+
+// The chip answered: clock or offline board, identification, status report, model check and
+// feature flags. `finished` is set when a status-only request is already satisfied.
+OpResult takeFirstAnswer(LinkContext& link, const HandshakeRequest& request, bool& finished) {
+    finished = false;
+    ConnectionFacts& facts = link.facts;
+    facts.offline_board_link = false;
+    if (!isOfflineBoardAnswer(link.channel.rx_buffer.data())) {
+        takeClockFromAnswer(link);
+    } else if (OpResult r = reachChipThroughBoard(link); !r.ok()) {
+        return r;
+    }
+    facts.identified_model.clear();
+    const HandshakeAnswer answer = parseHandshakeAnswer(link.channel.rx_buffer.data());
+    if (answer.identifies()) {
+        takeIdentification(link, answer);
+        report_status(link, answer.version, answer.option);
+        show_status_panel(link, answer.version, answer.option);
+        if (request.statusOnly) {
+            facts.status_read_ok = true;
+            finished = true;
+            return OpResult::success();
+        }
+        if (answer.namesModel() && request.checkModel && !request.checkModel())
+            return OpResult::failed("MCU Type is wrong. / MCU 型号错, 请重选");
+    }
+    takeFeatureFlags(link, answer);
+    return OpResult::success();
+}
+
+// Finds and switches to the fastest workable rate (not through the offline board).
+OpResult moveToFastestRate(LinkContext& link) {
+    ConnectionFacts& facts = link.facts;
+    if (OpResult r = announceWatchdogPin(link); !r.ok()) return r;
+    BaudChoice choice;
     if (!facts.offline_board_link) {
-        reloadBytes(count, family, double_baud, facts.newBaud_H, facts.newBaud_L);
-        ch.flush_receive();
-        bool switched = false;
-        for (int t = 0; t < 3 && !switched; ++t) {
-            switched = set_new_baud(core, std::to_string(baud), facts.newBaud_H, facts.newBaud_L);
-            if (ch.stop_requested() || ch.vanished()) break;
-        }
-        if (ch.stop_requested()) {
-            stop_message(core);
-            return -1;
-        }
-        if (ch.vanished()) return lostPort(core);
-        ch.flush_receive();
-        if (!switched) {
-            failureSignal(core);
-            core.message(timedFailureLine());
-            return -1;
-        }
+        if (OpResult r = searchBaud(link, choice); !r.ok()) return r;
+        if (OpResult r = switchBaud(link, choice); !r.ok()) return r;
+    } else if (link.channel.stop_requested()) {
+        return stopped(link);
     }
+    facts.newbaud = facts.offline_board_link ? 0 : choice.baud;
+    derive_alternate_reload(facts);
+    return OpResult::success();
+}
 
-    // 20: connected.
-    newbaud = facts.offline_board_link ? 0 : baud;
-    facts.newbaud = newbaud;
-    derive_alternate_reload(core);
-    return 0;
+}  // namespace
+
+OpResult handshake(LinkContext& link, const HandshakeRequest& request) {
+    if (OpResult r = openAtSyncRate(link); !r.ok()) return r;
+    if (OpResult r = syncUntilAnswer(link); !r.ok()) return r;
+    if (OpResult r = settleLine(link); !r.ok()) return r;
+    bool finished = false;
+    if (OpResult r = takeFirstAnswer(link, request, finished); !r.ok() || finished) return r;
+    if (request.statusOnly) return readStatusOnly(link);
+    return moveToFastestRate(link);
 }
 
 }  // namespace qmx

@@ -462,18 +462,66 @@ void SerialChannel::compute_pacing(const std::string& settingsText) {
                              6000.0 * factor);
 }
 
+void SerialChannel::pacedGap(long loops) {
+    const auto gap = std::chrono::microseconds((loops + 1) * 1000 / loops_per_ms);
+    sleepUntil(Clock::now() + gap);
+    paced_gap_total += gap;
+}
+
 void SerialChannel::send_paced_byte(std::uint8_t value, long loops) {
     paced_sum = (paced_sum + value) % 256;
     wait_tx_empty();
-    sleepUntil(Clock::now() + std::chrono::microseconds((loops + 1) * 1000 / loops_per_ms));
+    pacedGap(loops);
     write_bytes(&value, 1);
 }
 
 void SerialChannel::send_paced_sum() {
     auto b = static_cast<std::uint8_t>(paced_sum & 0xFF);
     wait_tx_empty();
-    sleepUntil(Clock::now() + std::chrono::microseconds((pace_loops + 1) * 1000 / loops_per_ms));
+    pacedGap(pace_loops);
     write_bytes(&b, 1);
+}
+
+void SerialChannel::send_paced_end(std::uint8_t value) {
+    paced_sum = (paced_sum + value) % 256;
+    wait_tx_empty();
+    pacedGap(pace_loops);
+    flush_receive();
+    reset_receiver();
+    receive_armed = true;
+    write_bytes(&value, 1);
+}
+
+bool SerialChannel::wait_quiet(int quietMs, int maxMs) {
+    const auto giveUp = Clock::now() + std::chrono::milliseconds(std::max(maxMs, 0));
+    auto quietUntil = Clock::now() + std::chrono::milliseconds(std::max(quietMs, 0));
+    bool quiet = false;
+    while (!stop_requested() && !vanished_ && is_open()) {
+        const auto now = Clock::now();
+        if (now >= quietUntil) {
+            quiet = true;
+            break;
+        }
+        if (now >= giveUp) break;
+        const auto until = std::min(quietUntil, giveUp);
+        const long us = std::chrono::duration_cast<std::chrono::microseconds>(until - now).count();
+        const int r = port_->waitReadable(std::min(us, 10000L));
+        if (r < 0) {
+            if (isVanishedError(-r)) markVanished(-r);
+            break;
+        }
+        if (r > 0) {
+            readAvailable();
+            if (pending() > 0) {
+                pending_.clear();
+                pendingPos_ = 0;
+                quietUntil = Clock::now() + std::chrono::milliseconds(quietMs);
+            }
+        }
+    }
+    flush_receive();
+    reset_receiver();
+    return quiet;
 }
 
 // ---------------------------------------------------------------- receive

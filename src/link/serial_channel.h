@@ -98,6 +98,8 @@ class SerialChannel {
     long current_baud() const;
     // The errno of the last failed open (0 when the last open succeeded).
     int last_open_error() const { return last_open_error_; }
+    // More about the last failed open, such as the process that holds the port; may be empty.
+    std::string last_open_detail() const { return port_ ? port_->openFailureDetail() : ""; }
     // True once the port has failed underneath us (unplugged adapter); cleared by a successful
     // open. Every wait ends at once while it is set.
     bool vanished() const { return vanished_; }
@@ -147,10 +149,20 @@ class SerialChannel {
     long pace_loops = 5;
     double baud_error_percent = 0;  // last baud error chosen by the baud search
 
+    // Time spent in the paced gaps so far (benchmarks count it as protocol time).
+    std::chrono::microseconds paced_gap_total{0};
+
     void calibrate_loops();
     void compute_pacing(const std::string& settingsText);
     void send_paced_byte(std::uint8_t value, long loops);
     void send_paced_sum();
+    // The end byte of a paced frame, after the full gap. Whatever arrived before it is dropped
+    // and the receiver armed afresh: the chip answers a frame only once it has its end byte, so
+    // anything older is an answer to some earlier frame and must not confirm this one.
+    void send_paced_end(std::uint8_t value);
+    // Receives and drops bytes until none has arrived for quietMs (giving up after maxMs or on
+    // the stop flag), then resets the receiver. True when the line fell quiet.
+    bool wait_quiet(int quietMs, int maxMs);
 
     // --- receive ---
     std::array<std::uint8_t, kRxSize> rx_buffer{};
@@ -191,6 +203,7 @@ class SerialChannel {
     // to the handler; returns early when something arrived and `returnOnInput` is set.
     void pump(Clock::time_point deadline, bool returnOnInput);
     void readAvailable();
+    void pacedGap(long loops);
     void markVanished(int err);
     void noteSent(std::size_t count);
     void boot_loader_receive();

@@ -51,6 +51,10 @@ class SerialPort {
     // Discards the driver's input and/or output queue.
     virtual void discard(bool input, bool output) = 0;
 
+    // Why the last open failed, when there is more to say than its errno (the port is in use
+    // by another process); empty otherwise.
+    virtual std::string openFailureDetail() const { return {}; }
+
     // Modem lines, where the device has them; false when it has not.
     virtual bool setModemLines(bool dtr, bool rts) { return false; }
 };

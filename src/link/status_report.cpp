@@ -4,8 +4,6 @@
 
 #include <fmt/core.h>
 
-#include "core/isp_core.h"
-
 namespace qmx {
 
 const char* const kPanelHintTop = "Option state read from the MCU / 从 MCU 读出的选项:";
@@ -211,44 +209,44 @@ std::vector<PanelLabel> statusPanelLabels(const StatusInput& in) {
 
 namespace {
 
-StatusInput inputFrom(const IspCore& core, std::uint8_t version, std::uint8_t option) {
+StatusInput inputFrom(const ConnectionFacts& facts, std::uint8_t version, std::uint8_t option) {
     StatusInput in;
     in.version = version;
     in.option = option;
-    in.suffix = core.facts.firmware_suffix;
-    in.identifiedModel = core.facts.identified_model;
-    in.ext = core.facts.ext_option_bytes;
+    in.suffix = facts.firmware_suffix;
+    in.identifiedModel = facts.identified_model;
+    in.ext = facts.ext_option_bytes;
     return in;
 }
 
 }  // namespace
 
-void report_status(IspCore& core, std::uint8_t version, std::uint8_t option) {
-    core.facts.firmware_version = versionText(version);
-    core.facts.firmware_version_byte = version;
-    int family = core.model ? core.model->family : 0;
-    if (family != 0 && !core.facts.boot_area_from_chip) {
-        core.channel.header_expected = false;
-        core.channel.header_46_seen = false;
-        core.channel.header_B9_seen = false;
+void report_status(LinkContext& link, std::uint8_t version, std::uint8_t option) {
+    ConnectionFacts& facts = link.facts;
+    facts.firmware_version = versionText(version);
+    facts.firmware_version_byte = version;
+    if (link.family() != 0 && !facts.boot_area_from_chip) {
+        link.channel.header_expected = false;
+        link.channel.header_46_seen = false;
+        link.channel.header_B9_seen = false;
     }
-    bool ds = core.facts.double_speed;
-    for (const auto& line : statusReportLines(inputFrom(core, version, option), ds))
-        core.message(line);
-    core.facts.double_speed = ds;
+    bool ds = facts.double_speed;
+    for (const auto& line : statusReportLines(inputFrom(facts, version, option), ds))
+        link.message(line);
+    facts.double_speed = ds;
 }
 
-void show_status_panel(IspCore& core, std::uint8_t version, std::uint8_t option) {
-    core.ui().setOptionPanel(statusPanelLabels(inputFrom(core, version, option)));
+void show_status_panel(LinkContext& link, std::uint8_t version, std::uint8_t option) {
+    link.ui.setOptionPanel(statusPanelLabels(inputFrom(link.facts, version, option)));
 }
 
-void reset_status_panel(IspCore& core) {
-    core.ui().setOptionPanel(resetPanelLabels());
+void reset_status_panel(Ui& ui) {
+    ui.setOptionPanel(resetPanelLabels());
 }
 
-bool read_status(IspCore& core, bool byteDelays) {
-    SerialChannel& ch = core.channel;
-    core.facts.status_read_ok = false;
+bool read_status(LinkContext& link, bool byteDelays) {
+    SerialChannel& ch = link.channel;
+    link.facts.status_read_ok = false;
     ch.reopen_port();
     ch.flush_receive();
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -263,14 +261,14 @@ bool read_status(IspCore& core, bool byteDelays) {
         if (ch.stop_requested() || ch.vanished()) return false;
     }
     if (!ch.frame_ready) return false;
-    core.facts.status_read_ok = true;
-    int family = core.model ? core.model->family : 0;
+    link.facts.status_read_ok = true;
+    const int family = link.family();
     if (family == 3 || family == 4) {
         for (std::size_t i = 0; i < 5; ++i)
-            core.facts.ext_option_bytes[i] = ch.rx_buffer[13 + i];
+            link.facts.ext_option_bytes[i] = ch.rx_buffer[13 + i];
     }
-    report_status(core, ch.rx_buffer[11], ch.rx_buffer[13]);
-    show_status_panel(core, ch.rx_buffer[11], ch.rx_buffer[13]);
+    report_status(link, ch.rx_buffer[11], ch.rx_buffer[13]);
+    show_status_panel(link, ch.rx_buffer[11], ch.rx_buffer[13]);
     return true;
 }
 

@@ -8,10 +8,9 @@
 #include <vector>
 
 #include "core/ui.h"
+#include "link/link_context.h"
 
 namespace qmx {
-
-class IspCore;
 
 // Version byte 36 → "3.6"; 00 → "" (no version).
 std::string versionText(std::uint8_t version);
@@ -47,11 +46,12 @@ std::string pinName(std::uint8_t code);
 // A clock in MHz in its shortest decimal form (11059200 Hz → "11.0592").
 std::string clockMHzText(double hz);
 
-// Operations on the core.
+// Exchanges and reports over a link.
 // The status request; true (and status_read_ok) when the chip answered.
-bool read_status(IspCore& core, bool byteDelays);
-void report_status(IspCore& core, std::uint8_t version, std::uint8_t option);
-void show_status_panel(IspCore& core, std::uint8_t version, std::uint8_t option);
-void reset_status_panel(IspCore& core);
+bool read_status(LinkContext& link, bool byteDelays);
+// The text report into the message pane; records the firmware version in the facts.
+void report_status(LinkContext& link, std::uint8_t version, std::uint8_t option);
+void show_status_panel(LinkContext& link, std::uint8_t version, std::uint8_t option);
+void reset_status_panel(Ui& ui);
 
 }  // namespace qmx

@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include <fmt/core.h>
+
+#include "link/port_lock.h"
 #include "link/serial_port.h"
 
 namespace qmx {
@@ -26,12 +29,24 @@ class TermiosPort final : public SerialPort {
 
     int open(const std::string& path, const PortSettings& settings) override {
         close();
+        detail_.clear();
         int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return errno ? errno : -1;
+        if (fd < 0) {
+            const int err = errno ? errno : -1;
+            if (err == EBUSY) noteBusy(PortLock::holderOf(path));
+            return err;
+        }
         if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
             int err = errno;
             ::close(fd);
             return err;
+        }
+        // The advisory locks stop a second program even where exclusive mode does not (root).
+        if (lock_.acquire(fd, path) != 0) {
+            noteBusy(lock_.holder());
+            ::ioctl(fd, TIOCNXCL);
+            ::close(fd);
+            return EBUSY;
         }
         fd_ = fd;
         if (!apply(settings)) {
@@ -39,7 +54,8 @@ class TermiosPort final : public SerialPort {
             close();
             return err;
         }
-        discard(true, true);
+        // Nothing is discarded here: bytes written before a close and reopen (a rate test's
+        // frame) may not have left yet, and the far end must still get them.
         return 0;
     }
 
@@ -48,7 +64,10 @@ class TermiosPort final : public SerialPort {
         ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         fd_ = -1;
+        lock_.release();
     }
+
+    std::string openFailureDetail() const override { return detail_; }
 
     bool isOpen() const override { return fd_ >= 0; }
 
@@ -180,7 +199,16 @@ class TermiosPort final : public SerialPort {
         return 0;
     }
 
+    void noteBusy(pid_t holder) {
+        detail_ = holder > 0
+                      ? fmt::format("COM port in use by process {}. / 串口正被进程 {} 使用。",
+                                    holder, holder)
+                      : "COM port in use by another program. / 串口正被其它程序使用。";
+    }
+
     int fd_ = -1;
+    PortLock lock_;
+    std::string detail_;
 };
 
 }  // namespace

@@ -139,8 +139,8 @@ bool RetryTimer::tick(Clock::time_point now) {
     return true;
 }
 
-SessionOutcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews& views,
-                            DebugPortControl& control, const DebugPortEvents& events) {
+Outcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews& views,
+                     DebugPortControl& control, const DebugPortEvents& events) {
     SerialChannel& ch = core.channel;
     // A Stop left over from an earlier operation must not end the port at once.
     core.session.stop_requested = false;
@@ -149,7 +149,7 @@ SessionOutcome runDebugPort(IspCore& core, const DebugPortRequest& request, Debu
     ch.debug_mode = false;
     ch.port_path = request.portPath;
     ch.settings = request.settings;
-    if (!openDebugPort(core)) return SessionOutcome::PortError;
+    if (!openDebugPort(core)) return Outcome::PortLost;
 
     ReportReceiver rx;
     RetryTimer retry;
@@ -165,12 +165,12 @@ SessionOutcome runDebugPort(IspCore& core, const DebugPortRequest& request, Debu
     if (events.opened) events.opened();
     if (request.continueAtStart) sendCommand(core, 'T');
 
-    SessionOutcome outcome = SessionOutcome::Ok;
+    Outcome outcome = Outcome::Ok;
     for (;;) {
         if (control.close || core.session.stop_requested) break;
         if (ch.vanished()) {
             core.message("The debug port is gone (unplugged?). / 调试用串口已断开。");
-            outcome = SessionOutcome::PortError;
+            outcome = Outcome::PortLost;
             break;
         }
         if (control.continueRun.exchange(false)) {
@@ -178,7 +178,7 @@ SessionOutcome runDebugPort(IspCore& core, const DebugPortRequest& request, Debu
             rx.reset();
             retry.stop();
             if (!openDebugPort(core)) {
-                outcome = SessionOutcome::PortError;
+                outcome = Outcome::PortLost;
                 break;
             }
             sendCommand(core, 'T');

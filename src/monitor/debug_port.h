@@ -106,7 +106,7 @@ struct DebugPortEvents {
 // The debug port operation: opens the port in debug mode, receives reports into `views` and
 // answers them until control.close, the core's stop flag or a vanished port. A port that cannot
 // be opened raises the box titled "  调试用串口     " and returns PortError.
-SessionOutcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews& views,
-                            DebugPortControl& control, const DebugPortEvents& events = {});
+Outcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews& views,
+                     DebugPortControl& control, const DebugPortEvents& events = {});
 
 }  // namespace qmx

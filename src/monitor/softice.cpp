@@ -68,7 +68,7 @@ void reportFileSizes(IspCore& core, const MonitorImageBuild& b, const std::strin
 
 // The two programming passes; false (after the failure is reported) when one fails.
 bool programMonitor(IspCore& core, ChipLink& link) {
-    setButtons(core, kStateProgramming);
+    set_button_state(core, kStateProgramming);
     core.session.program_start_time = std::chrono::system_clock::now();
     core.ui().setProgress(0, 0, 1, true);
     core.message(fmt::format("Programming.../ 正在下载... ( Begin: {} )",
@@ -97,15 +97,15 @@ void waitForMonitorStart(IspCore& core, ChipLink& link) {
     ui.setProgress(0, 0, 300, false);
 }
 
-SessionOutcome failureOutcome(IspCore& core, ChipLink& link) {
-    if (link.portLost()) return SessionOutcome::PortError;
-    if (core.session.stop_requested) return SessionOutcome::Stopped;
-    return SessionOutcome::Failed;
+Outcome failureOutcome(IspCore& core, ChipLink& link) {
+    if (link.portLost()) return Outcome::PortLost;
+    if (core.session.stop_requested) return Outcome::Stopped;
+    return Outcome::Failed;
 }
 
 // Erase, the two passes and Run, with the image in the code buffer.
-SessionOutcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build,
-                          const std::string& modelFile) {
+Outcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build,
+                   const std::string& modelFile) {
     core.buffer.bytes = build.image;
     core.buffer.viewStart = kMonitorBodyStart;
     core.buffer.viewEnd = kMonitorBodyEnd;
@@ -113,19 +113,19 @@ SessionOutcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild
     if (!connect_and_erase(core, link)) return failureOutcome(core, link);
     reportFileSizes(core, build, modelFile);
     if (!programMonitor(core, link)) return failureOutcome(core, link);
-    comRun_Click(core, link);
+    run_user_program(core, link);
     waitForMonitorStart(core, link);
     core.message("Download Soft_ICE is succeed /下载 Soft_ICE 成功");
     MessageBoxRequest box;
     box.text = "Download Soft_ICE is succeed.\r\nChinese:下载 Soft_ICE 成功。";
     box.icon = BoxIcon::Information;
     core.ui().messageBox(box);
-    return SessionOutcome::Ok;
+    return Outcome::Ok;
 }
 
 }  // namespace
 
-SessionOutcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monitorDir) {
+Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monitorDir) {
     auto& session = core.session;
     // The debug port gives the port back first.
     core.channel.debug_mode = false;
@@ -135,14 +135,14 @@ SessionOutcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string&
                                  "SoftICE 仿真程序。",
                                  core.model ? core.model->name : "-",
                                  core.model ? core.model->name : "-"));
-        return session.last_outcome = SessionOutcome::BadInput;
+        return session.last_outcome = Outcome::BadInput;
     }
     const std::string modelFile = core.model->monitorImage;
     const auto dirs = monitorSearchDirs(monitorDir);
     std::vector<std::uint8_t> coreBytes, modelBytes;
     if (!loadMonitorFile(core, kMonitorCoreFile, dirs, coreBytes) ||
         !loadMonitorFile(core, modelFile, dirs, modelBytes))
-        return session.last_outcome = SessionOutcome::BadInput;
+        return session.last_outcome = Outcome::BadInput;
 
     if (!askYes(core,
                 "Write SoftICE program, the DownLoad Code will be erased!\r\n Chinese: 烧录 "
@@ -150,23 +150,23 @@ SessionOutcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string&
         !askYes(core,
                 "Please check MCU type / 请确认 MCU 型号是否正确\r\n\r\n        Continue?/ "
                 "继续吗?  (Y/N)"))
-        return session.last_outcome = SessionOutcome::Stopped;
+        return session.last_outcome = Outcome::Stopped;
 
     // An earlier Stop must not end this command before it starts.
     session.stop_requested = false;
     session.session_running = true;
-    setButtons(core, kStateBusy);
+    set_button_state(core, kStateBusy);
     const MonitorImageBuild build = buildMonitorImage(coreBytes, modelBytes, modelFile);
     // The user's buffer and file state come back unchanged whatever happens.
     const CodeBuffer saved = core.buffer;
-    const SessionOutcome outcome = writeImage(core, link, build, modelFile);
+    const Outcome outcome = writeImage(core, link, build, modelFile);
     core.buffer = saved;
-    comStop_Download_Click(core, link);
+    stop_download(core, link);
     session.session_running = false;
     return session.last_outcome = outcome;
 }
 
-SessionOutcome downloadSoftIce(IspCore& core, const std::string& monitorDir) {
+Outcome downloadSoftIce(IspCore& core, const std::string& monitorDir) {
     auto link = makeChannelLink(core);
     return downloadSoftIce(core, *link, monitorDir);
 }

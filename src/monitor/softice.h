@@ -18,7 +18,7 @@ class ChipLink;
 
 // The monitor files are looked for in `monitorDir` (when not empty), beside the program, then
 // in the installed data folder.
-SessionOutcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monitorDir);
-SessionOutcome downloadSoftIce(IspCore& core, const std::string& monitorDir);
+Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monitorDir);
+Outcome downloadSoftIce(IspCore& core, const std::string& monitorDir);
 
 }  // namespace qmx

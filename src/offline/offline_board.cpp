@@ -12,6 +12,7 @@
 #include "link/handshake.h"
 #include "link/serial_channel.h"
 #include "ops/download_driver.h"
+#include "ops/link_binding.h"
 
 namespace qmx {
 
@@ -26,7 +27,7 @@ constexpr std::uint8_t kGood = 0x80;
 
 // A step either lets the session go on (nothing) or ends it with an outcome it has already
 // reported to the user.
-using Step = std::optional<SessionOutcome>;
+using Step = std::optional<Outcome>;
 
 void stopMessage(IspCore& core, int beeps) {
     beep_times(core, beeps);
@@ -44,9 +45,9 @@ void refuse(IspCore& core, const std::string& text) {
 Step endUnlessAnswered(IspCore& core, BoardAnswer r, int stopBeeps) {
     if (r == BoardAnswer::Stopped) {
         stopMessage(core, stopBeeps);
-        return SessionOutcome::Stopped;
+        return Outcome::Stopped;
     }
-    if (r == BoardAnswer::PortLost) return SessionOutcome::PortError;
+    if (r == BoardAnswer::PortLost) return Outcome::PortLost;
     return {};
 }
 
@@ -101,7 +102,7 @@ Step BoardSession::failed(std::initializer_list<const char*> lines) {
     beep_times(core_, 3);
     for (const char* line : lines)
         core_.message(line);
-    return SessionOutcome::Failed;
+    return Outcome::Failed;
 }
 
 Step BoardSession::openPort() {
@@ -112,7 +113,7 @@ Step BoardSession::openPort() {
         failed({"Open COM port is failure!",
                 "The COM port opened by another Program or no the COM port.", "", "打开串口失败!",
                 "串口已被其它程序打开或不存在。"});
-        return SessionOutcome::PortError;
+        return Outcome::PortLost;
     }
     ch_.discard_both();
     return {};
@@ -264,24 +265,24 @@ Step checkBeforeConnect(IspCore& core, const std::string& limitText, long& limit
                         BoardSerial& serial) {
     if (!core.buffer.imageLoaded || !core.model) {
         refuse(core, kPleaseOpenFile);
-        return SessionOutcome::NoFile;
+        return Outcome::NoFile;
     }
     const CountLimit count = readCountLimit(limitText);
     if (!count.error.empty()) {
         refuse(core, count.error);
-        return SessionOutcome::BadInput;
+        return Outcome::BadInput;
     }
     limit = count.value;
     if (core.model->family < 2) {
         refuse(core,
                "The offline board takes models of families 2 to 4 only. / "
                "脱机下载板不支持此型号。");
-        return SessionOutcome::BadInput;
+        return Outcome::BadInput;
     }
     const std::string error = checkBoardSerial(core.serial, *core.model, limit, serial);
     if (!error.empty()) {
         refuse(core, error);
-        return SessionOutcome::BadInput;
+        return Outcome::BadInput;
     }
     return {};
 }
@@ -294,14 +295,14 @@ Step programEndFor(IspCore& core, const BoardInfo& info, long& end) {
         refuse(core, "The board reports firmware version " + info.version.text +
                          ", which this program does not know; nothing was sent. / "
                          "脱机下载板固件版本号无法识别, 未下载。");
-        return SessionOutcome::Failed;
+        return Outcome::Failed;
     }
     if (c <= 0 || c - 1 < core.buffer.viewStart) {
         refuse(core, fmt::format("The board reports a capacity of {}K, too small for this "
                                  "image; nothing was sent. / 脱机下载板容量为 {}K, 无法存放程序, "
                                  "未下载。",
                                  c / 1024, c / 1024));
-        return SessionOutcome::Failed;
+        return Outcome::Failed;
     }
     end = core.buffer.viewEnd;
     if (end >= c) {
@@ -315,7 +316,7 @@ Step programEndFor(IspCore& core, const BoardInfo& info, long& end) {
                                  "此脱机下载板不能下载 {:04X}-{:04X} 的程序, 未下载。",
                                  info.version.text, info.extended ? ", extended" : "", limit + 1,
                                  end, limit + 1, end));
-        return SessionOutcome::Failed;
+        return Outcome::Failed;
     }
     return {};
 }
@@ -339,7 +340,7 @@ Step connectAndDownload(IspCore& core, BoardSession& session, long limit,
     if (Step end = programEndFor(core, session.info(), programEnd)) return end;
     if (core.session.stop_requested) {
         stopMessage(core, 1);
-        return SessionOutcome::Stopped;
+        return Outcome::Stopped;
     }
     core.message("we are  processing data, please wait...");
     core.message("正在处理数据，请稍候...");
@@ -349,7 +350,7 @@ Step connectAndDownload(IspCore& core, BoardSession& session, long limit,
     core.ui().setProgress(511, 0, 511, false);
     if (Step end = session.download(image, chip)) return end;
     core.message("Download OK. / 下载成功。");
-    return SessionOutcome::Ok;
+    return Outcome::Ok;
 }
 
 // Ends the board session on every path: answers are summed again, the session is no longer
@@ -361,9 +362,9 @@ struct SessionEnd {
         core.channel.crc_check = false;
         core.session.session_running = false;
         if (portUsed)
-            comStop_Download_Click(core);
+            stop_download(core);
         else
-            setButtons(core, kStateIdle);
+            set_button_state(core, kStateIdle);
     }
 };
 
@@ -432,14 +433,13 @@ BoardVersion decodeBoardVersion(std::uint8_t byte) {
     return v;
 }
 
-SessionOutcome run_offline_board_session(IspCore& core, const std::string& limitText,
-                                         long wakeTries) {
+Outcome run_offline_board_session(IspCore& core, const std::string& limitText, long wakeTries) {
     // The session is busy from start to end, so Stop works throughout.
     core.channel.debug_mode = false;
     core.session.stop_requested = false;
     core.session.connected = false;
     core.session.session_running = true;
-    setButtons(core, kStateBusy);
+    set_button_state(core, kStateBusy);
     SessionEnd end{core};
     long limit = 0;
     BoardSerial serial;

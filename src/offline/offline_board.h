@@ -49,8 +49,8 @@ struct BoardInfo {
 // The offline-board session (the download button of the offline page): reads the count
 // limit, validates the serial-number parameters, connects to the board, builds the image and
 // downloads it. `wakeTries` bounds the wake-up loop (one try a second).
-SessionOutcome run_offline_board_session(IspCore& core, const std::string& limitText,
-                                         long wakeTries = 100000);
+Outcome run_offline_board_session(IspCore& core, const std::string& limitText,
+                                  long wakeTries = 100000);
 
 // The image a session would send to a board of `capacity` bytes, without a board (for
 // inspection). Returns the message of a refusal, empty on success.

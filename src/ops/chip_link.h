@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "link/op_result.h"
+
 namespace qmx {
 
 class IspCore;
@@ -16,8 +18,9 @@ class ChipLink {
   public:
     virtual ~ChipLink() = default;
 
-    // The connect step (handshake, baud switch, status, model check); sets `connected`.
-    virtual void connectChip(bool statusOnly) = 0;
+    // The connect step (handshake, baud switch, status, model check); sets `connected` when
+    // it succeeds.
+    virtual OpResult connectChip(bool statusOnly) = 0;
     // The status request with or without byte delays; true when the chip answered
     // (the answer is then readable through answer()).
     virtual bool readStatus(bool byteDelays) = 0;
@@ -40,8 +43,12 @@ class ChipLink {
                              int headerDelayMs) = 0;
     // One paced block frame: 46 B9 at once, then `body` (6A through the last data byte) with
     // the short pacing gap when fast and the full gap otherwise, then the paced sum and 16
-    // with the full gap.
+    // with the full gap. Only an answer that arrives after the end byte can confirm it.
     virtual void sendBlockFrame(std::span<const std::uint8_t> body, bool fast) = 0;
+    // After a frame that was not confirmed: lets whatever answer is still on its way arrive and
+    // go, until the line has been quiet a moment (at most maxMs), so it cannot be taken for the
+    // answer to the next frame.
+    virtual void waitLineQuiet(int maxMs) { (void)maxMs; }
     // The four fixed one-byte commands 80, 81, 82, 95; 0 when sent.
     virtual int sendShortCommand(std::uint8_t code) = 0;
     // Bytes written as they are, in one write.

@@ -6,6 +6,7 @@
 #include "link/status_report.h"
 #include "ops/chip_link.h"
 #include "ops/connect.h"
+#include "ops/link_binding.h"
 
 namespace qmx {
 
@@ -15,8 +16,15 @@ class ChannelLink final : public ChipLink {
   public:
     explicit ChannelLink(IspCore& core) : core_(core), ch_(core.channel) {}
 
-    void connectChip(bool statusOnly) override { connect_chip(core_, statusOnly); }
-    bool readStatus(bool byteDelays) override { return read_status(core_, byteDelays); }
+    OpResult connectChip(bool statusOnly) override {
+        OpResult r = connect_chip(core_, statusOnly);
+        connectLostPort_ = r.port_lost();
+        return r;
+    }
+    bool readStatus(bool byteDelays) override {
+        CoreLink link(core_);
+        return read_status(link.context(), byteDelays);
+    }
 
     void reopenPort() override { ch_.reopen_port(); }
     void closePort() override { ch_.close_port(); }
@@ -40,9 +48,10 @@ class ChannelLink final : public ChipLink {
 
     void sendBlockFrame(std::span<const std::uint8_t> body, bool fast) override {
         if (fast) {
-            // A fast frame leaves in one write: the port's own queue paces it at line speed.
+            // The header and body of a fast frame leave in one write: the port's own queue
+            // paces them at line speed.
             std::vector<std::uint8_t> frame;
-            frame.reserve(body.size() + 4);
+            frame.reserve(body.size() + 2);
             frame.push_back(0x46);
             frame.push_back(0xB9);
             std::uint8_t sum = 0;
@@ -50,19 +59,26 @@ class ChannelLink final : public ChipLink {
                 frame.push_back(b);
                 sum = static_cast<std::uint8_t>(sum + b);
             }
-            frame.push_back(sum);
-            frame.push_back(0x16);
             ch_.paced_sum = sum;
             ch_.write_bytes(frame);
-            return;
+        } else {
+            ch_.send_byte(0x46, 0);
+            ch_.send_byte(0xB9, 0);
+            ch_.paced_sum = 0;
+            for (std::uint8_t b : body)
+                ch_.send_paced_byte(b, ch_.pace_loops);
         }
-        ch_.send_byte(0x46, 0);
-        ch_.send_byte(0xB9, 0);
-        ch_.paced_sum = 0;
-        for (std::uint8_t b : body)
-            ch_.send_paced_byte(b, ch_.pace_loops);
+        // Sum and end byte each follow the full gap, in fast frames too: a loader may use that
+        // pause to check the data before the frame closes.
         ch_.send_paced_sum();
-        ch_.send_paced_byte(0x16, ch_.pace_loops);
+        ch_.send_paced_end(0x16);
+    }
+
+    void waitLineQuiet(int maxMs) override {
+        // Quiet means no byte for 30 byte times at the current rate, and at least 50 ms.
+        const long baud = std::max(ch_.current_baud(), 1L);
+        const int quietMs = std::max(50, static_cast<int>(300000 / baud));
+        ch_.wait_quiet(quietMs, maxMs);
     }
 
     int sendShortCommand(std::uint8_t code) override {
@@ -83,13 +99,14 @@ class ChannelLink final : public ChipLink {
     long baud() const override { return ch_.current_baud(); }
     // Gone underneath us, or not to be opened again (an adapter pulled between two steps).
     bool portLost() const override {
-        return ch_.vanished() || core_.facts.port_failed || ch_.last_open_error() != 0;
+        return ch_.vanished() || connectLostPort_ || ch_.last_open_error() != 0;
     }
     bool userCommandMode() const override { return ch_.user_command_mode; }
 
   private:
     IspCore& core_;
     SerialChannel& ch_;
+    bool connectLostPort_ = false;  // the last connect step could not open or lost the port
 };
 
 }  // namespace

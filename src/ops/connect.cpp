@@ -8,8 +8,8 @@
 #include "core/isp_core.h"
 #include "link/handshake.h"
 #include "link/status_report.h"
-#include "ops/button_state.h"
-#include "ops/download_driver.h"
+#include "ops/link_binding.h"
+#include "ops/session_control.h"
 
 namespace qmx {
 
@@ -21,12 +21,6 @@ void stop_command(IspCore& core) {
     if (!ch.vanished()) ch.send_short_command(0x82);
     ch.discard_both();
     ch.close_port();
-}
-
-SessionOutcome connectFailureOutcome(IspCore& core) {
-    if (core.facts.port_failed || core.channel.vanished()) return SessionOutcome::PortError;
-    if (core.session.stop_requested) return SessionOutcome::Stopped;
-    return SessionOutcome::Failed;
 }
 
 bool chipFitsModel(IspCore& core) {
@@ -79,21 +73,17 @@ void show_clock(IspCore& core) {
     }
 }
 
-void connect_chip(IspCore& core, bool status_only) {
-    bind_channel(core);
+namespace {
+
+OpResult reportStopped(IspCore& core) {
+    beep_times(core, 1);
+    core.message("Operation is stop. / 操作被停止.");
+    return OpResult::stopped();
+}
+
+// The chip's synchronisation phase ends with five 80 commands; the answers are not looked at.
+void endSynchronisation(IspCore& core) {
     SerialChannel& ch = core.channel;
-    set_button_state(core, kButtonBusy);
-    reset_status_panel(core);
-    core.message("We are trying to connect to your MCU ... ");
-    core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
-
-    long newbaud = 0;
-    if (handshake(core, newbaud, status_only, check_model) != 0) {
-        set_button_state(core, kButtonIdle);
-        return;
-    }
-
-    // End the chip's synchronisation phase; the answers are not looked at.
     for (int i = 0; i < 5; ++i) {
         ch.flush_receive();
         ch.user_frame_ready = false;
@@ -102,39 +92,46 @@ void connect_chip(IspCore& core, bool status_only) {
         ch.send_short_command(0x80);
         ch.wait_response(200);
     }
+}
 
+// A chip whose first answer carried no identification is asked for its status.
+OpResult readMissingStatus(IspCore& core, LinkContext& link) {
+    SerialChannel& ch = core.channel;
+    for (int i = 0; i < 4; ++i) {
+        if (read_status(link, false)) break;
+        if (core.session.stop_requested || ch.vanished()) break;
+    }
+    if (core.session.stop_requested) return reportStopped(core);
+    if (core.facts.status_read_ok) return OpResult::success();
+    beep_times(core, 3);
+    stop_command(core);
+    const std::string line = timedFailureLine();
+    core.message(line);
+    return ch.vanished() ? OpResult::portLost(line) : OpResult::failed(line);
+}
+
+// Handshake through model check; the window's buttons follow the result.
+OpResult connectSteps(IspCore& core, bool status_only) {
+    SerialChannel& ch = core.channel;
+    CoreLink coreLink(core);
+    LinkContext& link = coreLink.context();
+    HandshakeRequest request;
+    request.statusOnly = status_only;
+    request.checkModel = [&core] { return check_model(core); };
+    if (OpResult r = handshake(link, request); !r.ok()) {
+        set_button_state(core, kButtonIdle);
+        return r;
+    }
+    endSynchronisation(core);
     if (status_only) {
         set_button_state(core, kButtonIdle);
         core.session.connected = true;
-        return;
+        return OpResult::success();
     }
-
-    auto stopped = [&core] {
-        beep_times(core, 1);
-        core.message("Operation is stop. / 操作被停止.");
-    };
-    if (core.session.stop_requested) {
-        stopped();
-        return;
-    }
-
+    if (core.session.stop_requested) return reportStopped(core);
     if (!core.facts.chip_identified) {
-        for (int i = 0; i < 4; ++i) {
-            if (read_status(core, false)) break;
-            if (core.session.stop_requested || ch.vanished()) break;
-        }
-        if (core.session.stop_requested) {
-            stopped();
-            return;
-        }
-        if (!core.facts.status_read_ok) {
-            beep_times(core, 3);
-            stop_command(core);
-            core.message(timedFailureLine());
-            return;
-        }
+        if (OpResult r = readMissingStatus(core, link); !r.ok()) return r;
     }
-
     if (!core.facts.chip_identified) {
         // An old loader's answer carries no identification: say that the selection was taken
         // on trust rather than checking it against values of some other chip.
@@ -143,31 +140,44 @@ void connect_chip(IspCore& core, bool status_only) {
             "MCU 未报告型号, 所选型号未经核对。");
     }
     show_clock(core);
+    const long newbaud = core.facts.newbaud;
     core.message(fmt::format("Now baud is: / 当前波特率为: {} bps.", newbaud));
     if (!core.facts.offline_board_link) ch.compute_pacing(fmt::format("{},n,8,1", newbaud));
-
-    if (check_model(core)) {
-        set_button_state(core, kButtonIdentified);
-        core.session.connected = true;
-    }
+    if (!check_model(core)) return OpResult::failed("MCU Type is wrong. / MCU 型号错, 请重选");
+    set_button_state(core, kButtonIdentified);
+    core.session.connected = true;
+    return OpResult::success();
 }
 
-SessionOutcome comReadChipLock_Click(IspCore& core) {
+}  // namespace
+
+OpResult connect_chip(IspCore& core, bool status_only) {
+    bind_channel(core);
+    set_button_state(core, kButtonBusy);
+    reset_status_panel(core.ui());
+    core.message("We are trying to connect to your MCU ... ");
+    core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
+    core.session.connected = false;
+    OpResult r = connectSteps(core, status_only);
+    // A port that vanished is what the user must hear about, whatever step noticed it.
+    if (!r.ok() && core.channel.vanished()) r.outcome = Outcome::PortLost;
+    return r;
+}
+
+OpResult comReadChipLock_Click(IspCore& core) {
     bind_channel(core);
     core.channel.debug_mode = false;
     set_button_state(core, kButtonReady);
     core.session.stop_requested = false;
-    SessionOutcome outcome = SessionOutcome::Ok;
+    OpResult result;
     if (!core.session.connected) {
         core.clearMessages();
-        connect_chip(core, true);
+        result = connect_chip(core, true);
     }
-    if (!core.session.connected) {
-        outcome = connectFailureOutcome(core);
-    } else {
+    if (result.ok() && core.session.connected) {
         show_clock(core);
         if (core.facts.status_read_ok) {
-            comRun_Click(core);
+            run_user_program(core);
             const std::string& s = core.facts.firmware_suffix;
             if (s.empty() || s.back() != 'B')
                 core.message("Read Chip Lock OK. / 读选项成功.");
@@ -175,11 +185,11 @@ SessionOutcome comReadChipLock_Click(IspCore& core) {
                 core.message("Read MCU Firmware Version OK. / 读版本号成功.");
         } else {
             core.message("Failed to read Options. / 读选项失败.");
-            outcome = SessionOutcome::Failed;
+            result = OpResult::failed("Failed to read Options. / 读选项失败.");
         }
     }
     stop_command(core);
-    return outcome;
+    return result;
 }
 
 }  // namespace qmx

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "link/op_result.h"
 #include "ops/session_state.h"
 
 namespace qmx {
@@ -11,8 +12,8 @@ namespace qmx {
 class IspCore;
 
 // Handshake, end of the synchronisation phase, status report, clock and baud lines, model
-// check. The result is in core.session.connected; every failure has been reported.
-void connect_chip(IspCore& core, bool status_only);
+// check. Sets core.session.connected on success; every failure has been reported.
+OpResult connect_chip(IspCore& core, bool status_only);
 
 // True when the connected chip fits the selected model; otherwise reports, marks the buffer as
 // holding no file and returns false.
@@ -25,14 +26,10 @@ void show_clock(IspCore& core);
 
 // The read-options command: connect in status-only mode, show the clock and report. Ends with
 // the Stop command (port closed, window idle). Returns how it ended.
-SessionOutcome comReadChipLock_Click(IspCore& core);
+OpResult comReadChipLock_Click(IspCore& core);
 
 // The Stop command over the core's channel: idle buttons, stop flag set, `connected` cleared,
 // the chip told 82, queues emptied, port closed.
 void stop_command(IspCore& core);
-
-// How the last connect attempt ended, for faces that report an exit status: Stopped when the
-// user stopped it, PortError when the port could not be opened or vanished, else Failed.
-SessionOutcome connectFailureOutcome(IspCore& core);
 
 }  // namespace qmx

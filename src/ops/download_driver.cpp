@@ -12,7 +12,6 @@
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
 #include "link/serial_channel.h"
-#include "ops/button_state.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
 
@@ -45,11 +44,13 @@ LoadResult reloadForSession(IspCore& core) {
     return r;
 }
 
-}  // namespace
-
-void setButtons(IspCore& core, int state) {
-    set_button_state(core, state);
+// Records how the session ended for faces that report an exit status.
+OpResult finish(SessionState& session, OpResult result) {
+    session.last_outcome = result.outcome;
+    return result;
 }
+
+}  // namespace
 
 std::string totalTimeText(long seconds) {
     if (seconds < 0) seconds = 0;
@@ -59,6 +60,18 @@ std::string totalTimeText(long seconds) {
 std::vector<std::string> successReportLines(const std::string& note, const std::string& total) {
     return {"Program OK / 下载 OK" + note, "Verify  OK / 校验 OK  ( Total: " + total + " )",
             "Have already encrypt. / 已加密"};
+}
+
+std::string blockRetryLine(int blocksRetried) {
+    return fmt::format("Blocks sent again before the MCU confirmed them: {} / 重发后才确认的块: {}",
+                       blocksRetried, blocksRetried);
+}
+
+std::string serialSeriesStoppedText(const std::string& nextValue) {
+    return "The next serial number " + nextValue +
+           " does not fit the serial-number cells; the series stops before the next chip. / "
+           "下一个序列号 " +
+           nextValue + " 超出自动增量的范围, 连续下载已停止。";
 }
 
 std::string countdownPaneText(const std::string& kept, int secondsLeft) {
@@ -88,26 +101,7 @@ void comClear_OK_Count_Click(IspCore& core) {
     saveWriteOkCount(core);
 }
 
-void comStop_Download_Click(IspCore& core, ChipLink& link) {
-    link.stopHints();
-    setButtons(core, kStateIdle);
-    core.session.stop_requested = true;
-    core.session.connected = false;
-    link.sendShortCommand(0x82);
-    link.discardQueues();
-    link.closePort();
-}
-
-void comRun_Click(IspCore& core, ChipLink& link) {
-    link.sendShortCommand(0x82);
-    link.waitAnswer(100);
-    // The run frame 46 B9 6A 00 08 52 F 00 S 16 in one write; no answer is awaited.
-    const auto fam = static_cast<std::uint8_t>(core.model ? core.model->family : 0);
-    link.writeRaw(frames::boardCommand(0x52, fam, 0x00, false));
-    link.closePort();
-}
-
-SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
+OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     Ui& ui = core.ui();
     auto& session = core.session;
     core.channel.debug_mode = false;  // the debug terminal gives the port back
@@ -116,17 +110,20 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
         MessageBoxRequest box;
         box.text = kPleaseOpenFile;
         ui.messageBox(box);
-        return session.last_outcome = SessionOutcome::NoFile;
+        return finish(session, {Outcome::NoFile, {}});
     }
     if (core.download.reloadFile) {
         const LoadResult r = reloadForSession(core);
         if (!r.loaded() || !core.buffer.imageLoaded)
-            return session.last_outcome = SessionOutcome::BadInput;
-        if (r.badRecords > 0 && core.download.refuseBadRecords)
-            return session.last_outcome = SessionOutcome::BadInput;
+            return finish(session, {Outcome::BadInput, {}});
+        if (r.needsConsent() && core.download.refuseBadRecords)
+            return finish(session, {Outcome::BadInput, {}});
     }
-    if (!core.serial.active && core.serial.enabled)
-        serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui);
+    // A ticked auto-increment whose number cannot be applied stops here, before a chip is
+    // programmed without its number.
+    if (!core.serial.active && core.serial.enabled &&
+        !serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui))
+        return finish(session, {Outcome::BadInput, {}});
 
     session.stop_requested = false;
     session.session_running = true;
@@ -141,10 +138,11 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
         ui.setProgress(0, 0, 1, false);
         ui.setKbyteLabel("");
         if (core.model->family != 1 && !comLock_Click(core, link)) break;
-        comRun_Click(core, link);
+        run_user_program(core, link);
 
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
             std::chrono::system_clock::now() - session.program_start_time);
+        core.message(blockRetryLine(session.blocks_retried));
         for (const std::string& line :
              successReportLines(session.downloaded_only_note_cn, totalTimeText(elapsed.count())))
             core.message(line);
@@ -152,12 +150,19 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
         core.download.writeOkCount = std::to_string(numericValue(core.download.writeOkCount) + 1);
         saveWriteOkCount(core);
         if (core.download.beepOnSuccess) ui.beep(1);
-        if (core.serial.enabled && core.serial.active)
-            serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
+        const bool numbered = core.serial.enabled && core.serial.active;
+        const bool nextNumberOk =
+            !numbered || serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
         ++session.chips_done;
 
         const bool more = series && (core.download.seriesLimit <= 0 ||
                                      session.chips_done < core.download.seriesLimit);
+        if (more && !nextNumberOk) {
+            // The next chip would carry a number already used (or none): the series ends here.
+            core.message(serialSeriesStoppedText(core.serial.nextValueText));
+            ui.beep(3);
+            break;
+        }
         if (more) {
             link.discardQueues();
             link.closePort();
@@ -172,35 +177,25 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
             core.clearMessages();
             continue;
         }
-        comStop_Download_Click(core, link);
-        comStop_Download_Click(core, link);
+        stop_download(core, link);
+        stop_download(core, link);
         session.session_running = false;
-        return session.last_outcome = SessionOutcome::Ok;
+        return finish(session, OpResult::success());
     }
 
-    SessionOutcome outcome = SessionOutcome::Failed;
+    Outcome outcome = Outcome::Failed;
     if (link.portLost())
-        outcome = SessionOutcome::PortError;
+        outcome = Outcome::PortLost;
     else if (session.stop_requested)
-        outcome = SessionOutcome::Stopped;
-    comStop_Download_Click(core, link);
+        outcome = Outcome::Stopped;
+    stop_download(core, link);
     session.session_running = false;
-    return session.last_outcome = outcome;
+    return finish(session, {outcome, {}});
 }
 
-SessionOutcome comDownload_Click(IspCore& core, int index) {
+OpResult comDownload_Click(IspCore& core, int index) {
     auto link = makeChannelLink(core);
     return comDownload_Click(core, *link, index);
-}
-
-void comRun_Click(IspCore& core) {
-    auto link = makeChannelLink(core);
-    comRun_Click(core, *link);
-}
-
-void comStop_Download_Click(IspCore& core) {
-    auto link = makeChannelLink(core);
-    comStop_Download_Click(core, *link);
 }
 
 std::string fileStamp(const std::string& path) {
@@ -234,11 +229,11 @@ bool FileWatch::tick(const CodeBuffer& buffer, bool enabled, bool sessionRunning
     return false;
 }
 
-SessionOutcome reloadAndDownload(IspCore& core) {
-    if (!core.model) return SessionOutcome::NoFile;
+OpResult reloadAndDownload(IspCore& core) {
+    if (!core.model) return {Outcome::NoFile, {}};
     const LoadResult r = reloadForSession(core);
-    if (!r.loaded() || !core.buffer.imageLoaded) return SessionOutcome::BadInput;
-    if (r.badRecords > 0 && core.download.refuseBadRecords) return SessionOutcome::BadInput;
+    if (!r.loaded() || !core.buffer.imageLoaded) return {Outcome::BadInput, {}};
+    if (r.needsConsent() && core.download.refuseBadRecords) return {Outcome::BadInput, {}};
     return comDownload_Click(core, 0);
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ops/button_state.h"
 #include "ops/chip_link.h"
+#include "ops/session_control.h"
 #include "ops/session_state.h"
 
 namespace qmx {
@@ -17,35 +17,24 @@ namespace qmx {
 class IspCore;
 class CodeBuffer;
 
-// The programming steps' names for the window's button states (see ops/button_state.h).
-inline constexpr int kStateBusy = kButtonBusy;
-inline constexpr int kStateIdle = kButtonIdle;
-inline constexpr int kStateProgramming = kButtonProgramming;
-inline constexpr int kStateOptionsDone = kButtonReady;
-inline constexpr int kStateIdentified = kButtonIdentified;
-// Every button-state change of the programming steps goes through here.
-void setButtons(IspCore& core, int state);
-
 // ---- texts ----
 
 // Total time "MM:SS" from whole seconds (minutes and seconds each cut to two digits).
 std::string totalTimeText(long seconds);
 // The three report lines of a successful chip.
 std::vector<std::string> successReportLines(const std::string& note, const std::string& total);
+// The report line before the success lines: how many blocks needed more than one attempt.
+std::string blockRetryLine(int blocksRetried);
 // The pane text during the series countdown: the kept text T and the seconds left.
 std::string countdownPaneText(const std::string& kept, int secondsLeft);
+// The line that ends a series whose next serial number cannot be written.
+std::string serialSeriesStoppedText(const std::string& nextValue);
 
 // ---- commands ----
 
 // Download (index 0) or Re-Download (index 1). Returns how the session ended.
-SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index);
-SessionOutcome comDownload_Click(IspCore& core, int index);
-// The Stop command: idle buttons, stop flag, chip told 82, port closed.
-void comStop_Download_Click(IspCore& core, ChipLink& link);
-void comStop_Download_Click(IspCore& core);
-// The Run command: the chip leaves its boot loader and starts the user program.
-void comRun_Click(IspCore& core, ChipLink& link);
-void comRun_Click(IspCore& core);
+OpResult comDownload_Click(IspCore& core, ChipLink& link, int index);
+OpResult comDownload_Click(IspCore& core, int index);
 // Clears the success counter after asking.
 void comClear_OK_Count_Click(IspCore& core);
 // Saves the success counter under "Write_OK_Count".
@@ -70,6 +59,6 @@ std::string fileStamp(const std::string& path);
 
 // Reloads the current file and, when it loaded, runs a single download (what the file watch
 // does once it fires).
-SessionOutcome reloadAndDownload(IspCore& core);
+OpResult reloadAndDownload(IspCore& core);
 
 }  // namespace qmx

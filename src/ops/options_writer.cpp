@@ -6,8 +6,8 @@
 
 #include "catalogue/option_set.h"
 #include "core/isp_core.h"
-#include "ops/download_driver.h"
 #include "ops/programmer.h"
+#include "ops/session_control.h"
 
 namespace qmx {
 
@@ -127,7 +127,7 @@ bool writeFamily0(IspCore& core, ChipLink& link, const OptionSet& set) {
 bool writeFamily2(IspCore& core, ChipLink& link, const OptionSet& set) {
     const std::uint8_t wanted = set.optionByte();
     if (family2OptionsUnchanged(core.facts.option_byte, wanted)) {
-        comRun_Click(core, link);
+        run_user_program(core, link);
         return true;
     }
     const auto opt = static_cast<std::uint8_t>(wanted & ~0x02);
@@ -176,7 +176,7 @@ bool writeFamily34(IspCore& core, ChipLink& link, const OptionSet& set) {
         wanted[i] = set.bytes[i];
     const std::array<std::uint8_t, 5> current = core.facts.ext_option_bytes;
     if (family34OptionsUnchanged(current, wanted)) {
-        comRun_Click(core, link);
+        run_user_program(core, link);
         return true;
     }
     const auto clock = family34ClockField(current[0], core.facts.clock_hz);
@@ -248,7 +248,7 @@ void report_option_error(IspCore& core) {
 }
 
 bool comLock_Click(IspCore& core, ChipLink& link) {
-    setButtons(core, kStateOptionsDone);
+    set_button_state(core, kStateOptionsDone);
     if (!core.model) return false;
     switch (core.model->family) {
         case 0:

@@ -9,7 +9,7 @@
 #include <fmt/core.h>
 
 #include "core/isp_core.h"
-#include "ops/download_driver.h"
+#include "ops/session_control.h"
 #include "ops/user_command.h"
 
 namespace qmx {
@@ -265,7 +265,7 @@ bool connect_and_erase(IspCore& core, ChipLink& link) {
     if (core.session.stop_requested) {
         core.ui().beep(1);
         core.message(kStopText);
-        comStop_Download_Click(core, link);
+        stop_download(core, link);
         return false;
     }
     if (link.frameReady()) return true;
@@ -287,15 +287,17 @@ int send_block(IspCore& core, ChipLink& link, long address, int count, bool retr
     for (std::uint8_t b : data)
         dataSum = static_cast<std::uint8_t>(dataSum + b);
 
-    // The receiver is cleared before the frame goes out rather than after it: a chip (or a
-    // fast simulated one) may answer before the last byte has left the host's queue, and
-    // that answer must not be thrown away.
+    // The link drops whatever arrived before the frame's end byte, so only an answer to this
+    // frame can confirm it.
     link.flushReceive();
     link.armReceive();
     link.sendBlockFrame(blockFrameBody(address, data, retry), fast);
     const int timeout = set_answer_timeout(core, link);
     const bool answered = link.waitAnswer(timeout);
     if (answered && blockAnswerAccepts(link.answer(), dataSum)) return 0;
+    // Not confirmed: a late answer may still be on its way. The next frame goes out only once
+    // the line is quiet, so that answer cannot be taken for the next frame's.
+    if (!core.session.stop_requested && !link.portLost()) link.waitLineQuiet(timeout);
     return -1;
 }
 
@@ -349,6 +351,7 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
         for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
             if (session.stop_requested) return -1;
             ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
+            if (ok && attempt > 1) ++session.blocks_retried;
             if (!ok && link.portLost()) return -1;
         }
         if (!ok) return -1;
@@ -360,8 +363,10 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
     auto writeLastBlock = [&]() {
         for (int attempt = 1; attempt <= 6; ++attempt) {
             if (session.stop_requested || link.portLost()) return false;
-            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0)
+            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0) {
+                if (attempt > 1) ++session.blocks_retried;
                 return true;
+            }
         }
         return false;
     };
@@ -380,6 +385,7 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
         for (int attempt = 1;; ++attempt) {
             if (send_block_frames(core, link, chunked, blockStart, blockEnd, attempt > 1, fast) ==
                 0) {
+                if (attempt > 1) ++session.blocks_retried;
                 failures = 0;
                 break;
             }
@@ -403,7 +409,8 @@ void program_image(IspCore& core, ChipLink& link) {
     Ui& ui = core.ui();
     session.program_ok = false;
     session.downloaded_only_note_cn.clear();
-    setButtons(core, kStateProgramming);
+    session.blocks_retried = 0;
+    set_button_state(core, kStateProgramming);
     session.program_start_time = std::chrono::system_clock::now();
     ui.setProgress(0, 0, 1, true);
     core.message(fmt::format("Programming.../ 正在下载... ( Begin: {} )",
@@ -434,7 +441,7 @@ void program_image(IspCore& core, ChipLink& link) {
         ui.beep(3);
         core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
         core.message(kLowerBaud);
-        setButtons(core, kStateIdle);
+        set_button_state(core, kStateIdle);
     }
 }
 

@@ -7,17 +7,9 @@
 #include <chrono>
 #include <string>
 
-namespace qmx {
+#include "link/op_result.h"
 
-// How a session (or one of its steps) ended; the command line turns this into its exit status.
-enum class SessionOutcome {
-    Ok,         // every chip of the session programmed, verified and started
-    Failed,     // connection, erase, programming or option step failed (it has reported)
-    Stopped,    // the user pressed Stop (or sent SIGINT)
-    PortError,  // the port could not be opened or vanished
-    NoFile,     // nothing loaded to program
-    BadInput,   // the image or a parameter was refused before anything was sent
-};
+namespace qmx {
 
 // The download choices of the window (the check boxes and lists the session driver reads).
 struct DownloadChoices {
@@ -28,7 +20,9 @@ struct DownloadChoices {
     bool reopenDebugPort = false;    // `che_AutoOpenPort`: debug port open again after a download
     std::string writeOkCount = "0";  // `txtWrite_OK_Count`, the success counter as shown
     int seriesLimit = 0;             // a series ends after this many chips (0: until stopped)
-    bool refuseBadRecords = false;   // a reload that reported bad HEX records is not programmed
+    // A reload that needs consent (bad HEX records, an incomplete HEX file, content that did
+    // not fit) is not programmed.
+    bool refuseBadRecords = false;
 
     // Seconds of the series countdown: the text of the selected delay row.
     int seriesDelaySeconds() const {
@@ -51,12 +45,17 @@ struct SessionState {
     std::chrono::system_clock::time_point program_start_time{};
     // Note appended to the success line when the image was cut by the firmware-size limit.
     std::string downloaded_only_note_cn;
+    // Blocks of the last programming run that were sent more than once before the chip
+    // confirmed them (a noisy line shows here even when the run succeeds).
+    int blocks_retried = 0;
 
     // A session (download or series) is running: the file watch defers to its end. Read by
     // the window's thread while the session runs on another.
     std::atomic<bool> session_running{false};
     // Last outcome of a session, for faces that report an exit status.
-    SessionOutcome last_outcome = SessionOutcome::Ok;
+    Outcome last_outcome = Outcome::Ok;
+    // The ISP demo could not open its port in the present cycle (reported when it happened).
+    bool demo_port_failed = false;
     // Chips counted as successful during the current session (a series counts several).
     int chips_done = 0;
 };

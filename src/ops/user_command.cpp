@@ -10,7 +10,9 @@
 #include "link/handshake.h"
 #include "link/status_report.h"
 #include "ops/download_driver.h"
+#include "ops/link_binding.h"
 #include "ops/programmer.h"
+#include "ops/session_control.h"
 
 namespace qmx {
 
@@ -150,8 +152,14 @@ bool stopped(const IspCore& core) {
     return core.session.stop_requested || core.session.demo_stop_requested;
 }
 
+void showDemoHints(IspCore& core) {
+    beep_times(core, 2);
+    for (const auto& line : connectionHintLines(true))
+        core.message(line);
+}
+
 void portFailure(IspCore& core) {
-    core.facts.port_failed = true;
+    core.session.demo_port_failed = true;
     beep_times(core, 3);
     core.message("Open COM port failure! / 打开串口失败!");
     core.message("The COM port opened by another Program or no the COM port.");
@@ -160,7 +168,7 @@ void portFailure(IspCore& core) {
 
 // Closes the port and opens it again at `settingsText`; reports and fails when the settings
 // are refused or the port cannot be opened.
-SessionOutcome openAt(IspCore& core, const std::string& settingsText) {
+Outcome openAt(IspCore& core, const std::string& settingsText) {
     SerialChannel& ch = core.channel;
     ch.close_port();
     if (!ch.set_settings(settingsText)) {
@@ -170,19 +178,18 @@ SessionOutcome openAt(IspCore& core, const std::string& settingsText) {
         box.title = "  调试用串口     ";
         box.icon = BoxIcon::Exclamation;
         core.ui().messageBox(box);
-        return SessionOutcome::BadInput;
+        return Outcome::BadInput;
     }
     ch.configure_port();
     if (ch.open_port() != 0) {
         portFailure(core);
-        return SessionOutcome::PortError;
+        return Outcome::PortLost;
     }
-    core.facts.port_failed = false;
-    return SessionOutcome::Ok;
+    core.session.demo_port_failed = false;
+    return Outcome::Ok;
 }
 
-SessionOutcome sendUserCode(IspCore& core, const std::string& codeText,
-                            const std::string& settingsText) {
+Outcome sendUserCode(IspCore& core, const std::string& codeText, const std::string& settingsText) {
     bind_channel(core);
     core.clearMessages();
     // The code is checked before the port is touched: a typing mistake sends nothing.
@@ -197,17 +204,17 @@ SessionOutcome sendUserCode(IspCore& core, const std::string& codeText,
                             bad, bad));
         else
             core.message("The user code is empty. / 自定义命令为空。");
-        return SessionOutcome::BadInput;
+        return Outcome::BadInput;
     }
-    const SessionOutcome opened = openAt(core, settingsText);
-    if (opened != SessionOutcome::Ok) return opened;
+    const Outcome opened = openAt(core, settingsText);
+    if (opened != Outcome::Ok) return opened;
     SerialChannel& ch = core.channel;
     ch.wait_tx_empty();
     ch.write_bytes(*bytes);
     // Let every byte leave the adapter before anyone closes the port or changes its rate.
     ch.wait_tx_empty();
     ch.wait_ms(20);
-    return ch.vanished() ? SessionOutcome::PortError : SessionOutcome::Ok;
+    return ch.vanished() ? Outcome::PortLost : Outcome::Ok;
 }
 
 // One request of the demo loader and its answer: receiver and queues emptied, the frame sent,
@@ -250,17 +257,17 @@ void wrongModel(IspCore& core) {
 }  // namespace
 
 bool send_user_code(IspCore& core, const std::string& codeText, const std::string& settingsText) {
-    return sendUserCode(core, codeText, settingsText) == SessionOutcome::Ok;
+    return sendUserCode(core, codeText, settingsText) == Outcome::Ok;
 }
 
-SessionOutcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
+Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
     core.channel.debug_mode = false;  // the debug terminal gives the port back
     if (!core.buffer.imageLoaded || !core.model) {
         pleaseOpenFile(core, "Please open file./请打开文件。");
-        return core.session.last_outcome = SessionOutcome::NoFile;
+        return core.session.last_outcome = Outcome::NoFile;
     }
-    const SessionOutcome sent = sendUserCode(core, choices.userCode, choices.userCodeSettings);
-    if (sent != SessionOutcome::Ok) {
+    const Outcome sent = sendUserCode(core, choices.userCode, choices.userCodeSettings);
+    if (sent != Outcome::Ok) {
         core.channel.close_port();
         set_button_state(core, kButtonIdle);
         return core.session.last_outcome = sent;
@@ -274,8 +281,8 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     SerialChannel& ch = core.channel;
     ch.user_frame_ready = false;
     set_button_state(core, kButtonBusy);
-    reset_status_panel(core);
-    if (openAt(core, choices.demoSettings) != SessionOutcome::Ok) {
+    reset_status_panel(core.ui());
+    if (openAt(core, choices.demoSettings) != Outcome::Ok) {
         set_button_state(core, kButtonIdle);
         return false;
     }
@@ -295,7 +302,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
         if (demoRequest(core, 0xB0, wait)) break;
         if (!hintsShown && std::chrono::steady_clock::now() >= hintsAt) {
             hintsShown = true;
-            Timer9_Timer(core);
+            showDemoHints(core);
         }
     }
     if (stopped(core) || ch.vanished()) return false;
@@ -315,7 +322,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
 
 bool demo_read_model(IspCore& core) {
     core.message("We are read MCU Firmware Version ...");
-    reset_status_panel(core);
+    reset_status_panel(core.ui());
     std::optional<DemoModelAnswer> got;
     for (int i = 0; i < 3 && !got && !stopped(core); ++i) {
         // Only an answer long enough to hold the code and option byte counts.
@@ -435,7 +442,7 @@ bool demoCycle(IspCore& core, const UserEntryChoices& choices) {
     return true;
 }
 
-SessionOutcome failedCycleOutcome(IspCore& core) {
+Outcome failedCycleOutcome(IspCore& core) {
     if (stopped(core)) {
         // Programming reports its own Stop; every other step leaves it to us.
         const std::string& text = core.pane.text();
@@ -445,35 +452,35 @@ SessionOutcome failedCycleOutcome(IspCore& core) {
             beep_times(core, 1);
             core.message(kStopText);
         }
-        return SessionOutcome::Stopped;
+        return Outcome::Stopped;
     }
-    if (core.facts.port_failed || core.channel.vanished()) return SessionOutcome::PortError;
-    return SessionOutcome::Failed;
+    if (core.session.demo_port_failed || core.channel.vanished()) return Outcome::PortLost;
+    return Outcome::Failed;
 }
 
-SessionOutcome demoCycles(IspCore& core, const UserEntryChoices& choices, bool series) {
+Outcome demoCycles(IspCore& core, const UserEntryChoices& choices, bool series) {
     auto& session = core.session;
     for (;;) {
         if (!demoCycle(core, choices)) return failedCycleOutcome(core);
         ++session.chips_done;
         // A demo download does not count in the success counter.
-        if (stopped(core)) return SessionOutcome::Stopped;
+        if (stopped(core)) return Outcome::Stopped;
         if (core.serial.enabled && core.serial.active)
             serialAfterSuccess(core.serial, core.buffer, core.settings, core.ui());
         const bool more = series && (core.download.seriesLimit <= 0 ||
                                      session.chips_done < core.download.seriesLimit);
-        if (!more) return SessionOutcome::Ok;
+        if (!more) return Outcome::Ok;
         if (!demoCountdown(core)) {
             beep_times(core, 1);
             core.message(kStopText);
-            return SessionOutcome::Stopped;
+            return Outcome::Stopped;
         }
     }
 }
 
 }  // namespace
 
-SessionOutcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series) {
+Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series) {
     auto& session = core.session;
     SerialChannel& ch = core.channel;
     bind_channel(core);
@@ -485,7 +492,7 @@ SessionOutcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool
     session.demo_stop_requested = false;
     if (!core.buffer.imageLoaded || !core.model) {
         pleaseOpenFile(core, " Please open file./请打开文件。");
-        return session.last_outcome = SessionOutcome::NoFile;
+        return session.last_outcome = Outcome::NoFile;
     }
     if (!demoProgrammable(*core.model)) {
         beep_times(core, 3);
@@ -493,23 +500,23 @@ SessionOutcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool
             "{}: this model cannot be programmed through the ISP demo. / 此型号不能用 ISP DEMO "
             "下载。",
             core.model->name));
-        return session.last_outcome = SessionOutcome::BadInput;
+        return session.last_outcome = Outcome::BadInput;
     }
     session.session_running = true;
     session.chips_done = 0;
     core.clearMessages();
-    SessionOutcome outcome = SessionOutcome::Ok;
+    Outcome outcome = Outcome::Ok;
     if (choices.demoSendUserCode) {
         ch.user_frame_ready = false;
         outcome = sendUserCode(core, choices.demoUserCode, choices.demoUserCodeSettings);
-        if (outcome != SessionOutcome::Ok) set_button_state(core, kButtonIdle);
+        if (outcome != Outcome::Ok) set_button_state(core, kButtonIdle);
     }
-    if (outcome == SessionOutcome::Ok) {
+    if (outcome == Outcome::Ok) {
         core.facts.isp_demo_framing = true;
         outcome = demoCycles(core, choices, series);
     }
     ch.close_port();
-    comStop_Download_Click(core);
+    stop_download(core);
     ch.user_command_mode = false;
     core.facts.isp_demo_framing = false;
     session.session_running = false;

@@ -88,9 +88,9 @@ struct UserEntryChoices {
 // when this returns.
 bool send_user_code(IspCore& core, const std::string& codeText, const std::string& settingsText);
 // The send-user-code button: the user code, then a single download.
-SessionOutcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices);
+Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices);
 // The ISP demo, single (series false) or chip after chip.
-SessionOutcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series);
+Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series);
 // The steps of one demo cycle; each reports its own failure.
 bool demo_connect(IspCore& core, const UserEntryChoices& choices);
 bool demo_read_model(IspCore& core);

@@ -1,5 +1,6 @@
 // The emulation monitor through the window: SoftICE into a simulated chip, then the debug port
 // page filled from the monitor's reports, and another operation taking the port over.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QListWidget>
@@ -50,8 +51,9 @@ class MonitorTest : public QObject {
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
         sim_.setProgram(sim);
-        sim_.setArguments(
-            {"--model", "M-064", "--link", link_, "--flash-out", flash_, "--report-period", "100"});
+        // Two chips: the first takes an ordinary download, the second the monitor.
+        sim_.setArguments({"--model", "M-064", "--link", link_, "--flash-out", flash_, "--chips",
+                           "2", "--swap-delay", "200", "--report-period", "100"});
         sim_.start();
         QVERIFY(sim_.waitForStarted(5000));
         QByteArray out;
@@ -78,19 +80,31 @@ class MonitorTest : public QObject {
         QCOMPARE(views->tabText(1), QStringLiteral("SFR/idata"));
         QCOMPARE(views->tabText(2), QStringLiteral("xdata/IAP EEPROM"));
         QVERIFY(!f.widget("Label_softice_na") && !f.widget("Label_debug_na"));
+        auto* port = f.find<QComboBox>("com_Debug_COM");
+        port->setCurrentIndex(port->findData(link_));
+
+        // A single download with 下载后打开串口 ticked ends with the debug port open.
+        writeFile(dir_.filePath("app.bin"), pattern(600, 9));
+        f.window->loadFile(dir_.filePath("app.bin"));
+        f.find<QCheckBox>("che_AutoOpenPort")->setChecked(true);
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.widget("imgOpen")->isHidden(), 60000);
+        f.find<QCheckBox>("che_AutoOpenPort")->setChecked(false);
+        QTest::qWait(400);  // the second chip is put in
 
         // SoftICE: both questions answered Yes; the debug controls are locked meanwhile.
         f.answers = {qmx::BoxAnswer::Yes, qmx::BoxAnswer::Yes};
         f.find<QPushButton>("comDownSoft_ICE")->click();
-        QVERIFY(f.window->operationRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->operationRunning(), 10000);  // after the debug port
         QVERIFY(!f.widget("imgNotOpen")->isEnabled());
         QVERIFY(!f.widget("com_Debug_COM")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 90000);
+        QVERIFY(!f.widget("imgNotOpen")->isHidden());  // SoftICE took the port over
         auto* pane = f.find<QPlainTextEdit>("textMsg");
         QVERIFY2(pane->toPlainText().contains("Download Soft_ICE is succeed /下载 Soft_ICE 成功"),
                  qPrintable(pane->toPlainText()));
         QVERIFY(f.sawBox("Download Soft_ICE is succeed."));
-        QFile flashFile(flash_);
+        QFile flashFile(flash_ + ".2");
         QVERIFY(flashFile.open(QIODevice::ReadOnly));
         const QByteArray flash = flashFile.readAll();
         const auto image =
@@ -102,7 +116,6 @@ class MonitorTest : public QObject {
                            reinterpret_cast<const char*>(image.data()) + 0x2000));
 
         // The debug port on the same line: the monitor's reports fill the four lists.
-        auto* port = f.find<QComboBox>("com_Debug_COM");
         QVERIFY(port->isEnabled());
         port->setCurrentIndex(port->findData(link_));
         f.find<QToolButton>("imgNotOpen")->click();
@@ -122,10 +135,13 @@ class MonitorTest : public QObject {
 
         // Download takes the port over: the debug port closes first.
         f.find<QPushButton>("comDownload_0")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(f.sawBox("Please open file"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!f.widget("imgNotOpen")->isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.window->operationRunning(), 10000);
+        QVERIFY(!f.widget("imgNotOpen")->isHidden());
         QCOMPARE(f.find<QPushButton>("Label13")->text(), QStringLiteral("打开串口"));
         QVERIFY(!f.widget("comDebugContinue")->isEnabled());
+        QVERIFY(!f.widget("Label13")->isEnabled());  // locked while the download runs
+        f.find<QPushButton>("comStop_Download")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 20000);
 
         // Label13 opens it again; a second click closes it.
         f.find<QPushButton>("Label13")->click();

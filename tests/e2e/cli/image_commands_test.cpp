@@ -174,6 +174,50 @@ TEST_F(ImageCommands, BadInputGivesStatusTwoAndClearWords) {
     auto bad = cli({"image", broken, "--model", "M-070"});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.out.find("[box"), std::string::npos) << "the checksum box is printed";
+
+    // `save` agrees with `image`: the box is printed, nothing is written unless --yes.
+    std::string out = dir.file("out.bin");
+    auto saved = cli({"save", broken, out, "--model", "M-070", "--from", "0", "--length", "4"});
+    EXPECT_EQ(saved.exitCode, 2);
+    EXPECT_NE(saved.out.find("[box"), std::string::npos) << saved.out;
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    auto yes = run_cli({"--yes", "--settings", settings(), "save", broken, out, "--model", "M-070",
+                        "--from", "0", "--length", "4"});
+    EXPECT_EQ(yes.exitCode, 0) << yes.err;
+    EXPECT_EQ(readFile(out), "\x11\x22\x33\x44");
+
+    // Random bytes under a .hex name, and a HEX file cut short before its end record.
+    std::string noise = dir.file("noise.hex");
+    std::string bytes;
+    for (int i = 0; i < 640; ++i)
+        bytes += static_cast<char>((i * 37 + 11) % 251);
+    writeFile(noise, bytes);
+    auto n = cli({"image", noise, "--model", "M-070"});
+    EXPECT_EQ(n.exitCode, 2);
+    EXPECT_NE(n.out.find("no Intel-HEX data record"), std::string::npos) << n.out;
+    std::string cut = dir.file("cut.hex");
+    writeFile(cut, ":040000001122334452\r\n");
+    auto c = cli({"image", cut, "--model", "M-070"});
+    EXPECT_EQ(c.exitCode, 2);
+    EXPECT_NE(c.out.find("no Intel-HEX end record"), std::string::npos) << c.out;
+}
+
+TEST_F(ImageCommands, HexArgumentsOutsideTheirRangeAreRefusedNotCut) {
+    std::string out = dir.file("out.bin");
+    for (const std::vector<std::string>& range :
+         {std::vector<std::string>{"--from", "100000", "--length", "10"},
+          std::vector<std::string>{"--from", "0", "--length", "1000010"},
+          std::vector<std::string>{"--from", "10000", "--length", "1"}}) {
+        std::vector<std::string> args{"save", kBlinkHex, out, "--model", "M-070"};
+        args.insert(args.end(), range.begin(), range.end());
+        auto r = cli(args);
+        EXPECT_EQ(r.exitCode, 2) << range[1] << " " << range[3];
+        EXPECT_NE(r.err.find("must be"), std::string::npos) << r.err;
+        EXPECT_NE(access(out.c_str(), F_OK), 0);
+    }
+    auto start = cli({"image", kBlinkHex, "--model", "M-070", "--start", "100000"});
+    EXPECT_EQ(start.exitCode, 2);
+    EXPECT_EQ(start.out.find("checksum:"), std::string::npos) << start.out;
 }
 
 TEST_F(ImageCommands, BoxTextsAndExtentsArePrintedAsTheSystemWritesThem) {

@@ -1,7 +1,10 @@
 // The read-options and connect commands against a simulated chip of each family.
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
+#include <regex>
 #include <thread>
 
 #include "link_fixture.h"
@@ -221,6 +224,37 @@ TEST_F(LinkE2E, RateSearchStepsDownAndAPassInTheLastRoundIsAPass) {
     }
     EXPECT_EQ(tested, (std::vector<std::string>{"115200", "115200", "115200", "57600", "57600",
                                                 "57600", "38400", "38400", "38400", "28800"}));
+}
+
+TEST_F(LinkE2E, ASecondProgramIsRefusedWhileADownloadUsesThePort) {
+    // Root or not: the download holds the port, a second qmx-isp is told who does (exit 4)
+    // and the download goes on undisturbed.
+    startSim("M-079", {"--flash-out", dir.file("flash.bin")});
+    std::vector<std::uint8_t> image(0x6000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    {
+        std::ofstream f(dir.file("a.bin"), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(image.data()),
+                static_cast<std::streamsize>(image.size()));
+    }
+    CliProcess first;
+    ASSERT_TRUE(
+        first.start(ispPath(), {"--settings", dir.file("s.ini"), "download", dir.file("a.bin"),
+                                "--port", sim.linkPath(), "--model", "M-079"}));
+    ASSERT_TRUE(first.waitForOutput("Programming.../ 正在下载...", 30s)) << first.out();
+    RunResult second = isp({"--settings", dir.file("s2.ini"), "connect", "--model", "M-079"});
+    EXPECT_EQ(second.exitCode, 4) << second.out;
+    EXPECT_TRUE(std::regex_search(second.out, std::regex(R"(port in use by process \d+)")))
+        << second.out;
+    RunResult r = first.wait(60s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "Program OK / 下载 OK")) << r.out;
+    sim.stop();
+    std::ifstream in(dir.file("flash.bin"), std::ios::binary);
+    std::vector<std::uint8_t> flash((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_GE(flash.size(), image.size());
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
 }
 
 TEST_F(LinkE2E, NoiseBeforeEveryAnswerIsSkipped) {

@@ -27,7 +27,10 @@ using Bytes = std::vector<std::uint8_t>;
 class ScriptedPeer {
   public:
     using Respond = std::function<Bytes(const Bytes& chunk)>;
-    explicit ScriptedPeer(Respond respond) : respond_(std::move(respond)) {
+    // readLag: the peer takes bytes off the line only that long after they arrived, as a slow
+    // or busy far end does.
+    explicit ScriptedPeer(Respond respond, std::chrono::milliseconds readLag = 0ms)
+        : respond_(std::move(respond)), lag_(readLag) {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         grantpt(master_);
         unlockpt(master_);
@@ -56,6 +59,7 @@ class ScriptedPeer {
                 master_, POLLIN, 0
             };
             if (poll(&p, 1, 20) <= 0) continue;
+            if (lag_ > 0ms) std::this_thread::sleep_for(lag_);
             ssize_t n = read(master_, buf, sizeof buf);
             if (n <= 0) continue;
             Bytes chunk(buf, buf + n);
@@ -68,6 +72,7 @@ class ScriptedPeer {
         }
     }
     Respond respond_;
+    std::chrono::milliseconds lag_;
     int master_ = -1, keep_ = -1;
     std::string path_;
     std::thread thread_;
@@ -205,10 +210,10 @@ TEST_F(Scripted, OfflineBoardRelaysTheChipWithoutABaudSwitch) {
 class ScriptedLoader {
   public:
     using Answer = std::function<bool(std::uint8_t command, int nth)>;
-    ScriptedLoader(Bytes status, Answer answer)
+    ScriptedLoader(Bytes status, Answer answer, std::chrono::milliseconds readLag = 0ms)
         : status_(std::move(status)),
           answer_(std::move(answer)),
-          peer_([this](const Bytes& chunk) { return respond(chunk); }) {}
+          peer_([this](const Bytes& chunk) { return respond(chunk); }, readLag) {}
     const std::string& path() const { return peer_.path(); }
     // How many complete frames of the command the host sent.
     int count(std::uint8_t command) {
@@ -282,6 +287,19 @@ TEST_F(Scripted, ADroppedRateTestAnswerIsTriedAgain) {
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 115200 bps.")) << r.out;
     EXPECT_EQ(chip.count(0x8F), 2);
+    EXPECT_EQ(chip.count(0x8E), 1);
+}
+
+TEST_F(Scripted, AChipSlowToReadStillGetsTheRateTestAcrossTheReopen) {
+    // The far end takes bytes off the line 300 ms late. The rate test's frame is written, the
+    // port closed and reopened at the new rate before the chip has read it: reopening must not
+    // throw that frame away.
+    ScriptedLoader chip(
+        statusFrame(5360, false), [](std::uint8_t, int) { return true; }, 300ms);
+    RunResult r = run_cli({"connect", "--port", chip.path(), "--model", "M-066"}, 60s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 115200 bps.")) << r.out;
+    EXPECT_EQ(chip.count(0x8F), 1);
     EXPECT_EQ(chip.count(0x8E), 1);
 }
 

@@ -12,7 +12,7 @@
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
 #include "offline/offline_board.h"
-#include "ops/button_state.h"
+#include "ops/session_control.h"
 #include "support/recording_ui.h"
 #include "support/sim_process.h"
 
@@ -320,7 +320,7 @@ TEST(OfflineBoardWaits, EveryEndLeavesTheChannelAndBufferAsBefore) {
     const auto before = core.buffer.bytes;
     core.channel.header_expected = true;  // as a chip's handshake may leave it
 
-    EXPECT_EQ(run_offline_board_session(core, "3", 5), SessionOutcome::Stopped);
+    EXPECT_EQ(run_offline_board_session(core, "3", 5), Outcome::Stopped);
     EXPECT_FALSE(core.channel.crc_check);
     EXPECT_EQ(core.buffer.bytes, before);
     ASSERT_FALSE(ui.buttonStates.empty());

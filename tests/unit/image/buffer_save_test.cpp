@@ -47,6 +47,34 @@ TEST_F(SaveTest, WritesExactlyTheRange) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
+TEST_F(SaveTest, DeviceOrFifoIsNeverReplaced) {
+    const std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(saveBufferRange(buffer, "0", "10", fifo, ui), SaveStatus::WriteFailed);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_NE(ui.boxes[0].text.find("Not a regular file"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST_F(SaveTest, TemporariesOfKilledSavesAreRemovedOnTheNextSave) {
+    namespace fs = std::filesystem;
+    const fs::path dead = dir / ".out.bin.tmp-999999999-0";  // no such process
+    const fs::path old = dir / (".out.bin.tmp-" + std::to_string(::getpid()) + "-7");
+    const fs::path live = dir / (".out.bin.tmp-" + std::to_string(::getpid()) + "-8");
+    const fs::path other = dir / ".notes.txt.tmp-999999999-0";
+    for (const auto& p : {dead, old, live, other})
+        writeFile(p.filename().string(), "half");
+    fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    ASSERT_EQ(saveBufferRange(buffer, "0", "10", (dir / "out.bin").string(), ui),
+              SaveStatus::Saved);
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(live)) << "a save still running is left alone";
+    EXPECT_TRUE(fs::exists(other)) << "only this file's temporaries are ours to remove";
+}
+
 TEST_F(SaveTest, OneKilobyteBinaryRoundTrip) {
     std::vector<std::uint8_t> data(1024);
     for (std::size_t i = 0; i < data.size(); ++i)

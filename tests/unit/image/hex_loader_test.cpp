@@ -165,6 +165,33 @@ TEST_F(LoaderTest, HexReadingStopsAtEndRecordAndSkipsOtherLines) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
+TEST_F(LoaderTest, HexWithoutDataOrEndRecordIsReported) {
+    // Random bytes under a .hex name: no record at all.
+    std::string noise;
+    for (int i = 0; i < 640; ++i)
+        noise += static_cast<char>((i * 37 + 11) % 251);
+    LoadResult r = load(writeFile("noise.hex", noise));
+    EXPECT_EQ(r.dataRecords, 0);
+    EXPECT_TRUE(r.incompleteHex());
+    EXPECT_TRUE(r.needsConsent());
+    ASSERT_EQ(reports().size(), 1u);
+    EXPECT_NE(reports()[0].find("no Intel-HEX data record"), std::string::npos);
+
+    // Cut at a line boundary: data, but no end record.
+    ui.boxes.clear();
+    r = load(writeFile("cut.hex", hexRecord(0, {1, 2, 3}) + "\n"));
+    EXPECT_EQ(buffer.bytes[2], 3);
+    EXPECT_TRUE(r.incompleteHex());
+    ASSERT_EQ(reports().size(), 1u);
+    EXPECT_NE(reports()[0].find("no Intel-HEX end record"), std::string::npos);
+
+    // A whole file says nothing.
+    ui.boxes.clear();
+    r = load(writeFile("whole.hex", hexRecord(0, {1}) + "\n" + kEof + "\n"));
+    EXPECT_FALSE(r.needsConsent());
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(LoaderTest, ExtendedAddressRecordsAreNotData) {
     buffer.fillByte = 0xFF;
     // A zero extended linear address (as srec_cat writes first), a start address and a
@@ -305,6 +332,10 @@ TEST_F(LoaderTest, Binary70000BytesStopsAtLastCell) {
     EXPECT_EQ(buffer.bytes[0x10000], data[0x10000]);
     EXPECT_EQ(buffer.loadEnd, 0xFFFF);
     EXPECT_EQ(r.checksum, std::accumulate(data.begin(), data.begin() + 0x10001, 0u));
+    // Even where the program area reaches 0xFFFF, the bytes past it are lost: said so.
+    EXPECT_TRUE(r.clipped);
+    ASSERT_EQ(reports().size(), 1u);
+    EXPECT_EQ(reports()[0], kOver + "\r\n\r\n         按确定继续。");
 
     // A model with a smaller area clips loadEnd and says so.
     buffer.reset();

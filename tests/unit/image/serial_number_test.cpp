@@ -127,6 +127,40 @@ TEST_F(SerialTest, RefusedWriteLeavesTheBufferAlone) {
     EXPECT_FALSE(applySerialNumber(serial, buffer, model("M-070"), store, ui));
     EXPECT_EQ(ui.boxes.back().text, "自动增量字节数太小");
     EXPECT_EQ(buffer.bytes[0x100], 0xEE);
+    EXPECT_FALSE(serial.active);
+
+    // Increments that are not a positive whole number the cells can hold are refused too.
+    for (const char* increment : {"0", "-1", "1e20", "1.5", "", "256"}) {
+        set("100", "1", "7", SerialFormat::Binary);
+        serial.incrementText = increment;
+        EXPECT_FALSE(applySerialNumber(serial, buffer, model("M-070"), store, ui)) << increment;
+        EXPECT_FALSE(serial.active);
+    }
+    EXPECT_EQ(buffer.bytes[0x100], 0xEE);
+    // Nothing refused reaches the settings file.
+    EXPECT_FALSE(std::filesystem::exists(dir / "settings.ini"));
+    serial.incrementText = "255";
+    EXPECT_TRUE(applySerialNumber(serial, buffer, model("M-070"), store, ui));
+}
+
+TEST_F(SerialTest, NumberThatOutgrowsItsCellsIsNeverWrappedRound) {
+    set("1FF", "1", "99", SerialFormat::Bcd);
+    serial.incrementText = "1";
+    ASSERT_TRUE(serialCheckBoxChanged(serial, true, buffer, model("M-070"), store, ui));
+    EXPECT_FALSE(serialAfterSuccess(serial, buffer, store, ui));
+    EXPECT_EQ(serial.nextValueText, "100");
+    EXPECT_FALSE(serial.active) << "no further chip may be programmed with the old number";
+    EXPECT_EQ(buffer.bytes[0x1FF], 0x99);
+    SettingsStore again(dir / "settings.ini");
+    again.load();
+    EXPECT_EQ(again.read("Auto_Increase", "next_value"), "100");
+
+    set("1FF", "4", "9999", SerialFormat::Ascii);
+    serial.active = true;
+    advanceSerialNumber(serial);
+    EXPECT_EQ(serial.nextValueText, "10000");
+    EXPECT_EQ(encodeSerialNumber(serial.nextValueText, 4, SerialFormat::Ascii).error,
+              "自动增量字节数太小");
 }
 
 TEST_F(SerialTest, AdvanceWidthsPerFormat) {

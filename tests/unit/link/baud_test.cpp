@@ -146,7 +146,7 @@ TEST(AlternateReload, SingleSpeedDerivesTheDoubleSpeedPair) {
     core.facts.newBaud_H = 0xFF;
     core.facts.newBaud_L = 0xFD;
     core.facts.double_speed = false;
-    derive_alternate_reload(core);
+    derive_alternate_reload(core.facts);
     EXPECT_EQ(core.facts.newBaud_H, 0xFF);
     EXPECT_EQ(core.facts.newBaud_L, 0xFD);
     EXPECT_EQ(core.facts.altBaud_H, 0xFF);
@@ -158,7 +158,7 @@ TEST(AlternateReload, DoubleSpeedHalvesTheCountToEven) {
     core.facts.double_speed = true;
     core.facts.newBaud_H = 0xFF;
     core.facts.newBaud_L = 0xFB;  // count 5 → 2.5 → 2
-    derive_alternate_reload(core);
+    derive_alternate_reload(core.facts);
     EXPECT_EQ(core.facts.altBaud_L, 0xFB);
     EXPECT_EQ(core.facts.newBaud_H, 0xFF);
     EXPECT_EQ(core.facts.newBaud_L, 0xFE);

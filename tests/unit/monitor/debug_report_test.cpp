@@ -227,7 +227,7 @@ class DebugPortRun : public ::testing::Test {
         request.byteTimeout = std::chrono::milliseconds(150);
     }
     // Runs the operation for `ms` with `input` waiting on the line.
-    SessionOutcome runFor(const Bytes& input, int ms) {
+    Outcome runFor(const Bytes& input, int ms) {
         port->input.assign(input.begin(), input.end());
         control.close = false;
         std::thread closer([&] {
@@ -258,7 +258,7 @@ TEST_F(DebugPortRun, GoodFramesAreAcknowledgedBadOnesAskedForAtMostThreeTimes) {
     // Overlong: dropped without an answer.
     for (std::uint8_t b : {0xA5, 0x5A, 0xAA, 0x04, 0x1B, 0x00})
         line.push_back(b);
-    EXPECT_EQ(runFor(line, 1500), SessionOutcome::Ok);
+    EXPECT_EQ(runFor(line, 1500), Outcome::Ok);
     EXPECT_EQ(reports, 1);
     EXPECT_EQ(countCommand(port->written, 'P'), 1);
     const int r = countCommand(port->written, 'R');
@@ -271,21 +271,21 @@ TEST_F(DebugPortRun, GoodFramesAreAcknowledgedBadOnesAskedForAtMostThreeTimes) {
 
 TEST_F(DebugPortRun, AFrameThatStopsArrivingIsAskedForAgain) {
     const Bytes full = onLine(report(2, Bytes(100, 1)));
-    EXPECT_EQ(runFor(Bytes(full.begin(), full.begin() + 40), 3000), SessionOutcome::Ok);
+    EXPECT_EQ(runFor(Bytes(full.begin(), full.begin() + 40), 3000), Outcome::Ok);
     EXPECT_EQ(countCommand(port->written, 'R'), 3);
     EXPECT_EQ(countCommand(port->written, 'P'), 0);
 }
 
 TEST_F(DebugPortRun, ContinueSendsTOnlyOnAnOpenPort) {
     control.continueRun = true;
-    EXPECT_EQ(runFor({}, 300), SessionOutcome::Ok);
+    EXPECT_EQ(runFor({}, 300), Outcome::Ok);
     EXPECT_EQ(countCommand(port->written, 'T'), 1);
 
     // The reopen for Continue fails: no T, the box, and the operation ends by itself.
     port->written.clear();
     port->opensBeforeFailure = 1;
     control.continueRun = true;
-    EXPECT_EQ(runFor({}, 1000), SessionOutcome::PortError);
+    EXPECT_EQ(runFor({}, 1000), Outcome::PortLost);
     EXPECT_EQ(countCommand(port->written, 'T'), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].title, "  调试用串口     ");
@@ -293,7 +293,7 @@ TEST_F(DebugPortRun, ContinueSendsTOnlyOnAnOpenPort) {
 
 TEST_F(DebugPortRun, APortThatDoesNotOpenRaisesTheDebugPortBox) {
     port->openError = ENOENT;
-    EXPECT_EQ(runFor({}, 100), SessionOutcome::PortError);
+    EXPECT_EQ(runFor({}, 100), Outcome::PortLost);
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].title, "  调试用串口     ");
     EXPECT_TRUE(port->written.empty());

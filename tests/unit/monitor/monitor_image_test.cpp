@@ -126,7 +126,7 @@ TEST_F(SoftIce, WritesTheImageAndLeavesTheUsersBufferAsItWas) {
     test::FakeChip chip(core);
     core.session.stop_requested = true;  // left over from an earlier Stop
     ui.scriptedAnswers = {BoxAnswer::Yes, BoxAnswer::Yes};
-    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), SessionOutcome::Ok);
+    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), Outcome::Ok);
     const auto image =
         buildMonitorImage(pattern(384, 5), pattern(4096, 6), "QMX516_2003.ROM").image;
     EXPECT_EQ(slice(MonitorImage(chip.flash), 0x2000, 0x1400), slice(image, 0x2000, 0x1400));
@@ -146,17 +146,17 @@ TEST_F(SoftIce, WritesTheImageAndLeavesTheUsersBufferAsItWas) {
 TEST_F(SoftIce, RefusalsTouchNeitherBufferNorChip) {
     test::FakeChip chip(core);
     ui.scriptedAnswers = {BoxAnswer::Yes, BoxAnswer::No};
-    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), SessionOutcome::Stopped);
+    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), Outcome::Stopped);
     EXPECT_EQ(ui.boxes.size(), 2u);
 
     // Not monitor-capable: refused before any question.
     core.model = findModel("M-070");
-    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), SessionOutcome::BadInput);
+    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), Outcome::BadInput);
     EXPECT_EQ(ui.boxes.size(), 3u);
 
     // A missing model monitor file is named with its full path.
     core.model = findModel("M-076");
-    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), SessionOutcome::BadInput);
+    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), Outcome::BadInput);
     ASSERT_EQ(ui.boxes.size(), 4u);
     EXPECT_NE(ui.boxes[3].text.find(dir.path() + "/QMX58_2003.ROM"), std::string::npos);
 
@@ -170,7 +170,7 @@ TEST_F(SoftIce, AFailedPassReportsAndStillRestoresTheBuffer) {
     test::FakeChip chip(core);
     chip.dropBlock = [](const test::SentBlock& b, std::size_t) { return b.address == 0; };
     ui.scriptedAnswers = {BoxAnswer::Yes, BoxAnswer::Yes};
-    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), SessionOutcome::Failed);
+    EXPECT_EQ(downloadSoftIce(core, chip, dir.path()), Outcome::Failed);
     EXPECT_TRUE(ui.saw("Program is failure. / 下载失败"));
     EXPECT_FALSE(ui.saw("Download Soft_ICE is succeed"));
     EXPECT_EQ(core.buffer.bytes[0], 0x5A);

@@ -66,6 +66,8 @@ TEST(DownloadTexts, TotalTimeAndReportLines) {
     EXPECT_EQ(totalTimeText(125), "02:05");
     EXPECT_EQ(totalTimeText(0), "00:00");
     EXPECT_EQ(totalTimeText(6000 + 59), "00:59");  // minutes keep their last two digits
+    EXPECT_EQ(blockRetryLine(3),
+              "Blocks sent again before the MCU confirmed them: 3 / 重发后才确认的块: 3");
     const auto lines = successReportLines("(有一部分数据未下载)。", "00:07");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Program OK / 下载 OK(有一部分数据未下载)。");
@@ -79,16 +81,29 @@ TEST(DownloadTexts, TotalTimeAndReportLines) {
 TEST(DownloadSession, NoFileAsksForOne) {
     Rig r("M-079");
     r.core.buffer.imageLoaded = false;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::NoFile);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::NoFile);
     ASSERT_EQ(r.ui.boxes.size(), 1u);
     EXPECT_EQ(r.ui.boxes[0].text, "    Please open file./请打开文件。    ");
     EXPECT_EQ(r.chip.connects, 0);
 }
 
+TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) {
+    Rig r("M-079");
+    r.core.serial.enabled = true;
+    r.core.serial.addressText = "2FF";
+    r.core.serial.lengthText = "1";
+    r.core.serial.nextValueText = "256";
+    r.core.serial.format = SerialFormat::Binary;
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::BadInput);
+    EXPECT_EQ(r.chip.connects, 0);
+    ASSERT_FALSE(r.ui.boxes.empty());
+    EXPECT_EQ(r.ui.boxes.back().text, "自动增量字节数太小");
+}
+
 TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     Rig r("M-079");
     r.core.download.writeOkCount = "41";
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::Ok);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
     const auto& l = r.ui.lines;
     ASSERT_GE(l.size(), 3u);
     EXPECT_EQ(l[l.size() - 3], "Program OK / 下载 OK");
@@ -106,9 +121,21 @@ TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     EXPECT_FALSE(r.core.session.session_running);
 }
 
+TEST(DownloadSession, BlocksSentAgainAreCountedInTheReport) {
+    Rig r("M-079");
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
+    ASSERT_GE(r.ui.lines.size(), 4u);
+    EXPECT_EQ(r.ui.lines[r.ui.lines.size() - 4], blockRetryLine(0));
+    Rig noisy("M-079");
+    noisy.chip.dropBlock = [](const test::SentBlock&, std::size_t index) { return index == 1; };
+    EXPECT_EQ(comDownload_Click(noisy.core, noisy.chip, 0).outcome, Outcome::Ok);
+    ASSERT_GE(noisy.ui.lines.size(), 4u);
+    EXPECT_EQ(noisy.ui.lines[noisy.ui.lines.size() - 4], blockRetryLine(1));
+}
+
 TEST(DownloadSession, FamilyOneSkipsTheOptionStep) {
     Rig r("M-085");
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::Ok);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
     for (const auto& c : r.chip.commands)
         EXPECT_NE(c[3], 0x8D);
     EXPECT_EQ(r.ui.lines.back(), "Have already encrypt. / 已加密");
@@ -125,7 +152,7 @@ TEST(DownloadSession, SeriesCountsDownBetweenChips) {
     Rig r("M-079");
     r.core.download.seriesLimit = 3;
     r.core.download.seriesDelayRow = 6;  // "3" seconds
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1), SessionOutcome::Ok);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1).outcome, Outcome::Ok);
     EXPECT_EQ(r.chip.connects, 3);
     EXPECT_EQ(r.core.download.writeOkCount, "3");
     EXPECT_EQ(r.core.session.chips_done, 3);
@@ -138,7 +165,7 @@ TEST(DownloadSession, SeriesCountsDownBetweenChips) {
 TEST(DownloadSession, FailureStopsTheSessionWithoutFurtherText) {
     Rig r("M-079");
     r.chip.dropBlock = [](const test::SentBlock&, std::size_t) { return true; };
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1), SessionOutcome::Failed);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1).outcome, Outcome::Failed);
     EXPECT_EQ(r.chip.connects, 1);
     EXPECT_EQ(r.core.download.writeOkCount, "0");
     EXPECT_EQ(r.chip.shortCommands.back(), 0x82);
@@ -148,7 +175,7 @@ TEST(DownloadSession, FailureStopsTheSessionWithoutFurtherText) {
 TEST(DownloadSession, StopDuringProgrammingEndsAsStopped) {
     Rig r("M-079");
     r.chip.stopAtBlock = 1;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0), SessionOutcome::Stopped);
+    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Stopped);
     EXPECT_TRUE(r.ui.saw("Operation is stop. / 操作被停止."));
 }
 

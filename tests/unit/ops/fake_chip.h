@@ -61,9 +61,11 @@ class FakeChip : public ChipLink {
     long stopAtBlock = -1;
     int connects = 0;
 
-    void connectChip(bool) override {
+    OpResult connectChip(bool) override {
         ++connects;
         core_.session.connected = connectSucceeds && !core_.session.stop_requested;
+        if (core_.session.connected) return OpResult::success();
+        return core_.session.stop_requested ? OpResult::stopped() : OpResult::failed();
     }
     bool readStatus(bool) override {
         ready_ = statusAnswers;

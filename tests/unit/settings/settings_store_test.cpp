@@ -167,6 +167,60 @@ TEST_F(SettingsFileTest, DamagedFileGivesDefaultsAWarningAndABackup) {
     EXPECT_EQ(again.read("Settings", "DeviceProducts"), "4");
 }
 
+TEST_F(SettingsFileTest, UnreadableLineCostsOnlyItself) {
+    // A production line's counter and numbering must survive one bad byte elsewhere.
+    const std::string original =
+        "[Settings]\nWrite_OK_Count=4711\n# note \xFF\xFE\nFilePath=/home/caf\xE9\n"
+        "[Auto_Increase]\nnext_value=00001234\n[\xFF\xFF]\nstray=1\n[Settings]\nCOM_port=3\n";
+    write(file_, original);
+    SettingsStore store(file_);
+    EXPECT_FALSE(store.load());
+    EXPECT_NE(store.warning().find("cannot be read as text (lines 3, 7, 8)"), std::string::npos)
+        << store.warning();
+    EXPECT_EQ(store.read("Settings", "Write_OK_Count"), "4711");
+    EXPECT_EQ(store.read("Auto_Increase", "next_value"), "00001234");
+    EXPECT_EQ(store.read("Settings", "FilePath"), "/home/caf\xE9");  // bytes kept as they are
+    EXPECT_EQ(store.read("Settings", "COM_port"), "3");
+    EXPECT_FALSE(store.contains("Auto_Increase", "stray")) << "a key under an unreadable header";
+
+    // The next save keeps the old bytes beside the file and writes only readable text.
+    ASSERT_TRUE(store.set("Settings", "Write_OK_Count", "4712"));
+    ASSERT_EQ(store.save(), "");
+    fs::path backup = file_;
+    backup += ".damaged";
+    EXPECT_EQ(slurp(backup), original);
+    SettingsStore again(file_);
+    EXPECT_TRUE(again.load()) << again.warning();
+    EXPECT_EQ(again.read("Settings", "Write_OK_Count"), "4712");
+    EXPECT_EQ(again.read("Auto_Increase", "next_value"), "00001234");
+    EXPECT_EQ(again.read("Settings", "FilePath"), "/home/caf\xE9");
+}
+
+TEST_F(SettingsFileTest, FifoInPlaceOfTheFileIsNeitherReadNorReplaced) {
+    ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+    SettingsStore store(file_);
+    EXPECT_FALSE(store.load());  // returns at once: a FIFO is never opened
+    EXPECT_NE(store.warning().find("not a regular file"), std::string::npos) << store.warning();
+    store.set("Settings", "COM_port", "1");
+    EXPECT_NE(store.save().find("not a regular file"), std::string::npos);
+    EXPECT_TRUE(fs::is_fifo(file_));
+}
+
+TEST_F(SettingsFileTest, TemporariesOfKilledSavesAreRemovedOnTheNextSave) {
+    const fs::path dead = dir_ / ".settings.ini.tmp-999999999-AbCdEf";  // no such process
+    const fs::path live = dir_ / (".settings.ini.tmp-" + std::to_string(::getpid()) + "-x");
+    write(dead, "half");
+    write(live, "half");
+    SettingsStore store(file_);
+    store.set("Settings", "COM_port", "1");
+    ASSERT_EQ(store.save(), "");
+    EXPECT_FALSE(fs::exists(dead));
+    EXPECT_TRUE(fs::exists(live)) << "a save still running is left alone";
+    fs::last_write_time(live, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    ASSERT_EQ(store.save(), "");
+    EXPECT_EQ(strays(), std::vector<std::string>{}) << "an old one is stale in any case";
+}
+
 TEST_F(SettingsFileTest, StrayLinesAreReportedAndKept) {
     write(file_, "[Settings]\nDeviceProducts=6\nthis is not a setting\n[broken\n=novalue\n");
     SettingsStore store(file_);
