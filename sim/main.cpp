@@ -1,4 +1,5 @@
 // qmx-chipsim: a simulated QMX chip behind a pseudo-terminal.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -41,8 +42,8 @@ const char* kUsage =
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
     "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N,\n"
     "                         late-answer=N,late-ms=MS,lose-write=N\n"
-    "  --personality P        bootloader (default), offline-board, or monitor (reports from\n"
-    "                         the start)\n"
+    "  --personality P        bootloader (default), offline-board, monitor (reports from the\n"
+    "                         start) or app (a running user application)\n"
     "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
     "  --board-capacity K     offline board: store in KB, 0-255 (default 64)\n"
     "  --board-extended       offline board: takes the extended second phase\n"
@@ -50,6 +51,8 @@ const char* kUsage =
     "(default 200)\n"
     "  --breakpoint-after N   monitor: pause after every N-th cycle until T (default 0: never)\n"
     "  --window-base HEX      monitor: base of the 512-byte window report (default 1000)\n"
+    "  --user-code HEX        app: the bytes that make the application leave, e.g. \"12 34 AB\"\n"
+    "  --in-app-loader        app: the application answers 5A A5 loader frames itself\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
@@ -80,6 +83,21 @@ bool parseHexByte(const std::string& s, std::uint8_t& out) {
     const long v = std::strtol(t.c_str(), &end, 16);
     if (!end || *end != '\0' || v < 0 || v > 255) return false;
     out = static_cast<std::uint8_t>(v);
+    return true;
+}
+
+// "12 34 AB" or "1234AB": pairs of hexadecimal digits, blanks anywhere between pairs.
+bool parseHexBytes(const std::string& text, qmxsim::Bytes& out) {
+    std::string digits;
+    for (char c : text) {
+        if (c == ' ' || c == '\t') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        digits += c;
+    }
+    if (digits.empty() || digits.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return true;
 }
 
@@ -134,6 +152,8 @@ int main(int argc, char** argv) {
             opt.rateCheck = false;
         } else if (arg == "--short-status") {
             shortStatus = true;
+        } else if (arg == "--in-app-loader") {
+            opt.appConfig.inAppLoader = true;
         } else if (arg == "--short-block-answers") {
             shortBlockAnswers = true;
         } else if (arg == "--model" || arg == "--link" || arg == "--clock" || arg == "--firmware" ||
@@ -141,7 +161,7 @@ int main(int argc, char** argv) {
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
                    arg == "--personality" || arg == "--log" || arg == "--flags" ||
                    arg == "--sync-window" || arg == "--report-period" ||
-                   arg == "--breakpoint-after" || arg == "--window-base") {
+                   arg == "--breakpoint-after" || arg == "--window-base" || arg == "--user-code") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -187,6 +207,9 @@ int main(int argc, char** argv) {
                 personality = v;
             } else if (arg == "--log") {
                 opt.logPath = v;
+            } else if (arg == "--user-code") {
+                if (!parseHexBytes(v, opt.appConfig.userCode))
+                    return fail("--user-code wants hexadecimal bytes such as \"12 34 AB\"");
             } else {
                 flagsText = v;
             }
@@ -203,18 +226,21 @@ int main(int argc, char** argv) {
     }
 
     opt.monitorOnly = personality == "monitor";
+    opt.app = personality == "app";
+    if (!opt.app && (opt.appConfig.inAppLoader || !opt.appConfig.userCode.empty()))
+        return fail("--user-code and --in-app-loader belong to --personality app");
     if (personality == "offline-board") {
         opt.makeChip = [board](const ChipConfig& c) -> std::unique_ptr<Chip> {
             return std::make_unique<OfflineBoard>(c, board);
         };
-    } else if (personality != "bootloader" && personality != "monitor") {
+    } else if (personality != "bootloader" && personality != "monitor" && !opt.app) {
         if (personality == "isp-demo") {
-            return fail(
-                "personality " + personality +
-                " is not available in this build; bootloader, offline-board and monitor are");
+            return fail("personality " + personality +
+                        " is not available in this build; bootloader, offline-board, monitor "
+                        "and app are");
         }
         return fail("unknown personality " + personality +
-                    " (known: bootloader, isp-demo, offline-board, monitor)");
+                    " (known: bootloader, app, offline-board, monitor)");
     }
     if (model.empty()) return fail("--model is required\n\n" + std::string(kUsage));
     if (opt.link.empty()) return fail("--link is required\n\n" + std::string(kUsage));

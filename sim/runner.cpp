@@ -124,6 +124,7 @@ class Simulator {
     FaultInjector faults_;
     PtyLine line_;
     std::unique_ptr<Chip> chip_;
+    std::unique_ptr<App> app_;  // personality `app`: the running application
     int chipNo_ = 1;
     double start_ = 0;
     double powerOnAt_ = kNever;
@@ -186,6 +187,11 @@ void Simulator::powerOn() {
         return;
     }
     chip_->powerOn();
+    if (app_) {
+        chip_->startUserProgram();
+        log("chip %d powered on, running its application", chipNo_);
+        return;
+    }
     log("chip %d powered on, listening for sync", chipNo_);
     if (opt_.syncWindowMs > 0) syncUntil_ = monoNow() + opt_.syncWindowMs / 1000.0;
 }
@@ -202,6 +208,7 @@ void Simulator::newChip() {
     ChipConfig c = opt_.chip;
     c.seed = opt_.chip.seed + static_cast<std::uint64_t>(chipNo_ - 1);
     chip_ = opt_.makeChip ? opt_.makeChip(c) : std::make_unique<Chip>(c);
+    app_ = opt_.app ? std::make_unique<App>(opt_.appConfig, *chip_) : nullptr;
 }
 
 void Simulator::takeControl(int control) {
@@ -310,6 +317,12 @@ void Simulator::deliverDue(double now) {
         RxByte b = rx_.front();
         rx_.pop_front();
         const Power p = chip_->power();
+        if (p == Power::running && app_) {
+            auto actions = app_->receive(b.value, b.rate);
+            handleActions(actions, now);
+            if (quit_) return;
+            continue;
+        }
         if (p == Power::off || p == Power::running) continue;
         std::uint8_t v = b.value;
         if (p == Power::bootloader) {

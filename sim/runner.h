@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app.h"
 #include "chip.h"
 #include "faults.h"
 #include "monitor.h"
@@ -32,6 +33,9 @@ struct RunnerOptions {
     // The monitor: what a chip reports once it runs a monitor image, or from the start.
     MonitorConfig monitor;
     bool monitorOnly = false;
+    // Personality `app`: the chip runs a user application (see app.h).
+    bool app = false;
+    AppConfig appConfig;
 };
 
 // Runs until quit, SIGTERM/SIGINT, the last chip of the series, or a vanished line. Returns the

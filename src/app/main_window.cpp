@@ -563,7 +563,8 @@ void MainWindow::connectControls() {
             [this](long viewEnd) { store_.length->setText(qs(hexText(viewEnd + 1))); });
     view_->autoIncreaseTicked = [this] { return autoIncrease_.cheAuto_Increase->isChecked(); };
 
-    // Pages whose operation is not offered: their persisted lists still save.
+    connectUserEntryPages();
+    // The persisted port lists save when chosen.
     for (auto* list : {userCode_.port[0], userCode_.port[1], userCode_.port[2], userCode_.port[3],
                        demo_.download[0], demo_.download[1], demo_.download[2], demo_.download[3],
                        demo_.userCode[1], demo_.userCode[2], demo_.userCode[3], debug_.port[0],
@@ -730,17 +731,20 @@ void MainWindow::applyButtonState(int state) {
             set({comDownload_[0], comDownload_[1], comLock_, comRun_, status_.comReadChipLock,
                  offline_.comTJXZ},
                 false);
+            setUserEntryButtons(false, true);
             labKbyte_->clear();
             progress_->hide();
             break;
         case kStateIdentified:
             set({comStop_, comWrite_, comLock_}, true);
             set({comDownload_[0], comRun_}, false);
+            setUserEntryButtons(false, true);
             break;
         case kStateIdle:
             set({comStop_, comWrite_, comLock_, comRun_}, false);
             set({comDownload_[0], comDownload_[1], status_.comReadChipLock, offline_.comTJXZ},
                 !running);
+            setUserEntryButtons(!running, false);
             if (!running) unlockSetupControls();
             break;
         case kStateProgramming:
@@ -748,6 +752,7 @@ void MainWindow::applyButtonState(int state) {
             lockSetupControls();
             set({comStop_, comWrite_, comLock_, comRun_}, true);
             set({comDownload_[0]}, false);
+            setUserEntryButtons(false, true);
             break;
         default:
             return;
@@ -790,6 +795,7 @@ void MainWindow::startOperation(std::function<void()> operation) {
     comDownload_[0]->setEnabled(false);
     comDownload_[1]->setEnabled(false);
     comStop_->setEnabled(true);
+    setUserEntryButtons(false, true);
     runner_->start(std::move(operation));
 }
 

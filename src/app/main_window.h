@@ -28,6 +28,7 @@
 #include "app/setup_pages.h"
 #include "core/isp_core.h"
 #include "ops/download_driver.h"
+#include "ops/user_command.h"
 
 namespace qmx::gui {
 
@@ -98,6 +99,10 @@ class MainWindow : public QMainWindow {
     void lockSetupControls();
     void unlockSetupControls();
     void applyButtonState(int state);
+    // --- the user-code and ISP DEMO pages ---
+    void connectUserEntryPages();
+    UserEntryChoices userEntryChoices() const;
+    void setUserEntryButtons(bool startAllowed, bool stopAllowed);
     // --- operations ---
     void startOperation(std::function<void()> operation);
     void onOperationFinished();

@@ -85,7 +85,10 @@ void MainWindow::startUp(const WindowOptions& options) {
     core_.session.stop_requested = false;
     core_.session.connected = false;
     applyButtonState(kStateIdle);
+    // Of the operation buttons only Download and send-user-code are offered at start.
     comDownload_[1]->setEnabled(false);
+    setUserEntryButtons(false, false);
+    userCode_.comSendUserCode->setEnabled(true);
     labKbyte_->clear();
     view_->refresh();
 

@@ -21,13 +21,6 @@ QWidget* pageFrame(QWidget* parent, const QString& name, const QString& title = 
     return w;
 }
 
-QLabel* unavailableNote(QWidget* parent, const QString& name) {
-    auto* l = makeLabel(parent, name, notAvailableText());
-    l->setStyleSheet("color: #a00000;");
-    l->setWordWrap(true);
-    return l;
-}
-
 // Four lists of a port setting (baud, parity, data bits, stop bits) on one row.
 void portRow(QGridLayout* grid, int row, QWidget* parent, const QString& title,
              const std::array<QString, 4>& names, std::array<QComboBox*, 4>& out) {
@@ -155,7 +148,6 @@ UserCodePage buildUserCodePage(QWidget* parent) {
     UserCodePage p;
     p.frame = pageFrame(parent, "Frame8");
     auto* g = new QGridLayout(p.frame);
-    g->addWidget(unavailableNote(p.frame, "Label_user_code_na"), 0, 0, 1, 5);
     p.txtUserCode = new QPlainTextEdit(p.frame);
     p.txtUserCode->setObjectName("txtUserCode");
     p.txtUserCode->setPlainText("12 34 56 78 90 AB CD EF 1234567890ABCDEF\r\n");
@@ -165,7 +157,6 @@ UserCodePage buildUserCodePage(QWidget* parent) {
             {"cobUserCodeBaud", "cobUserCodeParity", "cobUserCodeDataBits", "cobUserCodeStopBits"},
             p.port);
     p.comSendUserCode = makeButton(p.frame, "comSendUserCode", QStringLiteral("发送"));
-    p.comSendUserCode->setEnabled(false);
     g->addWidget(p.comSendUserCode, 3, 4);
     g->setRowStretch(4, 1);
     return p;
@@ -175,7 +166,6 @@ DemoPage buildDemoPage(QWidget* parent) {
     DemoPage p;
     p.frame = pageFrame(parent, "Frame11");
     auto* g = new QGridLayout(p.frame);
-    g->addWidget(unavailableNote(p.frame, "Label_demo_na"), 0, 0, 1, 5);
     p.che_Demo_DownLoad =
         makeCheck(p.frame, "che_Demo_DownLoad", QStringLiteral("发送自定义下载命令"));
     g->addWidget(p.che_Demo_DownLoad, 1, 0, 1, 2);
@@ -193,10 +183,9 @@ DemoPage buildDemoPage(QWidget* parent) {
     p.download_ = makeButton(p.frame, "com_Demo_DownLoad", QStringLiteral("下  载"));
     p.reDownload = makeButton(p.frame, "com_Demo_Re_DownLoad", QStringLiteral("重复下载"));
     p.stop = makeButton(p.frame, "com_Demo_Stop", QStringLiteral("停  止"));
-    for (QPushButton* b : {p.download_, p.reDownload, p.stop}) {
-        b->setEnabled(false);
+    p.stop->setEnabled(false);  // until a demo runs
+    for (QPushButton* b : {p.download_, p.reDownload, p.stop})
         buttons->addWidget(b);
-    }
     g->addLayout(buttons, 4, 0, 1, 5);
     g->setRowStretch(5, 1);
     return p;

@@ -76,6 +76,7 @@ Runner registerReadOptions(CLI::App& app, Context& ctx);
 Runner registerConnect(CLI::App& app, Context& ctx);
 Runner registerDownload(CLI::App& app, Context& ctx);
 Runner registerDemo(CLI::App& app, Context& ctx);
+Runner registerIspDemo(CLI::App& app, Context& ctx);
 Runner registerOfflineBoard(CLI::App& app, Context& ctx);
 Runner registerSoftIce(CLI::App& app, Context& ctx);
 Runner registerDebug(CLI::App& app, Context& ctx);

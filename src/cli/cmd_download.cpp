@@ -21,6 +21,7 @@ namespace {
 
 struct Args {
     std::string file, port, model, start = "0", fill, serial;
+    std::string userCode, userCodeSettings = "38400,N,8,1";
     long maxBaud = 115200;
     std::vector<std::string> options;
     bool series = false, reload = false, watch = false;
@@ -61,10 +62,20 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         ->needs(series);
     sub->add_option("--count", args->count, "End a series after N successful chips")->needs(series);
     sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
-    sub->add_flag(
+    auto* userCode = sub->add_option(
+        "--user-code", args->userCode,
+        "First send these bytes (hexadecimal pairs, e.g. \"12 34 AB\") so that a running "
+        "application jumps into its boot loader; then download as usual");
+    userCode->excludes(series);
+    sub->add_option("--user-code-settings", args->userCodeSettings,
+                    "Port settings for the user code: baud,parity,data,stop (default "
+                    "38400,N,8,1)")
+        ->needs(userCode);
+    auto* watch = sub->add_flag(
         "--watch", args->watch,
         "Stay running and download again whenever the file changes (Ctrl-C ends; the exit "
         "status is that of the last download)");
+    watch->excludes(userCode);
 
     return [args, &ctx]() -> int {
         const ModelEntry* model = lookupModel(args->model);
@@ -96,6 +107,11 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         setup.watch = args->watch;
         setup.settingsPath = ctx.settingsPath;
         setup.assumeYes = ctx.yes;
+        if (!args->userCode.empty()) {
+            setup.road = DownloadSetup::Road::UserCodeFirst;
+            setup.userEntry.userCode = args->userCode;
+            setup.userEntry.userCodeSettings = args->userCodeSettings;
+        }
         return runDownload(core, ctx.ui, setup);
     };
 }

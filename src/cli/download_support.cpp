@@ -88,6 +88,18 @@ bool parseSerial(const std::string& text, SerialNumberSpec& spec, std::string& e
     return true;
 }
 
+Outcome firstSession(IspCore& core, const DownloadSetup& setup) {
+    switch (setup.road) {
+        case DownloadSetup::Road::UserCodeFirst:
+            return comSendUserCode_Click(core, setup.userEntry);
+        case DownloadSetup::Road::IspDemo:
+            return run_isp_demo(core, setup.userEntry, setup.series);
+        case DownloadSetup::Road::BootLoader:
+            break;
+    }
+    return comDownload_Click(core, setup.series ? 1 : 0).outcome;
+}
+
 }  // namespace
 
 std::string consentReason(const LoadResult& loaded) {
@@ -193,7 +205,7 @@ int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
     FileWatch watch;
     watch.tick(buffer, setup.watch, false);  // remember the file as it was loaded
 
-    int code = exitFor(comDownload_Click(core, setup.series ? 1 : 0));
+    int code = exitFor(firstSession(core, setup));
     // Ctrl-C in the first session ends a watch as it does in every later one.
     if (!setup.watch || code == kExitStopped) return code;
 

@@ -10,6 +10,7 @@
 #include "cli/cli_context.h"
 #include "image/hex_loader.h"
 #include "ops/session_state.h"
+#include "ops/user_command.h"
 
 namespace qmx::cli {
 
@@ -29,6 +30,11 @@ struct DownloadSetup {
     bool watch = false;
     std::string settingsPath;  // empty: the default store
     bool assumeYes = false;
+    // How the chip is reached: the boot loader directly, the user code first (a running
+    // application jumps into its boot loader), or the loader inside the application.
+    enum class Road { BootLoader, UserCodeFirst, IspDemo };
+    Road road = Road::BootLoader;
+    UserEntryChoices userEntry;
 };
 
 // A face over the terminal face: everything passes through, except that a rewrite of the

@@ -614,12 +614,17 @@ void SerialChannel::boot_loader_receive() {
 }
 
 void SerialChannel::user_command_receive() {
+    // Taken one byte at a time: a header whose declared length cannot be a frame (noise on the
+    // line) is dropped at once, so an answer right behind it is still recognised.
+    constexpr int kShortestUserFrame = 7;  // 5A A5 LL LL sumH sumL 16
     while (pending() > 0) {
-        if (rx_count < 2) {
-            std::uint8_t b = pending_[pendingPos_++];
-            if (rx_count == 0) {
-                if (b == 0x5A) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
-            } else if (b == 0xA5) {
+        const std::uint8_t b = pending_[pendingPos_++];
+        if (rx_count == 0) {
+            if (b == 0x5A) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
+            continue;
+        }
+        if (rx_count == 1) {
+            if (b == 0xA5) {
                 rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
             } else {
                 rx_count = 0;
@@ -627,20 +632,20 @@ void SerialChannel::user_command_receive() {
             }
             continue;
         }
-        std::size_t begin = pendingPos_, end = pending_.size();
-        pendingPos_ = end;
-        for (std::size_t i = begin; i < end; ++i) {
-            if (rx_count < kRxSize) rx_buffer[static_cast<std::size_t>(rx_count++)] = pending_[i];
-        }
+        if (rx_count < kRxSize) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
         if (rx_count <= 3) continue;
-        int L = rx_buffer[2] * 256 + rx_buffer[3];
-        if (L <= 0 || rx_count < L) continue;
-        if (rx_buffer[static_cast<std::size_t>(L - 1)] == 0x16 && L >= 3) {
+        const int L = rx_buffer[2] * 256 + rx_buffer[3];
+        if (L < kShortestUserFrame || L > kRxSize) {
+            reset_receiver();
+            continue;
+        }
+        if (rx_count < L || user_frame_ready) continue;
+        if (rx_buffer[static_cast<std::size_t>(L - 1)] == 0x16) {
             unsigned sum = 0;
             for (int i = 0; i <= L - 4; ++i)
                 sum += rx_buffer[static_cast<std::size_t>(i)];
-            unsigned got = rx_buffer[static_cast<std::size_t>(L - 3)] * 256u +
-                           rx_buffer[static_cast<std::size_t>(L - 2)];
+            const unsigned got = rx_buffer[static_cast<std::size_t>(L - 3)] * 256u +
+                                 rx_buffer[static_cast<std::size_t>(L - 2)];
             if ((sum & 0xFFFF) == got)
                 user_frame_ready = true;
             else

@@ -10,6 +10,7 @@
 
 #include "core/isp_core.h"
 #include "ops/session_control.h"
+#include "ops/user_command.h"
 
 namespace qmx {
 
@@ -275,6 +276,8 @@ bool connect_and_erase(IspCore& core, ChipLink& link) {
 }
 
 int send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast) {
+    // Through a loader inside the user's application the blocks travel in 5A A5 frames.
+    if (link.userCommandMode()) return send_demo_block(core, address, count, retry, fast);
     if (count <= 0) return 0;
     const long last = address + count - 1;
     if (address < 0 || last >= static_cast<long>(core.buffer.bytes.size())) return -1;

@@ -54,6 +54,8 @@ struct SessionState {
     std::atomic<bool> session_running{false};
     // Last outcome of a session, for faces that report an exit status.
     Outcome last_outcome = Outcome::Ok;
+    // The ISP demo could not open its port in the present cycle (reported when it happened).
+    bool demo_port_failed = false;
     // Chips counted as successful during the current session (a series counts several).
     int chips_done = 0;
 };
