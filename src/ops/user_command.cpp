@@ -273,7 +273,7 @@ Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
         return core.session.last_outcome = sent;
     }
     // The application has jumped into its boot loader: the ordinary download finds it there.
-    return comDownload_Click(core, 0);
+    return comDownload_Click(core, 0).outcome;
 }
 
 bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
