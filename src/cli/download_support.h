@@ -8,7 +8,7 @@
 
 #include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
-#include "ops/session_state.h"
+#include "core/session_state.h"
 
 namespace qmx::cli {
 

@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/settings_keys.h"
-#include "app/settings_store.h"
 #include "catalogue/text_util.h"
 #include "core/ui.h"
 #include "image/code_buffer.h"
@@ -79,38 +77,12 @@ std::string stripLeadingZeros(const std::string& digits) {
     return i == std::string::npos ? std::string() : digits.substr(i);
 }
 
-void persist(const SerialNumberSpec& spec, SettingsStore& store, Ui& ui) {
-    saveSerialSettings(spec, store);
-    std::string error = store.save();
-    if (!error.empty())
-        ui.appendMessage("Can not save the serial number settings. / 无法保存自动增量设置。 " +
-                         error);
-}
-
 }  // namespace
 
-void loadSerialSettings(SerialNumberSpec& spec, const SettingsStore& store) {
-    spec.addressText = store.read(kAutoIncreaseSection, auto_increase_key::kAddress, "FFFF");
-    spec.lengthText = store.read(kAutoIncreaseSection, auto_increase_key::kLength, "8");
-    spec.nextValueText = store.read(kAutoIncreaseSection, auto_increase_key::kNextValue, "0000");
-    spec.incrementText = store.read(kAutoIncreaseSection, auto_increase_key::kIncrease, "1");
-    const std::string format = std::string(
-        trimSpace(store.read(kAutoIncreaseSection, auto_increase_key::kNumeralSystem, "1")));
-    spec.format = format == "1"   ? SerialFormat::Bcd
-                  : format == "2" ? SerialFormat::Ascii
-                                  : SerialFormat::Binary;
+void readSerialTexts(SerialNumberSpec& spec) {
     spec.address = readHexBox(spec.addressText, 5);
     spec.count = readCount(spec.lengthText);
     spec.active = false;
-}
-
-void saveSerialSettings(const SerialNumberSpec& spec, SettingsStore& store) {
-    store.set(kAutoIncreaseSection, auto_increase_key::kAddress, spec.addressText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kLength, spec.lengthText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kNextValue, spec.nextValueText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kIncrease, spec.incrementText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kNumeralSystem,
-              std::to_string(static_cast<int>(spec.format)));
 }
 
 void serialParametersEdited(SerialNumberSpec& spec) {
@@ -215,10 +187,7 @@ bool writeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
     return true;
 }
 
-bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEntry& model,
-                       SettingsStore& store, Ui& ui) {
-    if (!validateSerialAddress(spec, model, ui)) return false;
-    persist(spec, store, ui);
+bool placeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
     const bool written = writeSerialNumber(spec, buffer, ui);
     refreshExtents(buffer, spec, ui);
     // Show the row holding A as the fourth row of the view.
@@ -226,16 +195,6 @@ bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEn
         std::clamp((spec.address - buffer.viewStart) / 16 - 3, 0L, std::max(0L, buffer.scrollMax));
     ui.bufferChanged();
     return written;
-}
-
-bool serialCheckBoxChanged(SerialNumberSpec& spec, bool ticked, CodeBuffer& buffer,
-                           const ModelEntry& model, SettingsStore& store, Ui& ui) {
-    spec.enabled = ticked;
-    if (!ticked) {
-        spec.active = false;
-        return true;
-    }
-    return applySerialNumber(spec, buffer, model, store, ui);
 }
 
 void advanceSerialNumber(SerialNumberSpec& spec) {
@@ -259,13 +218,10 @@ void advanceSerialNumber(SerialNumberSpec& spec) {
     spec.nextValueText = lastChars(kFifteenZeros + std::string(trimSpace(text)), width);
 }
 
-bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui) {
-    if (!spec.enabled || !spec.active) return true;
+bool advanceAndWriteSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
     advanceSerialNumber(spec);
     const bool written = writeSerialNumber(spec, buffer, ui);
     refreshExtents(buffer, spec, ui);
-    persist(spec, store, ui);
-    spec.active = true;
     return written;
 }
 
