@@ -6,15 +6,15 @@
 
 #include <fmt/core.h>
 
-#include "app/settings_keys.h"
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
-#include "image/serial_number.h"
 #include "link/serial_channel.h"
 #include "ops/button_state.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
+#include "ops/serial_number_store.h"
+#include "settings/settings_keys.h"
 
 namespace qmx {
 
@@ -130,6 +130,11 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
 
     session.stop_requested = false;
     session.session_running = true;
+    // Cleared however the session ends, after its outcome is recorded.
+    struct RunningFlag {
+        std::atomic<bool>& flag;
+        ~RunningFlag() { flag = false; }
+    } running{session.session_running};
     session.chips_done = 0;
     const bool series = index == 1;
     for (;;) {
@@ -174,7 +179,6 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
         }
         comStop_Download_Click(core, link);
         comStop_Download_Click(core, link);
-        session.session_running = false;
         return session.last_outcome = SessionOutcome::Ok;
     }
 
@@ -184,7 +188,6 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
     else if (session.stop_requested)
         outcome = SessionOutcome::Stopped;
     comStop_Download_Click(core, link);
-    session.session_running = false;
     return session.last_outcome = outcome;
 }
 
