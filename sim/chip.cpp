@@ -80,10 +80,11 @@ std::uint8_t bootAreaCode(const ChipModel&) {
 
 Chip::Chip(ChipConfig config)
     : config_(std::move(config)),
-      flash_(config_.model.lastAddress() + 1, 0xFF),
       options_(config_.options),
       optionBusyLeft_(config_.optionBusy),
-      jitter_(config_.seed ^ 0xC0FFEEULL) {}
+      optionIgnoreLeft_(config_.optionIgnore),
+      jitter_(config_.seed ^ 0xC0FFEEULL),
+      flash_(config_.model.lastAddress() + 1, 0xFF) {}
 
 void Chip::powerOn() {
     power_ = Power::listening;
@@ -272,6 +273,13 @@ std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
             std::snprintf(note, sizeof note, "%s reload %02X %02X: %.0f baud",
                           f.command == 0x8F ? "baud test" : "baud switch", p[0], p[1], rate);
             if (rate <= 0) break;
+            if (config_.maxRate > 0 && rate > config_.maxRate * 1.03) {
+                // Beyond what this chip's UART can do: it never answers at that rate.
+                ChipAction a;
+                a.note = std::string(note) + " (beyond this chip: no answer)";
+                out.push_back(std::move(a));
+                break;
+            }
             ChipAction a = ack(note);
             a.sendRate = rate;
             a.awaitHostRate = true;
@@ -313,7 +321,12 @@ std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
             break;
         }
         case 0x8D:
-            if (family == 0 && p.size() == 1) {
+            if (optionIgnoreLeft_ > 0 && (family == 0 || family >= 2)) {
+                // A chip whose option bytes are write-protected: it acknowledges and keeps its
+                // old bytes, which the status request then shows.
+                --optionIgnoreLeft_;
+                out.push_back(ack("options: acknowledged, not kept"));
+            } else if (family == 0 && p.size() == 1) {
                 // Once the 6-clock mode is burnt in, only a parallel programmer clears it; the
                 // new mode takes effect at the next power-on.
                 options_[0] = static_cast<std::uint8_t>(p[0] | (options_[0] & 0x08));

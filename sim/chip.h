@@ -43,6 +43,8 @@ struct ChipConfig {
     bool shortBlockAnswers = false;     // block writes answered 68 00 06 80 S 16 (no data sum)
     std::uint64_t seed = 1;             // jitter of the timing counts
     long optionBusy = 0;                // answer 81 to the first N option commands (families 3/4)
+    long optionIgnore = 0;              // acknowledge the first N option commands, keep nothing
+    double maxRate = 0;                 // highest rate the UART can run at (0: no limit)
 };
 
 // What the chip wants done after a byte.
@@ -60,12 +62,15 @@ struct ChipAction {
     double restoreRate = 0;  // after the answer, the chip's UART goes back to this rate
 };
 
+// Other personalities (the offline board) derive from Chip and replace what the power-on and
+// the received bytes do; the runner only sees a Chip.
 class Chip {
   public:
     explicit Chip(ChipConfig config);
+    virtual ~Chip() = default;
 
-    void powerOn();
-    void powerOff();
+    virtual void powerOn();
+    virtual void powerOff();
     // No sync came in time after power-on: the loader hands over to the user program.
     void startUserProgram();
     Power power() const { return power_; }
@@ -79,7 +84,7 @@ class Chip {
 
     // One byte as the chip's UART took it in; hostRate is the rate it was sent at (the chip locks
     // to it when listening for sync).
-    std::vector<ChipAction> receive(std::uint8_t b, double hostRate);
+    virtual std::vector<ChipAction> receive(std::uint8_t b, double hostRate);
 
     // Answers go with the 46 B9 header (feature flags bit 7 of a loader that reports them).
     bool headerOnAnswers() const;
@@ -101,16 +106,20 @@ class Chip {
     bool keepsDataFlash() const;
 
     ChipConfig config_;
-    Power power_ = Power::off;
-    double uartRate_ = 0;
     bool doubleSpeed_ = false;
-    Bytes flash_;
     std::array<std::uint8_t, 5> options_;
     std::uint32_t clockField_ = 0xFFFFFFFF;
     std::uint8_t wdtPin_ = 0xFF;
     long optionBusyLeft_ = 0;
+    long optionIgnoreLeft_ = 0;
     CommandReceiver receiver_;
     Rng jitter_;
+
+  protected:
+    // Declared after config_, which the flash size is taken from.
+    Power power_ = Power::off;
+    double uartRate_ = 0;
+    Bytes flash_;
 };
 
 }  // namespace qmxsim

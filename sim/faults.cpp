@@ -73,7 +73,14 @@ std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& er
                 return std::nullopt;
             }
             spec.noise = n;
-        } else if (key == "mute-after" || key == "vanish-after" || key == "option-busy") {
+        } else if (key == "max-rate") {
+            if (!parseCount(value, n) || n > 10000000) {
+                error = "max-rate wants a baud rate, got " + value;
+                return std::nullopt;
+            }
+            spec.maxRate = n;
+        } else if (key == "mute-after" || key == "vanish-after" || key == "option-busy" ||
+                   key == "option-ignore") {
             if (!parseCount(value, n)) {
                 error = key + " wants a count, got " + value;
                 return std::nullopt;
@@ -82,6 +89,8 @@ std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& er
                 spec.muteAfter = n;
             } else if (key == "vanish-after") {
                 spec.vanishAfter = n;
+            } else if (key == "option-ignore") {
+                spec.optionIgnore = n;
             } else {
                 spec.optionBusy = n;
             }

@@ -28,16 +28,19 @@ struct FaultSpec {
     long muteAfter = -1;    // after this many answers the chip answers nothing more
     long vanishAfter = -1;  // after this many answers the line disappears
     std::uint64_t seed = 1;
-    long optionBusy = 0;  // the first N option commands of families 3/4 answer 81 (busy)
-    long noise = 0;       // bytes of line noise on the line before every answer
+    long optionBusy = 0;    // the first N option commands of families 3/4 answer 81 (busy)
+    long noise = 0;         // bytes of line noise on the line before every answer
+    long maxRate = 0;       // the chip's UART cannot run faster than this (0: no limit)
+    long optionIgnore = 0;  // the first N option commands are acknowledged but not kept
 
     bool any() const {
         return drop > 0 || corrupt > 0 || delayMs > 0 || muteAfter >= 0 || vanishAfter >= 0 ||
-               optionBusy > 0 || noise > 0;
+               optionBusy > 0 || noise > 0 || maxRate > 0 || optionIgnore > 0;
     }
 };
 
-// Parses "drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,option-busy=N,noise=N".
+// Parses "drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,option-busy=N,noise=N,
+// max-rate=BAUD,option-ignore=N".
 // Returns nothing and fills error on a bad item.
 std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& error);
 

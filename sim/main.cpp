@@ -9,6 +9,7 @@
 #include "chip.h"
 #include "faults.h"
 #include "models.h"
+#include "offline_board.h"
 #include "runner.h"
 
 namespace {
@@ -38,8 +39,11 @@ const char* kUsage =
     "  --no-wire-time         bytes pass at once\n"
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
-    "                         option-busy=N,noise=N\n"
-    "  --personality P        bootloader (default)\n"
+    "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
+    "  --personality P        bootloader (default) or offline-board\n"
+    "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
+    "  --board-capacity K     offline board: store in KB, 0-255 (default 64)\n"
+    "  --board-extended       offline board: takes the extended second phase\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
@@ -82,6 +86,7 @@ int main(int argc, char** argv) {
     std::string clockText, flagsText;
     bool shortStatus = false;
     bool shortBlockAnswers = false;
+    BoardConfig board;
 
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -166,16 +171,26 @@ int main(int argc, char** argv) {
             } else {
                 flagsText = v;
             }
+        } else if (arg.rfind("--board-", 0) == 0) {
+            if (boardOptionTakesValue(arg) && !need(v))
+                return fail("option " + arg + " needs a value\n\n" + kUsage);
+            bool known = false;
+            const std::string error = setBoardOption(board, arg, v, known);
+            if (!known) return fail("unknown argument " + arg + "\n\n" + kUsage);
+            if (!error.empty()) return fail(error);
         } else {
             return fail("unknown argument " + arg + "\n\n" + kUsage);
         }
     }
 
-    if (personality != "bootloader") {
-        if (personality == "isp-demo" || personality == "offline-board" ||
-            personality == "monitor") {
+    if (personality == "offline-board") {
+        opt.makeChip = [board](const ChipConfig& c) -> std::unique_ptr<Chip> {
+            return std::make_unique<OfflineBoard>(c, board);
+        };
+    } else if (personality != "bootloader") {
+        if (personality == "isp-demo" || personality == "monitor") {
             return fail("personality " + personality +
-                        " is not available in this build; only bootloader is");
+                        " is not available in this build; bootloader and offline-board are");
         }
         return fail("unknown personality " + personality +
                     " (known: bootloader, isp-demo, offline-board, monitor)");
@@ -229,5 +244,7 @@ int main(int argc, char** argv) {
     }
     c.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
+    c.optionIgnore = opt.fault.optionIgnore;
+    c.maxRate = static_cast<double>(opt.fault.maxRate);
     return runSimulator(opt);
 }

@@ -199,7 +199,7 @@ void Simulator::powerOff() {
 void Simulator::newChip() {
     ChipConfig c = opt_.chip;
     c.seed = opt_.chip.seed + static_cast<std::uint64_t>(chipNo_ - 1);
-    chip_ = std::make_unique<Chip>(c);
+    chip_ = opt_.makeChip ? opt_.makeChip(c) : std::make_unique<Chip>(c);
 }
 
 void Simulator::takeControl(int control) {

@@ -2,6 +2,8 @@
 // series of chips, control lines on stdin and the flash file.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,6 +25,9 @@ struct RunnerOptions {
     bool rateCheck = true;
     FaultSpec fault;
     std::string logPath;
+    // Makes the device for each chip of the series (another personality); a boot-loader chip
+    // when empty.
+    std::function<std::unique_ptr<Chip>(const ChipConfig&)> makeChip;
 };
 
 // Runs until quit, SIGTERM/SIGINT, the last chip of the series, or a vanished line. Returns the

@@ -24,6 +24,7 @@
 #include "app/widgets.h"
 #include "image/buffer_save.h"
 #include "image/hex_loader.h"
+#include "offline/offline_board.h"
 #include "ops/serial_number_store.h"
 
 namespace qmx::gui {
@@ -484,6 +485,13 @@ void MainWindow::connectControls() {
         // Takes effect at the operation's next wait.
         core_.session.stop_requested = true;
     });
+    // Offline page: the count box is read when the button is pressed; the help pages are
+    // message boxes shown on the window's thread.
+    connect(offline_.comTJXZ, &QPushButton::clicked, this, [this] {
+        const std::string limit = ss(offline_.txt_download_max->text());
+        startOperation([this, limit] { run_offline_board_session(core_, limit); });
+    });
+    connect(offline_.help, &QPushButton::clicked, this, [this] { show_offline_help(core_); });
     connect(status_.comReadChipLock, &QPushButton::clicked, this,
             [this] { startOperation([this] { readChipOptions(core_); }); });
     connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
@@ -670,6 +678,8 @@ void MainWindow::lockSetupControls() {
                                                       cobBaudMax_,
                                                       monitor_.comDownSoft_ICE,
                                                       status_.comReadChipLock,
+                                                      offline_.comTJXZ,
+                                                      offline_.txt_download_max,
                                                       autoIncrease_.cheAuto_Increase,
                                                       autoIncrease_.formats[0],
                                                       autoIncrease_.formats[1],
@@ -693,7 +703,8 @@ void MainWindow::unlockSetupControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{
              combMcuModel_, comLoadFile_, optFillbyte_[0], optFillbyte_[1], combCommPort_,
              comOtherPort_, cobBaudMax_, status_.comReadChipLock, autoIncrease_.cheAuto_Increase,
-             text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_, options_->frame12()})
+             text4_, check6_, comClear_OK_Count_, txtWrite_OK_Count_, options_->frame12(),
+             offline_.comTJXZ, offline_.txt_download_max})
         w->setEnabled(true);
     store_.store->setEnabled(!store_.start->text().isEmpty() && !store_.length->text().isEmpty());
     monitor_.comDownSoft_ICE->setEnabled(monitorCapable_);
@@ -712,7 +723,8 @@ void MainWindow::applyButtonState(int state) {
     switch (state) {
         case kStateBusy:
             set({comStop_}, true);
-            set({comDownload_[0], comDownload_[1], comLock_, comRun_, status_.comReadChipLock},
+            set({comDownload_[0], comDownload_[1], comLock_, comRun_, status_.comReadChipLock,
+                 offline_.comTJXZ},
                 false);
             labKbyte_->clear();
             progress_->hide();
@@ -723,7 +735,8 @@ void MainWindow::applyButtonState(int state) {
             break;
         case kStateIdle:
             set({comStop_, comWrite_, comLock_, comRun_}, false);
-            set({comDownload_[0], comDownload_[1], status_.comReadChipLock}, !running);
+            set({comDownload_[0], comDownload_[1], status_.comReadChipLock, offline_.comTJXZ},
+                !running);
             if (!running) unlockSetupControls();
             break;
         case kStateProgramming:

@@ -203,15 +203,12 @@ OfflinePage buildOfflinePage(QWidget* parent) {
     OfflinePage p;
     p.frame = pageFrame(parent, "Frame18", QStringLiteral("脱机下载板可代替计算机进行下载工作"));
     auto* g = new QGridLayout(p.frame);
-    g->addWidget(unavailableNote(p.frame, "Label_offline_na"), 0, 0, 1, 3);
     g->addWidget(makeLabel(p.frame, "Label_download_max", QStringLiteral("脱机下载板下载数限量:")),
                  1, 0);
     p.txt_download_max = makeEdit(p.frame, "txt_download_max", "1");
     g->addWidget(p.txt_download_max, 1, 1);
     p.comTJXZ = makeButton(p.frame, "comTJXZ", QStringLiteral("下载用户应用程序"));
     p.help = makeButton(p.frame, "com_TJXZ_help", QStringLiteral("详细帮助"));
-    p.comTJXZ->setEnabled(false);
-    p.help->setEnabled(false);
     g->addWidget(p.comTJXZ, 2, 0);
     g->addWidget(p.help, 2, 1);
     g->setRowStretch(3, 1);

@@ -73,6 +73,7 @@ Runner registerReadOptions(CLI::App& app, Context& ctx);
 Runner registerConnect(CLI::App& app, Context& ctx);
 Runner registerDownload(CLI::App& app, Context& ctx);
 Runner registerDemo(CLI::App& app, Context& ctx);
+Runner registerOfflineBoard(CLI::App& app, Context& ctx);
 
 // Installs the SIGINT handler: the first SIGINT sets the core's stop flag, a second one
 // exits at once with status 3.

@@ -85,16 +85,7 @@ bool parseSerial(const std::string& text, SerialNumberSpec& spec, std::string& e
 
 }  // namespace
 
-int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
-    PaneEchoUi echo(face);
-    Ui* previous = &core.ui();
-    core.setUi(&echo);
-    struct Restore {
-        IspCore& core;
-        Ui* ui;
-        ~Restore() { core.setUi(ui); }
-    } restore{core, previous};
-
+int prepareCore(IspCore& core, const DownloadSetup& setup) {
     // Settings: the same store as the window.
     const std::filesystem::path store =
         setup.settingsPath.empty() ? SettingsStore::defaultPath() : fs::path(setup.settingsPath);
@@ -157,6 +148,24 @@ int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
             return kExitBadInput;
         }
     }
+
+    return -1;
+}
+
+int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
+    PaneEchoUi echo(face);
+    Ui* previous = &core.ui();
+    core.setUi(&echo);
+    struct Restore {
+        IspCore& core;
+        Ui* ui;
+        ~Restore() { core.setUi(ui); }
+    } restore{core, previous};
+
+    const int prepared = prepareCore(core, setup);
+    if (prepared >= 0) return prepared;
+    CodeBuffer& buffer = core.buffer;
+    const StoredSettings saved = loadStoredSettings(core.settings);
 
     DownloadChoices& choices = core.download;
     choices.reloadFile = setup.reload;

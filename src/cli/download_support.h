@@ -61,6 +61,11 @@ class PaneEchoUi : public Ui {
 // Splits pane text at CR LF.
 std::vector<std::string> paneLines(const std::string& text);
 
+// Sets the core up from `setup` as every command that sends the image does: settings, model,
+// options, fill byte, the file (refused when it has bad records, unless assumeYes) and the
+// serial number. Returns -1 when ready, else the exit status (the reason is on stderr).
+int prepareCore(IspCore& core, const DownloadSetup& setup);
+
 // Sets the core up from `setup` (settings, model, options, file, serial number), runs the
 // download, series or watch, and returns the exit status. Messages for bad input go to stderr.
 int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup);

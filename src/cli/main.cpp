@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     for (const Registrar& reg :
          {Registrar(registerModels), Registrar(registerOptions), Registrar(registerImage),
           Registrar(registerSave), Registrar(registerPorts), Registrar(registerReadOptions),
-          Registrar(registerConnect), Registrar(registerDownload), Registrar(registerDemo)}) {
+          Registrar(registerConnect), Registrar(registerDownload), Registrar(registerDemo),
+          Registrar(registerOfflineBoard)}) {
         size_t before = app.get_subcommands({}).size();
         Runner run = reg(app, ctx);
         auto subs = app.get_subcommands({});

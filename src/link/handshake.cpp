@@ -148,9 +148,14 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
     ConnectionFacts& facts = core.facts;
     auto& rx = ch.rx_buffer;
 
-    // 1-2: open at 1200 baud.
+    // 1-2: open at 1200 baud. Nothing learnt from the previous chip may stand in for this one:
+    // its identification, letter, version, options and boot area are forgotten here.
     core.session.connected = false;
-    facts.port_failed = false;
+    {
+        const bool demoFraming = facts.isp_demo_framing;
+        facts = ConnectionFacts{};
+        facts.isp_demo_framing = demoFraming;
+    }
     ch.flush_receive();
     if (ch.close_port()) ch.close_port();
     ch.port_path = core.portPath;
@@ -324,7 +329,6 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
     long baud = 0;
     float errNumb = 0;
     bool done = facts.offline_board_link;
-    bool lastRoundFailed = false;
     std::uint8_t newBaud_H = 0, newBaud_L = 0;
     while (!done && MaxNo > 0 && rounds <= 3) {
         count = calculate_baud(std::lround(facts.clock_hz), MaxNo, baud, errNumb, double_baud,
@@ -355,22 +359,25 @@ int handshake(IspCore& core, long& newbaud, bool ReadChipLock_just,
             passed = test_new_baud(core, std::to_string(baud), newBaud_H, newBaud_L);
             if (ch.stop_requested() || ch.vanished()) break;
         }
-        lastRoundFailed = !passed;
         if (passed && !ch.vanished()) done = true;
         if (ch.stop_requested()) {
             stop_message(core);
             return -1;
         }
         if (ch.vanished()) return lostPort(core);
+        // A rate the chip did not confirm three times will not work: the next round tries the
+        // next slower candidate instead of the same one again.
+        if (!done) MaxNo = std::max(MaxNo - 1, 0);
     }
 
-    // 18: the search's verdict. A search that confirmed no rate is a failure even when it ran
-    // out of candidates rather than rounds: the chip was never moved to a new rate.
+    // 18: the search's verdict. A rate confirmed in any allowed round (the last one included) is
+    // a pass; a search that confirmed no rate is a failure even when it ran out of candidates
+    // rather than rounds: the chip was never moved to a new rate.
     if (ch.stop_requested()) {
         stop_message(core);
         return -1;
     }
-    if (!done || rounds > 3 || (lastRoundFailed && !facts.offline_board_link)) {
+    if (!done) {
         failureSignal(core);
         core.message(timedFailureLine());
         return -1;

@@ -135,6 +135,13 @@ void connect_chip(IspCore& core, bool status_only) {
         }
     }
 
+    if (!core.facts.chip_identified) {
+        // An old loader's answer carries no identification: say that the selection was taken
+        // on trust rather than checking it against values of some other chip.
+        core.message(
+            "MCU model not verified by the chip (its loader does not identify itself). / "
+            "MCU 未报告型号, 所选型号未经核对。");
+    }
     show_clock(core);
     core.message(fmt::format("Now baud is: / 当前波特率为: {} bps.", newbaud));
     if (!core.facts.offline_board_link) ch.compute_pacing(fmt::format("{},n,8,1", newbaud));

@@ -77,6 +77,29 @@ OptionSet wantedOptions(IspCore& core) {
     return set;
 }
 
+// The confirming status answer carries the chip's option bytes from byte 13 on. They must be
+// the bytes sent: a chip that acknowledged the command but kept other options is not
+// configured, and each byte that differs is named.
+bool optionsConfirmed(IspCore& core, const std::vector<std::uint8_t>& status,
+                      std::span<const std::uint8_t> sent) {
+    if (status.size() < 13 + sent.size() + 2) {
+        core.message(
+            "The MCU's status answer carries no option bytes. / MCU 状态应答中没有选项字节。");
+        return false;
+    }
+    bool same = true;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const std::uint8_t held = status[13 + i];
+        if (held == sent[i]) continue;
+        same = false;
+        core.message(fmt::format(
+            "Option byte {}: sent {:02X}, the MCU holds {:02X}. / 选项字节 {}: 已发送 {:02X}, MCU "
+            "中为 {:02X}。",
+            i + 1, sent[i], held, i + 1, sent[i], held));
+    }
+    return same;
+}
+
 bool writeFamily0(IspCore& core, ChipLink& link, const OptionSet& set) {
     const std::uint8_t opt = set.speedOption();
     link.flushReceive();
@@ -132,7 +155,13 @@ bool writeFamily2(IspCore& core, ChipLink& link, const OptionSet& set) {
             if (!text.empty()) core.message(text + fmt::format(" (End: {})", clockNow()));
         } else {
             const auto status = link.answer();
-            if (status.size() > 13 && status[13] == opt) core.message(kConfigOk);
+            const std::array<std::uint8_t, 1> sent{opt};
+            if (!optionsConfirmed(core, status, sent)) {
+                report_option_error(core);
+                link.clearFrameReady();
+                return false;
+            }
+            core.message(kConfigOk);
         }
         return true;
     }
@@ -193,12 +222,12 @@ bool writeFamily34(IspCore& core, ChipLink& link, const OptionSet& set) {
             report_option_error(core);
             ready = true;
         } else {
-            ready = true;
-            const auto status = link.answer();
-            bool same = status.size() > 17;
-            for (std::size_t i = 0; same && i < 5; ++i)
-                same = status[13 + i] == wanted[i];
-            if (same) core.message(kConfigOk);
+            ready = optionsConfirmed(core, link.answer(), wanted);
+            if (ready) {
+                core.message(kConfigOk);
+            } else {
+                link.clearFrameReady();
+            }
         }
         break;
     }

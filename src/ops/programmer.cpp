@@ -324,17 +324,15 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
 
     const long first = start / bs, last = end / bs;
     if (first == last) {
-        const std::string name = modelName(core);
-        const bool skip = (name == "M-074" || name == "M-090") && start >= 2 && start <= 32767;
-        if (!skip) {
-            bool ok = false;
-            for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
-                if (session.stop_requested) return -1;
-                ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
-                if (!ok && link.portLost()) return -1;
-            }
-            if (!ok) return -1;
+        // A lone block is sent like any other, whatever the model: a range counts as written
+        // only once its bytes went out and the chip confirmed them.
+        bool ok = false;
+        for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
+            if (session.stop_requested) return -1;
+            ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
+            if (!ok && link.portLost()) return -1;
         }
+        if (!ok) return -1;
         ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
         showLabel(core, start, end);
         return 0;

@@ -116,13 +116,13 @@ class PagesTest : public QObject {
 
     void unavailablePagesSaySo() {
         WindowFixture f(settings_);
-        for (const char* button : {"comSendUserCode", "com_Demo_DownLoad", "com_Demo_Re_DownLoad",
-                                   "com_Demo_Stop", "comTJXZ"}) {
+        for (const char* button :
+             {"comSendUserCode", "com_Demo_DownLoad", "com_Demo_Re_DownLoad", "com_Demo_Stop"}) {
             QVERIFY2(f.widget(button), button);
             QVERIFY2(!f.widget(button)->isEnabled(), button);
         }
-        for (const char* note : {"Label_user_code_na", "Label_demo_na", "Label_offline_na",
-                                 "Label_softice_na", "Label_debug_na"})
+        for (const char* note :
+             {"Label_user_code_na", "Label_demo_na", "Label_softice_na", "Label_debug_na"})
             QVERIFY(f.find<QLabel>(note)->text().contains("not available"));
         // The monitor button follows the model but says it cannot work yet.
         f.window->selectModelRow(73);  // M-064

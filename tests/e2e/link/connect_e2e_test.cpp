@@ -203,6 +203,26 @@ TEST_F(LinkE2E, UnansweredRateTestsEndInTheTimedFailure) {
     EXPECT_FALSE(contains(r.out, "Now baud is"));
 }
 
+TEST_F(LinkE2E, RateSearchStepsDownAndAPassInTheLastRoundIsAPass) {
+    // This chip's UART cannot run above 28800 baud: 115200, 57600 and 38400 each fail a round
+    // of three tests, and the fourth and last round passes at 28800.
+    startSim("M-066", {"--fault", "max-rate=28800"});
+    RunResult r = isp({"connect", "--model", "M-066"}, 90s);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 28800 bps.")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Handshake is failed")) << r.out;
+    std::vector<std::string> tested;
+    std::istringstream log(simLog());
+    for (std::string line; std::getline(log, line);) {
+        const auto at = line.find("baud test reload ");
+        if (at == std::string::npos) continue;
+        const auto colon = line.find(": ", at);
+        tested.push_back(line.substr(colon + 2, line.find(' ', colon + 2) - colon - 2));
+    }
+    EXPECT_EQ(tested, (std::vector<std::string>{"115200", "115200", "115200", "57600", "57600",
+                                                "57600", "38400", "38400", "38400", "28800"}));
+}
+
 TEST_F(LinkE2E, NoiseBeforeEveryAnswerIsSkipped) {
     // Line noise ahead of the status frame, the rate test and the switch answers.
     startSim("M-066", {"--fault", "noise=24,seed=9"});

@@ -6,6 +6,7 @@
 #include "core/isp_core.h"
 #include "ops/connect.h"
 #include "support/recording_ui.h"
+#include "support/sim_process.h"
 
 namespace qmx {
 namespace {
@@ -73,6 +74,36 @@ TEST_F(ConnectRules, OtherLettersAreNotChecked) {
     core.facts.firmware_suffix = "";
     select("M-066");
     EXPECT_TRUE(chipFitsModel(core));
+}
+
+TEST_F(ConnectRules, AChipThatCannotIdentifyItselfInheritsNothingFromTheLastOne) {
+    // One long-running core connects to a chip that identifies itself, then to an old loader
+    // whose 24-byte answer carries no identification: nothing of the first chip may stand in.
+    select("M-066");
+    {
+        test::SimProcess first;
+        ASSERT_TRUE(first.start(test::chipsimPath(), {"--model", "M-066"})) << first.error();
+        core.portPath = first.linkPath();
+        connect_chip(core, false);
+        ASSERT_TRUE(core.session.connected);
+        ASSERT_EQ(core.facts.firmware_suffix, "C");
+        stop_command(core);
+    }
+    ui.lines.clear();
+    core.session.stop_requested = false;
+    test::SimProcess second;
+    ASSERT_TRUE(second.start(test::chipsimPath(), {"--model", "M-066", "--short-status"}))
+        << second.error();
+    core.portPath = second.linkPath();
+    connect_chip(core, false);
+    EXPECT_TRUE(core.session.connected);
+    EXPECT_FALSE(core.facts.chip_identified);
+    EXPECT_EQ(core.facts.firmware_suffix, "");
+    EXPECT_EQ(core.facts.chip_id1_text, "");
+    EXPECT_EQ(core.facts.chip_id2_text, "");
+    EXPECT_EQ(core.facts.identified_model, "");
+    EXPECT_TRUE(ui.saw("MCU model not verified by the chip")) << ::testing::PrintToString(ui.lines);
+    stop_command(core);
 }
 
 TEST_F(ConnectRules, ClockLinesPerLetterAndSpeedMode) {

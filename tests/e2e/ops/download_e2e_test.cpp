@@ -265,6 +265,25 @@ TEST(DownloadBlocks, SixByteBlockAnswersAreAccepted) {
     EXPECT_EQ(readText(rig.log).find("write again"), std::string::npos);
 }
 
+TEST(DownloadBlocks, LoneBlockAboveAddressOneReachesTheChip) {
+    // One block starting at 0x200 on the models with data memory at 0x8000: the chip must hold
+    // the image, not an erased block reported as programmed.
+    for (const char* model : {"M-074", "M-090"}) {
+        Rig rig;
+        ASSERT_TRUE(rig.start(model));
+        const Bytes image = randomBytes(0x100, 30);
+        writeBin(rig.dir.file("small.bin"), image);
+        const RunResult r =
+            rig.download(rig.dir.file("small.bin"), model, {"--start", "200", "--fill", "FF"});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        expectSuccessReport(r.out);
+        const Bytes flash = rig.stopAndReadFlash();
+        ASSERT_GT(flash.size(), 0x300u);
+        for (std::size_t a = 0; a < image.size(); ++a)
+            ASSERT_EQ(flash[0x200 + a], image[a]) << model << " address " << 0x200 + a;
+    }
+}
+
 TEST(DownloadBlocks, FamilyTwoImageCutAtTheFirmwareLimit) {
     Rig rig;
     ASSERT_TRUE(rig.start("M-068", {"--firmware", "2.5C"}));
@@ -401,6 +420,31 @@ TEST(DownloadFailures, ChipBusyForeverOnTheOptionCommandFails) {
         << r.out;
     EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos);
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
+}
+
+TEST(DownloadFailures, OptionsTheChipDidNotKeepAreAnOptionFailure) {
+    // The chip acknowledges the option command but its status shows the old bytes: the run
+    // fails as an option failure and names each byte that differs.
+    struct Case {
+        const char* model;
+        const char* option;
+        const char* differs;
+    };
+    for (const Case& c :
+         {Case{"M-079", "osc-gain=half", "Option byte 1: sent ED, the MCU holds FF."},
+          Case{"M-010", "wdt-lock=yes", "Option byte 2: sent 7F, the MCU holds FF."}}) {
+        Rig rig;
+        ASSERT_TRUE(rig.start(c.model, {"--fault", "option-ignore=1"}));
+        writeBin(rig.dir.file("a.bin"), randomBytes(0x300, 22));
+        const RunResult r =
+            rig.download(rig.dir.file("a.bin"), c.model, {"--option", c.option}, 60s);
+        EXPECT_EQ(r.exitCode, 1) << c.model << r.out;
+        EXPECT_NE(r.out.find(c.differs), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("Config option OK."), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Program OK"), std::string::npos) << r.out;
+    }
 }
 
 TEST(DownloadFailures, LineVanishingMidImageIsAPortError) {

@@ -52,6 +52,7 @@ class FakeChip : public ChipLink {
     bool answerErase = true;
     bool connectSucceeds = true;
     bool statusAnswers = true;
+    bool keepsOptions = true;  // false: acknowledges option commands but keeps its old bytes
     std::vector<std::uint8_t> statusBody = std::vector<std::uint8_t>(15, 0);
     // Block answers: the short form 68 00 06 80 S 16, or a data sum that is off by one.
     bool shortBlockAnswers = false;
@@ -90,6 +91,13 @@ class FakeChip : public ChipLink {
             if (code != 0) {
                 ready_ = true;
                 last_ = answerFrame({code});
+            }
+            // An accepted option command is what the next status answer shows (byte 13 on).
+            if (code == 0x80 && keepsOptions) {
+                const std::size_t n = body.size() == 13 ? 5 : 1;
+                if (statusBody.size() < 10 + n) statusBody.resize(10 + n);
+                for (std::size_t i = 0; i < n; ++i)
+                    statusBody[10 + i] = body[4 + i];
             }
         }
     }
