@@ -38,7 +38,7 @@ void MainWindow::choosePort(const QString& path) {
         row = combCommPort_->count() - 1;
     }
     combCommPort_->setCurrentIndex(row);
-    core_.portPath = path.toStdString();
+    changeCore([this, p = path.toStdString()] { core_.portPath = p; });
 }
 
 void MainWindow::startUp(const WindowOptions& options) {
