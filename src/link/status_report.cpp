@@ -233,9 +233,11 @@ void report_status(IspCore& core, std::uint8_t version, std::uint8_t option) {
         core.channel.header_B9_seen = false;
     }
     bool ds = core.facts.double_speed;
-    for (const auto& line : statusReportLines(inputFrom(core, version, option), ds))
-        core.message(line);
+    std::vector<std::string> lines = statusReportLines(inputFrom(core, version, option), ds);
     core.facts.double_speed = ds;
+    if (lines == core.facts.shown_status) return;
+    for (const auto& line : lines) core.message(line);
+    core.facts.shown_status = std::move(lines);
 }
 
 void show_status_panel(IspCore& core, std::uint8_t version, std::uint8_t option) {
@@ -243,6 +245,7 @@ void show_status_panel(IspCore& core, std::uint8_t version, std::uint8_t option)
 }
 
 void reset_status_panel(IspCore& core) {
+    core.facts.shown_status.clear();
     core.ui().setOptionPanel(resetPanelLabels());
 }
 

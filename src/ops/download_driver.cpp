@@ -107,6 +107,23 @@ void comRun_Click(IspCore& core, ChipLink& link) {
     link.closePort();
 }
 
+// The pause between two chips of a series, counted down on the pane second by second. A Stop
+// ends it at once (false) rather than after the remaining seconds.
+static bool seriesCountdown(IspCore& core, ChipLink& link) {
+    const std::string kept = core.pane.text();
+    for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
+        const std::string text = countdownPaneText(kept, i);
+        core.pane.clear();
+        core.pane.append(text);
+        core.ui().replaceMessages(text);
+        for (int slice = 0; slice < 20; ++slice) {
+            if (core.session.stop_requested) return false;
+            link.waitMs(50);
+        }
+    }
+    return !core.session.stop_requested;
+}
+
 SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
     Ui& ui = core.ui();
     auto& session = core.session;
@@ -161,13 +178,9 @@ SessionOutcome comDownload_Click(IspCore& core, ChipLink& link, int index) {
         if (more) {
             link.discardQueues();
             link.closePort();
-            const std::string kept = core.pane.text();
-            for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
-                const std::string text = countdownPaneText(kept, i);
-                core.pane.clear();
-                core.pane.append(text);
-                ui.replaceMessages(text);
-                link.waitMs(1000);
+            if (!seriesCountdown(core, link)) {
+                core.message("Operation is stop. / 操作被停止.");
+                break;
             }
             core.clearMessages();
             continue;
