@@ -233,11 +233,12 @@ void report_status(IspCore& core, std::uint8_t version, std::uint8_t option) {
         core.channel.header_B9_seen = false;
     }
     bool ds = core.facts.double_speed;
-    std::vector<std::string> lines = statusReportLines(inputFrom(core, version, option), ds);
+    const auto lines = statusReportLines(inputFrom(core, version, option), ds);
     core.facts.double_speed = ds;
-    if (lines == core.facts.shown_status) return;
-    for (const auto& line : lines) core.message(line);
-    core.facts.shown_status = std::move(lines);
+    if (core.facts.status_shown) return;
+    for (const auto& line : lines)
+        core.message(line);
+    core.facts.status_shown = true;
 }
 
 void show_status_panel(IspCore& core, std::uint8_t version, std::uint8_t option) {
@@ -245,7 +246,7 @@ void show_status_panel(IspCore& core, std::uint8_t version, std::uint8_t option)
 }
 
 void reset_status_panel(IspCore& core) {
-    core.facts.shown_status.clear();
+    core.facts.status_shown = false;
     core.ui().setOptionPanel(resetPanelLabels());
 }
 

@@ -72,7 +72,7 @@ void saveWriteOkCount(IspCore& core) {
     core.ui().successCountChanged(core.download.writeOkCount);
     // The counter is written through at once: a production count must survive a crash.
     storeWriteOkCount(core.settings, std::string(trimBlanks(core.download.writeOkCount)));
-    const std::string error = core.settings.save();
+    const std::string error = core.settings.saveWarnOnce();
     if (!error.empty()) core.message(error);
 }
 
