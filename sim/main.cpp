@@ -40,10 +40,15 @@ const char* kUsage =
     "  --no-rate-check        accept any host rate (no garbling of mismatched rates)\n"
     "  --fault SPEC           drop=P,corrupt=P,delay=MS,mute-after=N,vanish-after=N,seed=S,\n"
     "                         option-busy=N,noise=N,max-rate=BAUD,option-ignore=N\n"
-    "  --personality P        bootloader (default) or offline-board\n"
+    "  --personality P        bootloader (default), offline-board, or monitor (reports from\n"
+    "                         the start)\n"
     "  --board-version V      offline board: firmware version, e.g. 16 or 1.6 (default 16)\n"
     "  --board-capacity K     offline board: store in KB, 0-255 (default 64)\n"
     "  --board-extended       offline board: takes the extended second phase\n"
+    "  --report-period MS     monitor: the program runs this long between report cycles "
+    "(default 200)\n"
+    "  --breakpoint-after N   monitor: pause after every N-th cycle until T (default 0: never)\n"
+    "  --window-base HEX      monitor: base of the 512-byte window report (default 1000)\n"
     "  --log FILE             one line per frame received and sent\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
@@ -134,7 +139,8 @@ int main(int argc, char** argv) {
                    arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
                    arg == "--personality" || arg == "--log" || arg == "--flags" ||
-                   arg == "--sync-window") {
+                   arg == "--sync-window" || arg == "--report-period" ||
+                   arg == "--breakpoint-after" || arg == "--window-base") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -153,6 +159,18 @@ int main(int argc, char** argv) {
             } else if (arg == "--sync-window") {
                 if (!parseLong(v, 0, 86400000, n)) return fail("--sync-window wants milliseconds");
                 opt.syncWindowMs = static_cast<int>(n);
+            } else if (arg == "--report-period") {
+                if (!parseLong(v, 1, 600000, n)) return fail("--report-period wants milliseconds");
+                opt.monitor.reportPeriodMs = static_cast<int>(n);
+            } else if (arg == "--breakpoint-after") {
+                if (!parseLong(v, 0, 1000000, n)) return fail("--breakpoint-after wants a count");
+                opt.monitor.breakpointAfter = static_cast<int>(n);
+            } else if (arg == "--window-base") {
+                char* end = nullptr;
+                const long base = std::strtol(v.c_str(), &end, 16);
+                if (v.empty() || !end || *end != '\0' || base < 0 || base > 0xFE00)
+                    return fail("--window-base wants a hexadecimal address up to FE00");
+                opt.monitor.windowBase = base & 0xFE00;
             } else if (arg == "--chips") {
                 if (!parseLong(v, 1, 1000000, n)) return fail("--chips wants a count of 1 or more");
                 opt.chips = static_cast<int>(n);
@@ -183,14 +201,16 @@ int main(int argc, char** argv) {
         }
     }
 
+    opt.monitorOnly = personality == "monitor";
     if (personality == "offline-board") {
         opt.makeChip = [board](const ChipConfig& c) -> std::unique_ptr<Chip> {
             return std::make_unique<OfflineBoard>(c, board);
         };
-    } else if (personality != "bootloader") {
-        if (personality == "isp-demo" || personality == "monitor") {
-            return fail("personality " + personality +
-                        " is not available in this build; bootloader and offline-board are");
+    } else if (personality != "bootloader" && personality != "monitor") {
+        if (personality == "isp-demo") {
+            return fail(
+                "personality " + personality +
+                " is not available in this build; bootloader, offline-board and monitor are");
         }
         return fail("unknown personality " + personality +
                     " (known: bootloader, isp-demo, offline-board, monitor)");
@@ -243,6 +263,9 @@ int main(int argc, char** argv) {
         opt.fault = *spec;
     }
     c.seed = opt.fault.seed;
+    // A monitor spoils whole frames: the corrupt chance applies to each report frame.
+    opt.monitor.corruptFrames = opt.fault.corrupt;
+    opt.monitor.seed = opt.fault.seed;
     c.optionBusy = opt.fault.optionBusy;
     c.optionIgnore = opt.fault.optionIgnore;
     c.maxRate = static_cast<double>(opt.fault.maxRate);

@@ -17,6 +17,7 @@
 #include <deque>
 #include <memory>
 
+#include "monitor_runner.h"
 #include "pty_line.h"
 #include "uart.h"
 
@@ -132,6 +133,7 @@ class Simulator {
     double syncUntil_ = kNever;
     bool quit_ = false;
     bool vanishAfterSend_ = false;
+    bool monitorHandOver_ = false;  // the chip now runs the monitor on this line
     int exitCode_ = 0;
     std::FILE* log_ = nullptr;
     std::deque<RxByte> rx_;
@@ -358,6 +360,12 @@ void Simulator::handleActions(std::vector<ChipAction>& actions, double now) {
             case ChipAction::Kind::run:
                 log("%s: chip %d leaves its boot loader", a.note.c_str(), chipNo_);
                 writeFlash("run command");
+                if (holdsMonitorImage(chip_->flash())) {
+                    log("chip %d starts the monitor image", chipNo_);
+                    monitorHandOver_ = true;
+                    quit_ = true;
+                    break;
+                }
                 if (chipNo_ >= opt_.chips) {
                     // Stay a moment so the host's last words (its stop command) find a line.
                     exitAt_ = now + 0.5;
@@ -560,6 +568,10 @@ int Simulator::run() {
     }
     std::printf("ready %s\n", opt_.link.c_str());
     std::fflush(stdout);
+    if (opt_.monitorOnly) {
+        monitorHandOver_ = true;
+        quit_ = true;
+    }
 
     while (!quit_) {
         double now = monoNow();
@@ -628,6 +640,7 @@ int Simulator::run() {
         if (fds[0].revents & (POLLIN | POLLPRI)) readLine(now);
         if (haveStdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readStdin();
     }
+    if (monitorHandOver_) exitCode_ = runMonitorOnLine(line_, opt_.monitor, log_, sigFd);
     writeFlash("exit");
     line_.close();
     if (sigFd >= 0) ::close(sigFd);

@@ -9,6 +9,7 @@
 
 #include "chip.h"
 #include "faults.h"
+#include "monitor.h"
 
 namespace qmxsim {
 
@@ -28,6 +29,9 @@ struct RunnerOptions {
     // Makes the device for each chip of the series (another personality); a boot-loader chip
     // when empty.
     std::function<std::unique_ptr<Chip>(const ChipConfig&)> makeChip;
+    // The monitor: what a chip reports once it runs a monitor image, or from the start.
+    MonitorConfig monitor;
+    bool monitorOnly = false;
 };
 
 // Runs until quit, SIGTERM/SIGINT, the last chip of the series, or a vanished line. Returns the

@@ -27,12 +27,15 @@ int main(int argc, char** argv) {
     QCommandLineOption model("model", "Select this model at start (e.g. M-070).", "NAME");
     QCommandLineOption tab("tab", "Show this setup tab at start (1-9).", "N");
     QCommandLineOption shot("screenshot", "Save a picture of the window to FILE and quit.", "FILE");
-    parser.addOptions({settings, port, model, tab, shot});
+    QCommandLineOption monitorDir("monitor-dir", "Look for the SoftICE monitor files in DIR first.",
+                                  "DIR");
+    parser.addOptions({settings, port, model, tab, shot, monitorDir});
     parser.process(app);
 
     qmx::gui::WindowOptions options;
     options.settingsPath = parser.value(settings);
     if (parser.isSet(port)) options.extraPorts << parser.value(port);
+    if (parser.isSet(monitorDir)) options.monitorDir = parser.value(monitorDir);
     qmx::gui::MainWindow window(options);
     if (parser.isSet(model)) {
         const int row = qmx::modelListIndex(parser.value(model).toStdString());

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
@@ -18,6 +19,7 @@
 
 #include "app/buffer_view.h"
 #include "app/core_bridge.h"
+#include "app/debug_panel.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
 #include "app/qt_ui.h"
@@ -25,6 +27,7 @@
 #include "image/buffer_save.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
+#include "monitor/softice.h"
 #include "offline/offline_board.h"
 
 namespace qmx::gui {
@@ -123,9 +126,12 @@ MainWindow::~MainWindow() {
     core_.session.demo_stop_requested = true;
     // Keep answering what the operation still asks of the window (a message box, its end)
     // until it has ended; the worker may be waiting for this thread.
+    // Nothing new starts now, not even an operation that waited for the debug port to close.
+    closing_ = true;
+    if (debugPanel_) debugPanel_->close();
     QElapsedTimer waited;
     waited.start();
-    while (operationRunning() && waited.elapsed() < 15000)
+    while (runner_ && runner_->busy() && waited.elapsed() < 15000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     delete runner_;
     runner_ = nullptr;
@@ -133,7 +139,8 @@ MainWindow::~MainWindow() {
 }
 
 bool MainWindow::operationRunning() const {
-    return runner_ && runner_->busy();
+    // The debug port receives on the worker too, but it gives way to any other operation.
+    return runner_ && runner_->busy() && !(debugPanel_ && debugPanel_->running());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -470,8 +477,14 @@ void MainWindow::connectControls() {
     connect(cobBaudMax_, &QComboBox::currentTextChanged, this,
             [this](const QString& t) { core_.maxBaud = t.toLong(); });
 
-    connect(comDownload_[0], &QPushButton::clicked, this,
-            [this] { startOperation([this] { comDownload_Click(core_, 0); }); });
+    connect(comDownload_[0], &QPushButton::clicked, this, [this] {
+        startOperation([this] {
+            const bool ok = comDownload_Click(core_, 0) == SessionOutcome::Ok;
+            if (ok && core_.download.reopenDebugPort)
+                QMetaObject::invokeMethod(
+                    this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
+        });
+    });
     connect(comDownload_[1], &QPushButton::clicked, this,
             [this] { startOperation([this] { comDownload_Click(core_, 1); }); });
     connect(comStop_, &QPushButton::clicked, this, [this] {
@@ -560,9 +573,11 @@ void MainWindow::connectControls() {
         core_.download.reopenDebugPort = on;
         scheduleSave();
     });
+    debugPanel_ = new DebugPanel(core_, debug_, *runner_, this);
+    debugPanel_->syncPorts(combCommPort_);
     connect(monitor_.comDownSoft_ICE, &QPushButton::clicked, this, [this] {
-        core_.ui().messageBox(
-            {ss(notAvailableText()), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::Information});
+        const std::string dir = ss(monitorDir_);
+        startOperation([this, dir] { downloadSoftIce(core_, dir); });
     });
 
     timer3_.setObjectName("Timer3");
@@ -640,6 +655,7 @@ void MainWindow::selectModel(int row) {
         setTabCaption(tabStrip2_, key, sel->tabCaption(key));
     // The page selection keeps the shown page when its tab is now absent.
     selectSetupTab(setupTab_);
+    if (debugPanel_) debugPanel_->setFamily(sel->entry->family);
     resetStatusPanel(core_);
     if (!loading_) scheduleSave();
     unlockSetupControls();
@@ -683,6 +699,7 @@ void MainWindow::lockSetupControls() {
         w->setEnabled(false);
     options_->setLocked(true);
     view_->setLocked(true);
+    if (debugPanel_) debugPanel_->setLocked(true);
 }
 
 void MainWindow::unlockSetupControls() {
@@ -696,6 +713,7 @@ void MainWindow::unlockSetupControls() {
     monitor_.comDownSoft_ICE->setEnabled(monitorCapable_);
     options_->setLocked(false);
     view_->setLocked(false);
+    if (debugPanel_) debugPanel_->setLocked(false);
 }
 
 // The button states of the session driver. While the worker still runs, the setup stays
@@ -755,6 +773,11 @@ void MainWindow::syncChoicesToCore() {
 }
 
 void MainWindow::startOperation(std::function<void()> operation) {
+    if (debugPanel_ && debugPanel_->running()) {
+        // The operation takes the port over: the debug port closes first.
+        if (!closing_) debugPanel_->takeOver([this, operation] { startOperation(operation); });
+        return;
+    }
     if (operationRunning() || closing_) return;
     syncChoicesToCore();
     prepareOperation(core_);
@@ -771,11 +794,16 @@ void MainWindow::startOperation(std::function<void()> operation) {
 }
 
 void MainWindow::onOperationFinished() {
+    if (debugPanel_ && debugPanel_->operationEnded()) return;
     showCoreState();
     applyButtonState(kStateIdle);
     if (saveDeferred_) {
         saveDeferred_ = false;
         saveSettings();
+    }
+    if (openDebugAfterDownload_) {
+        openDebugAfterDownload_ = false;
+        if (debug_.che_AutoOpenPort->isChecked()) debugPanel_->open();
     }
     emit operationFinished();
 }
@@ -900,7 +928,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    if (operationRunning()) {
+    if (runner_ && runner_->busy()) {  // the debug port included: it ends on the stop flag
         timerUnload_.start();
         event->ignore();
         return;

@@ -32,6 +32,7 @@
 namespace qmx::gui {
 
 class BufferView;
+class DebugPanel;
 class OperationRunner;
 class OptionControls;
 class QtUi;
@@ -39,6 +40,7 @@ class QtUi;
 struct WindowOptions {
     QString settingsPath;    // empty: the default store shared with the command line
     QStringList extraPorts;  // device paths added to the port list (pseudo-terminals ...)
+    QString monitorDir;      // looked in first for the monitor files of SoftICE
 };
 
 class MainWindow : public QMainWindow {
@@ -60,6 +62,8 @@ class MainWindow : public QMainWindow {
     // The page selection of TabStrip1 / TabStrip2 (the "_no_" rule).
     void selectSetupTab(int index);
     void selectViewTab(int index);
+    // The folder looked in first for the SoftICE monitor files.
+    void setMonitorDir(const QString& dir) { monitorDir_ = dir; }
     // Selects a model row as a click on the model list does.
     void selectModelRow(int row);
 
@@ -170,6 +174,9 @@ class MainWindow : public QMainWindow {
     OfflinePage offline_;
     MonitorPage monitor_;
     DebugPages debug_;
+    DebugPanel* debugPanel_ = nullptr;
+    QString monitorDir_;
+    bool openDebugAfterDownload_ = false;  // `che_AutoOpenPort` after a single download
     bool monitorCapable_ = false;
 
     QTimer timer3_;

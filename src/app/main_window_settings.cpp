@@ -4,6 +4,8 @@
 #include "app/buffer_view.h"
 #include "app/core_bridge.h"
 #include "app/main_window.h"
+
+#include "app/debug_panel.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
 #include "app/qt_ui.h"
@@ -29,6 +31,7 @@ void MainWindow::refreshPortList(const QStringList& extra) {
     }
     for (const QString& path : extra)
         if (combCommPort_->findData(path) < 0) combCommPort_->addItem(path, path);
+    if (debugPanel_) debugPanel_->syncPorts(combCommPort_);
 }
 
 void MainWindow::choosePort(const QString& path) {
@@ -39,6 +42,7 @@ void MainWindow::choosePort(const QString& path) {
     }
     combCommPort_->setCurrentIndex(row);
     core_.portPath = path.toStdString();
+    if (debugPanel_) debugPanel_->syncPorts(combCommPort_);
 }
 
 void MainWindow::startUp(const WindowOptions& options) {
@@ -47,6 +51,7 @@ void MainWindow::startUp(const WindowOptions& options) {
         core_.settings.open(options.settingsPath.toStdString());
     else
         core_.settings.open(SettingsStore::defaultPath());
+    monitorDir_ = options.monitorDir;
     refreshPortList(options.extraPorts);
 
     std::vector<std::string> rejected;

@@ -4,6 +4,9 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -220,7 +223,15 @@ MonitorPage buildMonitorPage(QWidget* parent) {
     MonitorPage p;
     p.frame = pageFrame(parent, "Frame10");
     auto* v = new QVBoxLayout(p.frame);
-    v->addWidget(unavailableNote(p.frame, "Label_softice_na"));
+    auto* about = makeLabel(
+        p.frame, "Label_softice",
+        QStringLiteral(
+            "Turns the chip into an emulator: the monitor replaces its download boot "
+            "code, then the chip reports its registers and memory over the debug port "
+            "(tabs SFR/idata and xdata).\n把芯片变成仿真器: 仿真监控程序将取代下载引导码, "
+            "然后通过调试串口报告寄存器和存储器。"));
+    about->setWordWrap(true);
+    v->addWidget(about);
     p.comDownSoft_ICE =
         makeButton(p.frame, "comDownSoft_ICE", QStringLiteral("Down SoftICE/下载 SoftICE"));
     v->addWidget(p.comDownSoft_ICE, 0, Qt::AlignLeft);
@@ -228,49 +239,81 @@ MonitorPage buildMonitorPage(QWidget* parent) {
     return p;
 }
 
+namespace {
+
+// The port state image: a filled dot, green when open, grey when closed.
+QToolButton* portImage(QWidget* parent, const QString& name, const QColor& colour,
+                       const QString& tip) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter paint(&pm);
+    paint.setRenderHint(QPainter::Antialiasing);
+    paint.setBrush(colour);
+    paint.setPen(Qt::NoPen);
+    paint.drawEllipse(2, 2, 12, 12);
+    auto* b = new QToolButton(parent);
+    b->setObjectName(name);
+    b->setIcon(QIcon(pm));
+    b->setAutoRaise(true);
+    b->setToolTip(tip);
+    return b;
+}
+
+}  // namespace
+
 DebugPages buildDebugPages(QWidget* parent) {
     DebugPages p;
     const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     p.frame21 = pageFrame(parent, "Frame21");
     {
         auto* g = new QGridLayout(p.frame21);
-        g->addWidget(unavailableNote(p.frame21, "Label_debug_na"), 0, 0, 1, 6);
         p.lst_debug1 = new QListWidget(p.frame21);
         p.lst_debug1->setObjectName("lst_debug1");
         p.lst_debug2 = new QListWidget(p.frame21);
         p.lst_debug2->setObjectName("lst_debug2");
-        g->addWidget(p.lst_debug1, 1, 0, 1, 2);
-        g->addWidget(p.lst_debug2, 1, 2, 1, 4);
+        g->addWidget(p.lst_debug1, 0, 0, 1, 3);
+        g->addWidget(p.lst_debug2, 0, 3, 1, 4);
         const QString names[5] = {"com_Debug_COM", "com_Debug_Baud", "com_Debug_DataBits",
                                   "com_Debug_ParityCheck", "com_Debug_StopBits"};
         const QStringList rows[5] = {comPortRows(), baudRows(), dataBitRows(), parityRows(),
                                      stopBitRows()};
         for (int i = 0; i < 5; ++i) {
             p.port[size_t(i)] = makeList(p.frame21, names[i], rows[i]);
-            g->addWidget(p.port[size_t(i)], 2, i);
+            g->addWidget(p.port[size_t(i)], 1, i);
         }
         p.che_AutoOpenPort =
             makeCheck(p.frame21, "che_AutoOpenPort", QStringLiteral("下载后打开串口"));
-        g->addWidget(p.che_AutoOpenPort, 2, 5);
-        auto* open = makeLabel(p.frame21, "Label13", QStringLiteral("打开串口"));
-        open->setEnabled(false);
-        g->addWidget(open, 3, 0);
+        g->addWidget(p.che_AutoOpenPort, 1, 5, 1, 2);
+        p.imgNotOpen = portImage(p.frame21, "imgNotOpen", QColor(150, 150, 150),
+                                 QStringLiteral("Open the debug port / 打开串口"));
+        p.imgOpen = portImage(p.frame21, "imgOpen", QColor(0, 170, 0),
+                              QStringLiteral("Close the debug port / 关闭串口"));
+        p.imgOpen->hide();
+        p.Label13 = makeButton(p.frame21, "Label13", QStringLiteral("打开串口"));
+        p.Label13->setFlat(true);
+        p.comDebugContinue =
+            makeButton(p.frame21, "comDebugContinue", QStringLiteral("从暂停处继续运行"));
+        p.comDebugContinue->setEnabled(false);
+        auto* row = new QHBoxLayout;
+        row->addWidget(p.imgNotOpen);
+        row->addWidget(p.imgOpen);
+        row->addWidget(p.Label13);
+        row->addWidget(p.comDebugContinue);
+        row->addStretch(1);
+        g->addLayout(row, 2, 0, 1, 7);
     }
     p.frame22 = pageFrame(parent, "Frame22");
     {
         auto* g = new QGridLayout(p.frame22);
-        g->addWidget(unavailableNote(p.frame22, "Label_debug2_na"), 0, 0, 1, 2);
         p.lst_debug3 = new QListWidget(p.frame22);
         p.lst_debug3->setObjectName("lst_debug3");
         p.lst_debug4 = new QListWidget(p.frame22);
         p.lst_debug4->setObjectName("lst_debug4");
-        g->addWidget(p.lst_debug3, 1, 0);
-        g->addWidget(p.lst_debug4, 1, 1);
+        g->addWidget(p.lst_debug3, 0, 0);
+        g->addWidget(p.lst_debug4, 0, 1);
     }
-    for (QListWidget* l : {p.lst_debug1, p.lst_debug2, p.lst_debug3, p.lst_debug4}) {
+    for (QListWidget* l : {p.lst_debug1, p.lst_debug2, p.lst_debug3, p.lst_debug4})
         l->setFont(mono);
-        l->setEnabled(false);
-    }
     return p;
 }
 

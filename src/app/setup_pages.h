@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QToolButton>
 
 #include <array>
 #include <vector>
@@ -91,6 +92,10 @@ struct DebugPages {  // `Frame21` and `Frame22` of TabStrip2
     QListWidget* lst_debug2 = nullptr;
     QListWidget* lst_debug3 = nullptr;
     QListWidget* lst_debug4 = nullptr;
+    QToolButton* imgNotOpen = nullptr;  // the closed-port image: click to open
+    QToolButton* imgOpen = nullptr;     // the open-port image: click to close
+    QPushButton* Label13 = nullptr;     // "打开串口" / "关闭串口": toggles
+    QPushButton* comDebugContinue = nullptr;
 };
 DebugPages buildDebugPages(QWidget* parent);
 // Fills the address columns of the memory lists (blank value fields).

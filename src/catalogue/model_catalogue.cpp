@@ -238,8 +238,9 @@ ModelSelection selectionFor(const ModelEntry& entry) {
     s.offerMonitor = entry.monitorCapable;
     s.offerIspDemo = entry.family == 2;
     s.offerOffline = newer;
-    s.offerDebugViews = newer;
-    s.rebuildDebugRegisters = newer;
+    // The monitor models report over the debug port too, with the 8051 core registers.
+    s.offerDebugViews = newer || entry.monitorCapable;
+    s.rebuildDebugRegisters = newer || entry.monitorCapable;
     s.optionPageFamily = entry.family;
     return s;
 }

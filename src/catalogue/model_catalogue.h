@@ -100,7 +100,7 @@ struct ModelSelection {
     bool monitorButtonEnabled = false;  // `comDownSoft_ICE`
     bool offerIspDemo = false;          // user-command demo tab: family 2 only
     bool offerOffline = false;          // offline-board tab: families 2 to 4
-    bool offerDebugViews = false;       // both debug-data tabs: families 2 to 4
+    bool offerDebugViews = false;       // both debug-data tabs: families 2 to 4, monitor models
     bool offerMonitor = false;          // monitor tab: monitor models only
     bool rebuildDebugRegisters = false;
     int optionPageFamily = 0;

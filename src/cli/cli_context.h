@@ -74,6 +74,8 @@ Runner registerConnect(CLI::App& app, Context& ctx);
 Runner registerDownload(CLI::App& app, Context& ctx);
 Runner registerDemo(CLI::App& app, Context& ctx);
 Runner registerOfflineBoard(CLI::App& app, Context& ctx);
+Runner registerSoftIce(CLI::App& app, Context& ctx);
+Runner registerDebug(CLI::App& app, Context& ctx);
 
 // Installs the SIGINT handler: the first SIGINT sets the core's stop flag, a second one
 // exits at once with status 3.

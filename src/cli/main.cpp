@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
          {Registrar(registerModels), Registrar(registerOptions), Registrar(registerImage),
           Registrar(registerSave), Registrar(registerPorts), Registrar(registerReadOptions),
           Registrar(registerConnect), Registrar(registerDownload), Registrar(registerDemo),
-          Registrar(registerOfflineBoard)}) {
+          Registrar(registerOfflineBoard), Registrar(registerSoftIce), Registrar(registerDebug)}) {
         size_t before = app.get_subcommands({}).size();
         Runner run = reg(app, ctx);
         auto subs = app.get_subcommands({});

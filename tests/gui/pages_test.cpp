@@ -121,15 +121,16 @@ class PagesTest : public QObject {
             QVERIFY2(f.widget(button), button);
             QVERIFY2(!f.widget(button)->isEnabled(), button);
         }
-        for (const char* note :
-             {"Label_user_code_na", "Label_demo_na", "Label_softice_na", "Label_debug_na"})
+        for (const char* note : {"Label_user_code_na", "Label_demo_na"})
             QVERIFY(f.find<QLabel>(note)->text().contains("not available"));
-        // The monitor button follows the model but says it cannot work yet.
+        // The monitor button follows the model; without monitor files it names the one missing.
+        f.window->setMonitorDir(QStringLiteral("/nonexistent-monitor-dir"));
         f.window->selectModelRow(73);  // M-064
         auto* monitor = f.find<QPushButton>("comDownSoft_ICE");
         QVERIFY(monitor->isEnabled());
         monitor->click();
-        QVERIFY(f.sawBox("not available"));
+        QTRY_VERIFY_WITH_TIMEOUT(f.sawBox("/nonexistent-monitor-dir/QMX2000.rom"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
     }
 
   private:

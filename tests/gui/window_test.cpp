@@ -81,7 +81,10 @@ class WindowTest : public QObject {
         QCOMPARE(comboText(f, "cob_DEMO_DownLoad_Parity"), QStringLiteral("Even"));
         QCOMPARE(comboText(f, "cob_DEMO_UserCode_Baud"), QStringLiteral("38400"));
         QCOMPARE(comboText(f, "cob_DEMO_UserCode_Parity"), QStringLiteral("Even"));
-        QCOMPARE(comboText(f, "com_Debug_COM"), QStringLiteral("COM1"));
+        // The debug port list offers the same ports as the download port list.
+        QCOMPARE(f.find<QComboBox>("com_Debug_COM")->count(),
+                 f.find<QComboBox>("combCommPort")->count());
+        QVERIFY(f.find<QComboBox>("com_Debug_COM")->currentIndex() <= 0);
         QCOMPARE(comboText(f, "com_Debug_Baud"), QStringLiteral("38400"));
         QCOMPARE(comboText(f, "com_Debug_ParityCheck"), QStringLiteral("None"));
         QCOMPARE(comboText(f, "cobBaudMax"), QStringLiteral("115200"));
@@ -113,8 +116,9 @@ class WindowTest : public QObject {
         QCOMPARE(tabText(f, "TabStrip1", 5), QStringLiteral("_no_"));  // ISP DEMO
         QCOMPARE(tabText(f, "TabStrip1", 2), QStringLiteral("_no_"));  // 脱机下载
         QCOMPARE(tabText(f, "TabStrip1", 8), QStringLiteral("仿真芯片"));
-        QCOMPARE(tabText(f, "TabStrip2", 1), QStringLiteral("_no_"));
-        QCOMPARE(tabText(f, "TabStrip2", 2), QStringLiteral("_no_"));
+        // A monitor model reports over the debug port: both debug tabs are offered.
+        QCOMPARE(tabText(f, "TabStrip2", 1), QStringLiteral("SFR/idata"));
+        QCOMPARE(tabText(f, "TabStrip2", 2), QStringLiteral("xdata/IAP EEPROM"));
         QVERIFY(enabled(f, "comDownSoft_ICE"));
         QCOMPARE(f.find<QGroupBox>("Frame2")->title(),
                  QStringLiteral("Step4/步骤4: Double Speed  设置双倍速, 缺省为普通速度"));
@@ -157,7 +161,8 @@ class WindowTest : public QObject {
         bar->setCurrentIndex(5);
         QCOMPARE(pages->currentIndex(), 6);
         QCOMPARE(bar->currentIndex(), 6);
-        // The same for the view strip.
+        // The same for the view strip (a family-0 model without the monitor has no debug tabs).
+        choose(f, "combMcuModel", "M-063");
         auto* bar2 = f.find<QTabBar>("TabStrip2");
         bar2->setCurrentIndex(1);
         QCOMPARE(f.find<QStackedWidget>("TabStrip2_pages")->currentIndex(), 0);

@@ -225,17 +225,20 @@ TEST(Selection, M070OffersOfflineAndUserCommandTabs) {
     EXPECT_EQ(s->optionPageFamily, 2);
 }
 
-TEST(Selection, M064EnablesMonitorAndHidesChipTabs) {
+TEST(Selection, M064EnablesMonitorAndItsDebugViews) {
     auto s = selectModel(std::string_view("M-064"));
     ASSERT_TRUE(s.has_value());
     EXPECT_TRUE(s->monitorButtonEnabled);
     EXPECT_EQ(s->entry->monitorImage, "QMX516_2003.ROM");
     EXPECT_EQ(s->entry->blockSize, 128);
     EXPECT_EQ(s->tabCaption(kTabKeyMonitor), "仿真芯片");
-    for (auto key : {kTabKeyIspDemo, kTabKeyOffline, kTabKeyDebug1, kTabKeyDebug2}) {
+    for (auto key : {kTabKeyIspDemo, kTabKeyOffline}) {
         EXPECT_EQ(s->tabCaption(key), kTabAbsent) << key;
     }
-    EXPECT_FALSE(s->rebuildDebugRegisters);
+    // The monitor reports over the debug port, so its views are offered with the model.
+    EXPECT_EQ(s->tabCaption(kTabKeyDebug1), "SFR/idata");
+    EXPECT_EQ(s->tabCaption(kTabKeyDebug2), "xdata/IAP EEPROM");
+    EXPECT_TRUE(s->rebuildDebugRegisters);
     EXPECT_EQ(s->optionPageFamily, 0);
 }
 
@@ -247,6 +250,7 @@ TEST(Selection, TabsFollowTheFamily) {
     auto f0 = selectModel(std::string_view("M-067"));
     EXPECT_FALSE(f0->monitorButtonEnabled);
     EXPECT_EQ(f0->tabCaption(kTabKeyMonitor), kTabAbsent);
+    EXPECT_EQ(f0->tabCaption(kTabKeyDebug1), kTabAbsent);
     auto f3 = selectModel(std::string_view("M-002"));
     EXPECT_EQ(f3->tabCaption(kTabKeyIspDemo), kTabAbsent);
     EXPECT_EQ(f3->tabCaption(kTabKeyOffline), "脱机下载");
