@@ -54,12 +54,15 @@ const char* kUsage =
     "  --user-code HEX        app: the bytes that make the application leave, e.g. \"12 34 AB\"\n"
     "  --in-app-loader        app: the application answers 5A A5 loader frames itself\n"
     "  --log FILE             one line per frame received and sent\n"
+    "  --latency MS           answers reach the host in bursts, as through a USB adapter whose\n"
+    "                         latency timer is MS (default 0: at once)\n"
+    "  --control FIFO         read control lines from FIFO as well as stdin (made when missing)\n"
     "  --flags HEX            feature-flags byte of the status frame instead of the firmware's\n"
     "  --short-status         old loader: 24-byte status frame without identification\n"
     "  --short-block-answers  block writes answered with the 6-byte frame (no data sum)\n"
     "  --list-models          print the models and leave\n"
     "\n"
-    "Control lines on stdin: power-on, power-off, dump FILE, quit.\n"
+    "Control lines on stdin (and --control FIFO): power-on, power-off, dump FILE, quit.\n"
     "SIGTERM writes the flash file and exits 0.\n";
 
 int fail(const std::string& text) {
@@ -161,7 +164,8 @@ int main(int argc, char** argv) {
                    arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
                    arg == "--personality" || arg == "--log" || arg == "--flags" ||
                    arg == "--sync-window" || arg == "--report-period" ||
-                   arg == "--breakpoint-after" || arg == "--window-base" || arg == "--user-code") {
+                   arg == "--breakpoint-after" || arg == "--window-base" || arg == "--user-code" ||
+                   arg == "--latency" || arg == "--control") {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
             if (arg == "--model") {
                 model = v;
@@ -207,6 +211,12 @@ int main(int argc, char** argv) {
                 personality = v;
             } else if (arg == "--log") {
                 opt.logPath = v;
+            } else if (arg == "--latency") {
+                if (!parseLong(v, 0, 1000, n))
+                    return fail("--latency wants milliseconds, 0 to 1000");
+                opt.latencyMs = static_cast<int>(n);
+            } else if (arg == "--control") {
+                opt.controlPath = v;
             } else if (arg == "--user-code") {
                 if (!parseHexBytes(v, opt.appConfig.userCode))
                     return fail("--user-code wants hexadecimal bytes such as \"12 34 AB\"");

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +70,9 @@ constexpr int kCtlIoctl = 64;      // TIOCPKT_IOCTL: the host changed its termio
 constexpr std::size_t kUartFifo = 16;
 // Bytes the line holds before the host's writes back up into the terminal.
 constexpr std::size_t kRxQueueCap = 4096;
+// Payload bytes of one full-speed USB packet of a serial adapter (64 less two status bytes):
+// a full packet leaves at once, whatever the latency timer says.
+constexpr std::size_t kUsbPacketPayload = 62;
 
 struct RxByte {
     std::uint8_t value;
@@ -114,7 +118,13 @@ class Simulator {
     void serviceAnswers(double now);
     void send(const ChipAction& a, double now);
     void writeDue(double now);
-    void readStdin();
+    struct ControlSource {
+        int fd = -1;
+        std::string buf;
+    };
+    void readControl(ControlSource& source);
+    bool openControlFifo();
+    double latencyRelease(double now) const;
     void command(const std::string& line);
     double nextWake(double now) const;
     bool wantData(double now) const;
@@ -148,8 +158,9 @@ class Simulator {
     double observedRate_ = 0;
     double lastTermiosChange_ = 0;
     long answered_ = 0;
-    int stdinFd_ = 0;
-    std::string stdinBuf_;
+    ControlSource stdin_{0, {}};
+    ControlSource fifo_;
+    int fifoKeepOpen_ = -1;  // our own writer, so the FIFO never reads as ended
 };
 
 void Simulator::log(const char* fmt, ...) {
@@ -447,10 +458,28 @@ void Simulator::send(const ChipAction& a, double now) {
     }
 }
 
+// With an adapter latency: when the bytes that have arrived by `now` may leave for the host.
+// The adapter sends what it holds when its timer ticks (every latencyMs from the start) or
+// once a USB packet is full.
+double Simulator::latencyRelease(double now) const {
+    if (opt_.latencyMs <= 0 || tx_.empty()) return now;
+    std::size_t arrived = 0;
+    for (const auto& b : tx_) {
+        if (b.due > now) break;
+        if (++arrived >= kUsbPacketPayload) return now;
+    }
+    const double period = opt_.latencyMs / 1000.0;
+    const double firstDue = tx_.front().due;
+    const double ticks = std::ceil((firstDue - start_) / period);
+    return start_ + std::max(ticks, 1.0) * period;
+}
+
 void Simulator::writeDue(double now) {
     std::uint8_t buf[4096];
     std::size_t n = 0;
     const double host = line_.hostRate();
+    if (opt_.latencyMs > 0 && !tx_.empty() && tx_.front().due <= now && now < latencyRelease(now))
+        return;
     while (!tx_.empty() && tx_.front().due <= now && n < sizeof buf) {
         TxByte b = tx_.front();
         tx_.pop_front();
@@ -509,28 +538,56 @@ void Simulator::command(const std::string& raw) {
     }
 }
 
-void Simulator::readStdin() {
+void Simulator::readControl(ControlSource& source) {
     char buf[1024];
-    const ssize_t n = ::read(stdinFd_, buf, sizeof buf);
+    const ssize_t n = ::read(source.fd, buf, sizeof buf);
     if (n <= 0) {
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-        stdinFd_ = -1;  // end of input: keep running without control lines
+        source.fd = -1;  // end of input: keep running without control lines from it
         return;
     }
-    stdinBuf_.append(buf, static_cast<std::size_t>(n));
+    source.buf.append(buf, static_cast<std::size_t>(n));
     std::size_t pos;
-    while ((pos = stdinBuf_.find('\n')) != std::string::npos) {
-        const std::string l = stdinBuf_.substr(0, pos);
-        stdinBuf_.erase(0, pos + 1);
+    while ((pos = source.buf.find('\n')) != std::string::npos) {
+        const std::string l = source.buf.substr(0, pos);
+        source.buf.erase(0, pos + 1);
         command(l);
         if (quit_) return;
     }
 }
 
+// The control FIFO is opened without waiting for a writer, and held open for writing by us as
+// well: writers may come and go (one `echo power-off > FIFO` each) without ending the input.
+bool Simulator::openControlFifo() {
+    struct stat st {};
+    if (::stat(opt_.controlPath.c_str(), &st) != 0 && errno == ENOENT &&
+        ::mkfifo(opt_.controlPath.c_str(), 0600) != 0) {
+        std::fprintf(stderr, "qmx-chipsim: cannot make the control FIFO %s: %s\n",
+                     opt_.controlPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (::stat(opt_.controlPath.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) {
+        std::fprintf(stderr, "qmx-chipsim: --control %s is not a FIFO\n", opt_.controlPath.c_str());
+        return false;
+    }
+    fifo_.fd = ::open(opt_.controlPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifo_.fd >= 0)
+        fifoKeepOpen_ = ::open(opt_.controlPath.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifo_.fd < 0 || fifoKeepOpen_ < 0) {
+        std::fprintf(stderr, "qmx-chipsim: cannot open the control FIFO %s: %s\n",
+                     opt_.controlPath.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 double Simulator::nextWake(double now) const {
     double t = std::min({powerOnAt_, swapAt_, exitAt_, vanishAt_, syncUntil_});
     if (!rx_.empty()) t = std::min(t, rx_.front().due);
-    if (!tx_.empty()) t = std::min(t, tx_.front().due);
+    if (!tx_.empty()) {
+        const double due = tx_.front().due;
+        t = std::min(t, due > now ? due : latencyRelease(now));
+    }
     if (!answers_.empty()) {
         const auto& pa = answers_.front();
         t = std::min(t, now < pa.readyAt ? pa.readyAt : now + 0.003);
@@ -552,7 +609,7 @@ int Simulator::run() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0) {
             ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-            if (fd == 0) stdinFd_ = -1;
+            if (fd == 0) stdin_.fd = -1;
         }
     }
     sigset_t mask;
@@ -564,6 +621,7 @@ int Simulator::run() {
     ::signal(SIGPIPE, SIG_IGN);
     const int sigFd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
 
+    if (!opt_.controlPath.empty() && !openControlFifo()) return 2;
     std::string error;
     if (!line_.open(opt_.link, error)) {
         std::fprintf(stderr, "qmx-chipsim: %s\n", error.c_str());
@@ -629,13 +687,15 @@ int Simulator::run() {
             ts.tv_nsec = static_cast<long>((d - static_cast<double>(ts.tv_sec)) * 1e9);
             tsp = &ts;
         }
-        struct pollfd fds[3];
+        struct pollfd fds[4];
         nfds_t nf = 0;
         fds[nf++] = {line_.master(),
                      static_cast<short>(wantData(now) ? (POLLIN | POLLPRI) : POLLPRI), 0};
         fds[nf++] = {sigFd, POLLIN, 0};
-        const bool haveStdin = stdinFd_ >= 0;
-        if (haveStdin) fds[nf++] = {stdinFd_, POLLIN, 0};
+        const int stdinAt = stdin_.fd >= 0 ? static_cast<int>(nf) : -1;
+        if (stdinAt >= 0) fds[nf++] = {stdin_.fd, POLLIN, 0};
+        const int fifoAt = fifo_.fd >= 0 ? static_cast<int>(nf) : -1;
+        if (fifoAt >= 0) fds[nf++] = {fifo_.fd, POLLIN, 0};
         const int r = ::ppoll(fds, nf, tsp, nullptr);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -651,12 +711,16 @@ int Simulator::run() {
             }
         }
         if (fds[0].revents & (POLLIN | POLLPRI)) readLine(now);
-        if (haveStdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readStdin();
+        constexpr short kReadable = POLLIN | POLLHUP | POLLERR | POLLNVAL;
+        if (stdinAt >= 0 && (fds[stdinAt].revents & kReadable)) readControl(stdin_);
+        if (!quit_ && fifoAt >= 0 && (fds[fifoAt].revents & kReadable)) readControl(fifo_);
     }
     if (monitorHandOver_) exitCode_ = runMonitorOnLine(line_, opt_.monitor, log_, sigFd);
     writeFlash("exit");
     line_.close();
     if (sigFd >= 0) ::close(sigFd);
+    if (fifo_.fd >= 0) ::close(fifo_.fd);
+    if (fifoKeepOpen_ >= 0) ::close(fifoKeepOpen_);
     if (log_) std::fclose(log_);
     return exitCode_;
 }

@@ -27,6 +27,11 @@ struct RunnerOptions {
     bool rateCheck = true;
     FaultSpec fault;
     std::string logPath;
+    // Answers reach the host in the bursts a USB adapter makes: held until its latency timer
+    // (this many milliseconds, ticking from the start) expires or a USB packet fills. 0: none.
+    int latencyMs = 0;
+    // A FIFO read for control lines as well as stdin (power-off, power-on ...).
+    std::string controlPath;
     // Makes the device for each chip of the series (another personality); a boot-loader chip
     // when empty.
     std::function<std::unique_ptr<Chip>(const ChipConfig&)> makeChip;
