@@ -37,12 +37,14 @@ class CliUi : public Ui {
     bool assumeYes = false;
     bool trace = false;
     bool progressOnTerminal = false;
+    bool verbose = false;  // -v: detail lines on stderr
 
     void appendMessage(const std::string& line) override;
     void clearMessages() override;
     BoxAnswer messageBox(const MessageBoxRequest& box) override;
     void setProgress(int value, int minimum, int maximum, bool visible) override;
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override;
+    void detailMessage(const std::string& line) override;
 
     // Message-box texts seen so far (the `image` command prints them, download checks them).
     int boxesShown = 0;
@@ -56,6 +58,7 @@ struct Context {
     std::string settingsPath;  // --settings FILE, empty = the default path
     bool trace = false;
     bool yes = false;
+    bool verbose = false;
     CliUi ui;
     // Creates the core on first use, opening the settings store.
     IspCore& core();

@@ -125,3 +125,11 @@ bool parseHexInRange(const std::string& name, const std::string& text, long min,
 }
 
 }  // namespace qmx::cli
+
+namespace qmx::cli {
+
+void CliUi::detailMessage(const std::string& line) {
+    if (verbose) std::fprintf(stderr, "qmx-isp: %s\n", line.c_str());
+}
+
+}  // namespace qmx::cli

@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
     app.add_option("--settings", ctx.settingsPath,
                    "Settings file (default $XDG_CONFIG_HOME/qmx-isp/settings.ini)");
     app.add_flag("--trace", ctx.trace, "Dump every byte sent and received on stderr");
+    app.add_flag("-v,--verbose", ctx.verbose,
+                 "Details for looking into a problem (on stderr), such as whether the port's "
+                 "low-latency mode could be set");
     app.add_flag("--yes", ctx.yes,
                  "Answer Yes to every question; also program (download) or save a file whose "
                  "load was not sound: bad HEX records, no HEX data or end record, or (download) "
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
     }
     ctx.ui.assumeYes = ctx.yes;
     ctx.ui.trace = ctx.trace;
+    ctx.ui.verbose = ctx.verbose;
     for (auto& [sub, run] : runners) {
         if (sub->parsed()) {
             int rc = run();

@@ -8,6 +8,7 @@
 // subsystem library can use it without a link-time cycle.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,9 @@
 #include "image/code_buffer.h"
 #include "image/serial_number.h"
 #include "link/connection_facts.h"
+#include "link/power_switch.h"
 #include "link/serial_channel.h"
+#include "ops/production_log.h"
 #include "ops/session_state.h"
 
 namespace qmx {
@@ -71,9 +74,12 @@ class IspCore {
     // --- link: port and rate choices ---
     std::string portPath;   // device path of the chosen port (the port list row)
     long maxBaud = 115200;  // the row of `cobBaudMax`
+    PowerCycle powerCycle;  // hands-free boot entry: how the target's power is switched
 
     // --- ops: download choices (the session driver adds its controls here) ---
     DownloadChoices download;  // reload, watch, series delay, beep, success counter
+    // The production log, one line per chip; shared by the stations of a gang. May be null.
+    std::shared_ptr<ProductionLog> productionLog;
 
   private:
     static Ui& silentUi() {

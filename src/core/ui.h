@@ -65,6 +65,10 @@ class Ui {
     // The code buffer changed; the dump view must be rebuilt.
     virtual void bufferChanged() {}
 
+    // A line for the detailed log only (the command line's -v): facts about the port and the
+    // line that a user needs only when looking into a problem.
+    virtual void detailMessage(const std::string& line) {}
+
     // Wire trace: every byte sent (outgoing=true) or received, for --trace.
     virtual void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) {}
 };

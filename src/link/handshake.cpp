@@ -179,6 +179,22 @@ OpResult openAtSyncRate(LinkContext& link) {
     return OpResult::success();
 }
 
+// Hands-free boot entry: the target's power off, a pause, and on again; the boot loader then
+// listens for the synchronisation that follows at once.
+OpResult cyclePower(LinkContext& link) {
+    const PowerCycle& cycle = link.choices.powerCycle;
+    SerialChannel& ch = link.channel;
+    link.message(fmt::format("Switching the MCU power off and on ({}). / 给 MCU 断电再上电 ({})。",
+                             cycle.text(), cycle.text()));
+    std::string error;
+    const bool ok = switchPower(ch, cycle, false, error) &&
+                    (ch.wait_until(cycle.offMs, [] { return false; }), !ch.stop_requested()) &&
+                    switchPower(ch, cycle, true, error);
+    if (auto r = interrupted(link)) return *r;
+    if (!ok) return failed(link, "Power switch failure: " + error + " / 电源开关失败");
+    return OpResult::success();
+}
+
 void showConnectionHints(LinkContext& link) {
     link.beep(2);
     for (const auto& line : connectionHintLines(link.facts.isp_demo_framing))
@@ -485,6 +501,9 @@ OpResult moveToFastestRate(LinkContext& link) {
 
 OpResult handshake(LinkContext& link, const HandshakeRequest& request) {
     if (OpResult r = openAtSyncRate(link); !r.ok()) return r;
+    if (link.choices.powerCycle.enabled()) {
+        if (OpResult r = cyclePower(link); !r.ok()) return r;
+    }
     if (OpResult r = syncUntilAnswer(link); !r.ok()) return r;
     if (OpResult r = settleLine(link); !r.ok()) return r;
     bool finished = false;

@@ -9,6 +9,7 @@
 #include "catalogue/model_catalogue.h"
 #include "core/ui.h"
 #include "link/connection_facts.h"
+#include "link/power_switch.h"
 #include "link/serial_channel.h"
 
 namespace qmx {
@@ -19,6 +20,7 @@ struct LinkChoices {
     long maxBaud = 115200;              // the highest rate the user allows
     bool watchdogPinCommand = false;    // tell the chip its external watchdog's feed pin first
     std::string watchdogPin;            // that pin as text, "P1.0"
+    PowerCycle powerCycle;              // switch the target off and on before the sync
 };
 
 struct LinkContext {

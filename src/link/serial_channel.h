@@ -92,8 +92,11 @@ class SerialChannel {
     }
     int in_queue();
     int out_queue();
-    // Sets DTR and RTS where the device has modem lines; false when it has none.
-    bool set_modem_lines(bool dtr, bool rts) { return is_open() && port_->setModemLines(dtr, rts); }
+    // Drives DTR or RTS and holds that level across reopens; false when the port has no such
+    // line (a pseudo-terminal) or is not open.
+    bool hold_modem_line(ModemLine line, bool asserted) {
+        return is_open() && port_->setModemLine(line, asserted);
+    }
     // The baud rate of the current settings text (0 when unparsable).
     long current_baud() const;
     // The errno of the last failed open (0 when the last open succeeded).
@@ -219,6 +222,7 @@ class SerialChannel {
     int last_open_error_ = 0;
     bool vanished_ = false;
     Clock::time_point lineBusyUntil_{};
+    std::string lowLatencyNoted_;  // the port whose low-latency result was reported
 };
 
 }  // namespace qmx

@@ -24,6 +24,8 @@ struct PortSettings {
     std::string text() const;
 };
 
+enum class ModemLine { Dtr, Rts };
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -55,8 +57,13 @@ class SerialPort {
     // by another process); empty otherwise.
     virtual std::string openFailureDetail() const { return {}; }
 
-    // Modem lines, where the device has them; false when it has not.
-    virtual bool setModemLines(bool dtr, bool rts) { return false; }
+    // Drives a modem line, where the device has one; false when it has not. The level is held:
+    // every later open of the port sets it again and a close leaves it as it is, so a target
+    // powered through the line stays powered while the port is reopened at other rates.
+    virtual bool setModemLine(ModemLine line, bool asserted) { return false; }
+    // Asks the driver to pass received bytes on at once instead of after its latency timer
+    // (USB adapters). Returns what was done, for the log: "on", "already on", or why not.
+    virtual std::string requestLowLatency() { return "not supported by this port"; }
 };
 
 // The termios backend: O_NONBLOCK, exclusive, raw, no flow control, any baud rate.

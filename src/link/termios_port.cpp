@@ -3,12 +3,15 @@
 // This file includes the kernel's termbits and therefore never <termios.h>.
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include <fmt/core.h>
 
@@ -54,6 +57,9 @@ class TermiosPort final : public SerialPort {
             close();
             return err;
         }
+        // Opening raises DTR and RTS; a line that switches the target's power goes back at once.
+        for (int i = 0; i < 2; ++i)
+            if (held_[i]) driveLine(i == 0 ? ModemLine::Dtr : ModemLine::Rts, *held_[i]);
         // Nothing is discarded here: bytes written before a close and reopen (a rate test's
         // frame) may not have left yet, and the far end must still get them.
         return 0;
@@ -114,6 +120,8 @@ class TermiosPort final : public SerialPort {
                 break;
         }
         if (s.stopBits >= 2) tio.c_cflag |= CSTOPB;
+        // A held modem line must survive a close: no hang-up (lines dropped) on the last close.
+        if (held_[0] || held_[1]) tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
         tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
         tio.c_ispeed = static_cast<speed_t>(s.baud);
         tio.c_ospeed = static_cast<speed_t>(s.baud);
@@ -163,16 +171,41 @@ class TermiosPort final : public SerialPort {
             ::ioctl(fd_, TCFLSH, TCOFLUSH);
     }
 
-    bool setModemLines(bool dtr, bool rts) override {
-        if (fd_ < 0) return false;
-        int bits = 0;
-        if (::ioctl(fd_, TIOCMGET, &bits) != 0) return false;
-        bits = dtr ? (bits | TIOCM_DTR) : (bits & ~TIOCM_DTR);
-        bits = rts ? (bits | TIOCM_RTS) : (bits & ~TIOCM_RTS);
-        return ::ioctl(fd_, TIOCMSET, &bits) == 0;
+    bool setModemLine(ModemLine line, bool asserted) override {
+        if (fd_ < 0 || !driveLine(line, asserted)) return false;
+        const bool wasHeld = held_[0] || held_[1];
+        held_[line == ModemLine::Dtr ? 0 : 1] = asserted;
+        if (!wasHeld) {
+            struct termios2 tio {};
+            if (::ioctl(fd_, TCGETS2, &tio) == 0) {
+                tio.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
+                ::ioctl(fd_, TCSETS2, &tio);
+            }
+        }
+        return true;
+    }
+
+    std::string requestLowLatency() override {
+        if (fd_ < 0) return "the port is not open";
+        struct serial_struct ss {};
+        if (::ioctl(fd_, TIOCGSERIAL, &ss) != 0)
+            return errno == ENOTTY || errno == EINVAL ? "not supported by this port"
+                                                      : fmt::format("not read: {}", errnoText());
+        if (ss.flags & ASYNC_LOW_LATENCY) return "already on";
+        ss.flags |= ASYNC_LOW_LATENCY;
+        if (::ioctl(fd_, TIOCSSERIAL, &ss) != 0)
+            return fmt::format("refused by the driver: {}", errnoText());
+        return "on";
     }
 
   private:
+    static std::string errnoText() { return std::strerror(errno); }
+
+    bool driveLine(ModemLine line, bool asserted) {
+        const int bit = line == ModemLine::Dtr ? TIOCM_DTR : TIOCM_RTS;
+        return ::ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &bit) == 0;
+    }
+
     int waitFor(short events, long timeoutUs) {
         if (fd_ < 0) return -EBADF;
         struct pollfd p {
@@ -207,6 +240,7 @@ class TermiosPort final : public SerialPort {
     }
 
     int fd_ = -1;
+    std::optional<bool> held_[2];  // DTR, RTS levels to keep across reopens
     PortLock lock_;
     std::string detail_;
 };

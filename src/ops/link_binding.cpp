@@ -22,6 +22,7 @@ LinkChoices linkChoices(const IspCore& core) {
     c.model = core.model;
     c.portPath = core.portPath;
     c.maxBaud = core.maxBaud;
+    c.powerCycle = core.powerCycle;
     c.watchdogPinCommand = core.options.downloadWdt == 1;
     const auto& pins = watchdogFeedPinList();
     const int pin = core.options.downloadWdtPin;

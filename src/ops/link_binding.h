@@ -39,6 +39,7 @@ class PaneUi final : public Ui {
         core_.ui().successCountChanged(text);
     }
     void bufferChanged() override { core_.ui().bufferChanged(); }
+    void detailMessage(const std::string& line) override { core_.ui().detailMessage(line); }
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override {
         core_.ui().traceBytes(outgoing, data, count);
     }
