@@ -27,6 +27,8 @@ struct Args {
     bool series = false, reload = false, watch = false;
     int delay = 5;
     int count = 0;
+    std::string powerCycle, logFile;
+    int powerOffMs = 300;
 };
 
 }  // namespace
@@ -61,6 +63,18 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
                     "Seconds between chips of a series: 2 ... 9 (default 5)")
         ->needs(series);
     sub->add_option("--count", args->count, "End a series after N successful chips")->needs(series);
+    auto* powerCycle = sub->add_option(
+        "--power-cycle", args->powerCycle,
+        "Switch the target's power off and on before every chip, so no one has to: dtr, rts "
+        "(the line on = power on), dtr-inverted, rts-inverted (the line on = power off) or "
+        "cmd:COMMAND (run as COMMAND off, then COMMAND on; exit 0 = done)");
+    sub->add_option("--power-off-ms", args->powerOffMs,
+                    "How long the power stays off: 0 ... 60000 ms (default 300)")
+        ->needs(powerCycle);
+    sub->add_option("--log-file", args->logFile,
+                    "Production log: append one JSON line per chip (time, host, port, model, "
+                    "chip identification, firmware, clock, baud, image and checksum, serial "
+                    "number, option bytes, result, message, duration)");
     sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
     auto* userCode = sub->add_option(
         "--user-code", args->userCode,
@@ -90,6 +104,22 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             return kExitBadInput;
         }
 
+        if (args->powerOffMs < 0 || args->powerOffMs > 60000) {
+            std::fprintf(stderr, "qmx-isp: --power-off-ms must be 0 ... 60000\n");
+            return kExitBadInput;
+        }
+        PowerCycle cycle;
+        if (!args->powerCycle.empty()) {
+            std::string error;
+            const auto parsed = parsePowerCycle(args->powerCycle, error);
+            if (!parsed) {
+                std::fprintf(stderr, "qmx-isp: --power-cycle: %s\n", error.c_str());
+                return kExitBadInput;
+            }
+            cycle = *parsed;
+            cycle.offMs = args->powerOffMs;
+        }
+
         IspCore& core = ctx.core();
         DownloadSetup setup;
         setup.file = args->file;
@@ -107,6 +137,8 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         setup.watch = args->watch;
         setup.settingsPath = ctx.settingsPath;
         setup.assumeYes = ctx.yes;
+        setup.powerCycle = cycle;
+        setup.logFile = args->logFile;
         if (!args->userCode.empty()) {
             setup.road = DownloadSetup::Road::UserCodeFirst;
             setup.userEntry.userCode = args->userCode;

@@ -124,6 +124,15 @@ int prepareCore(IspCore& core, const DownloadSetup& setup) {
     core.model = &model;
     core.portPath = setup.port;
     core.maxBaud = setup.maxBaud;
+    core.powerCycle = setup.powerCycle;
+    if (!setup.logFile.empty() && !core.productionLog) {
+        auto log = std::make_shared<ProductionLog>();
+        if (const std::string error = log->open(setup.logFile); !error.empty()) {
+            std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+        core.productionLog = std::move(log);
+    }
 
     resetOptionPage(core.options, model.family);
     applyToOptionChoices(saved, core.options);

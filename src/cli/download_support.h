@@ -9,6 +9,7 @@
 #include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
 #include "image/hex_loader.h"
+#include "link/power_switch.h"
 #include "ops/session_state.h"
 #include "ops/user_command.h"
 
@@ -30,6 +31,8 @@ struct DownloadSetup {
     bool watch = false;
     std::string settingsPath;  // empty: the default store
     bool assumeYes = false;
+    PowerCycle powerCycle;  // hands-free boot entry before every chip
+    std::string logFile;    // the production log (JSON Lines), empty: none
     // How the chip is reached: the boot loader directly, the user code first (a running
     // application jumps into its boot loader), or the loader inside the application.
     enum class Road { BootLoader, UserCodeFirst, IspDemo };
@@ -56,6 +59,8 @@ class PaneEchoUi : public Ui {
         inner_.setOptionPanel(labels);
     }
     void bufferChanged() override { inner_.bufferChanged(); }
+    void successCountChanged(const std::string& text) override { inner_.successCountChanged(text); }
+    void detailMessage(const std::string& line) override { inner_.detailMessage(line); }
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override {
         inner_.traceBytes(outgoing, data, count);
     }

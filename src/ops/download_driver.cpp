@@ -7,6 +7,7 @@
 #include <fmt/core.h>
 
 #include "app/settings_keys.h"
+#include "catalogue/option_set.h"
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
@@ -42,6 +43,65 @@ LoadResult reloadForSession(IspCore& core) {
     LoadResult r = loadSelectedFile(core.buffer, *core.model, core.serial, core.ui());
     core.serial.enabled = serialTicked;
     return r;
+}
+
+const char* resultText(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Ok:
+            return "ok";
+        case Outcome::Stopped:
+            return "stopped";
+        case Outcome::PortLost:
+            return "port lost";
+        default:
+            return "failed";
+    }
+}
+
+// The production-log line of the chip just finished.
+ChipRecord chipRecord(IspCore& core, Outcome outcome, const std::string& serial,
+                      std::chrono::steady_clock::time_point began) {
+    const ConnectionFacts& f = core.facts;
+    ChipRecord r;
+    r.time = recordTimeNow();
+    r.host = hostName();
+    r.port = core.portPath;
+    r.model = core.model ? core.model->name : "";
+    r.chipModel = f.identified_model;
+    r.chipId = f.chip_id1_text + (f.chip_id2_text.empty() ? "" : " " + f.chip_id2_text);
+    r.firmware = f.firmware_version + f.firmware_suffix;
+    r.clockHz = f.clock_hz;
+    r.baud = f.newbaud;
+    r.image = core.buffer.currentPath;
+    r.checksum = std::string(trimBlanks(core.buffer.checksumText));
+    // The number as a plain decimal: the box pads it to its storage width only after advances.
+    r.serial = serial;
+    while (r.serial.size() > 1 && r.serial.front() == '0')
+        r.serial.erase(0, 1);
+    if (core.model && outcome == Outcome::Ok) {
+        for (std::uint8_t b : buildOptionSet(core.options, *core.model).bytes)
+            r.options.push_back(b);
+    }
+    r.result = resultText(outcome);
+    const std::string& pane = core.pane.text();
+    const std::size_t cut = pane.rfind("\r\n");
+    r.message = cut == std::string::npos ? pane : pane.substr(cut + 2);
+    r.durationMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - began)
+                                         .count());
+    return r;
+}
+
+// Appends the chip's line to the production log, if one is kept. False (reported) when the
+// record could not be written.
+bool logChip(IspCore& core, Outcome outcome, const std::string& serial,
+             std::chrono::steady_clock::time_point began) {
+    if (!core.productionLog) return true;
+    const std::string error = core.productionLog->append(chipRecord(core, outcome, serial, began));
+    if (error.empty()) return true;
+    core.message(error);
+    core.ui().beep(3);
+    return false;
 }
 
 // Records how the session ended for faces that report an exit status.
@@ -128,8 +188,15 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     session.stop_requested = false;
     session.session_running = true;
     session.chips_done = 0;
+    session.last_serial_written.clear();
     const bool series = index == 1;
+    bool chipPending = false;  // the present chip has no log line yet
+    auto chipBegan = std::chrono::steady_clock::now();
+    std::string chipSerial;
     for (;;) {
+        chipBegan = std::chrono::steady_clock::now();
+        chipPending = true;
+        chipSerial = core.serial.enabled && core.serial.active ? core.serial.nextValueText : "";
         core.channel.header_expected = false;
         if (!connect_and_erase(core, link)) break;
         session.program_ok = false;
@@ -151,9 +218,13 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         saveWriteOkCount(core);
         if (core.download.beepOnSuccess) ui.beep(1);
         const bool numbered = core.serial.enabled && core.serial.active;
+        session.last_serial_written = chipSerial;
         const bool nextNumberOk =
             !numbered || serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
         ++session.chips_done;
+        chipPending = false;
+        // Production does not go on without its records.
+        if (!logChip(core, Outcome::Ok, chipSerial, chipBegan)) break;
 
         const bool more = series && (core.download.seriesLimit <= 0 ||
                                      session.chips_done < core.download.seriesLimit);
@@ -188,6 +259,9 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         outcome = Outcome::PortLost;
     else if (session.stop_requested)
         outcome = Outcome::Stopped;
+    // A Stop while no chip had answered (the end of a series) is no chip's record.
+    if (chipPending && (outcome != Outcome::Stopped || core.facts.clock_hz > 0))
+        logChip(core, outcome, chipSerial, chipBegan);
     stop_download(core, link);
     session.session_running = false;
     return finish(session, {outcome, {}});

@@ -58,6 +58,8 @@ struct SessionState {
     bool demo_port_failed = false;
     // Chips counted as successful during the current session (a series counts several).
     int chips_done = 0;
+    // The serial number written into the last chip counted (empty when none was).
+    std::string last_serial_written;
 };
 
 }  // namespace qmx

@@ -1,0 +1,140 @@
+// Production at scale against simulated chips: hands-free power cycling through a user
+// command, the production log, and several ports programmed at once from one counter.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "support/sim_process.h"
+
+namespace qmx::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes randomBytes(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+void writeBin(const std::string& path, const Bytes& data) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::stringstream s(text);
+    std::string l;
+    while (std::getline(s, l))
+        out.push_back(l);
+    return out;
+}
+
+// The value of "key" in a flat JSON object line: a string's text or a number's digits.
+std::string field(const std::string& json, const std::string& key) {
+    const std::regex re("\"" + key + R"(\":(\"((?:[^\"\\]|\\.)*)\"|[-0-9.]+|\[[^\]]*\]))");
+    std::smatch m;
+    if (!std::regex_search(json, m, re)) return "<missing>";
+    return m[2].matched ? m[2].str() : m[1].str();
+}
+
+// The image at 0 and the serial number (binary, 2 bytes at FFE..FFF) a chip must hold.
+void expectChip(const Bytes& flash, const Bytes& image, unsigned serial, const std::string& who) {
+    ASSERT_GT(flash.size(), 0xFFFu) << who;
+    for (std::size_t a = 0; a < image.size(); ++a)
+        ASSERT_EQ(flash[a], image[a]) << who << " address " << a;
+    EXPECT_EQ(flash[0xFFE] * 256u + flash[0xFFF], serial) << who;
+}
+
+TEST(PowerCycleSeries, ThreeChipsProgrammedWithNobodyAtThePowerSwitch) {
+    TempDir dir;
+    const std::string fifo = dir.file("control");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string switchLog = dir.file("switch.log");
+    // The chips stay off until the host switches them on: no chip is reached otherwise.
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(chipsimPath(), {"--model", "M-070", "--chips", "3", "--swap-delay", "300",
+                                          "--power-on-delay", "86400000", "--control", fifo,
+                                          "--no-wire-time", "--flash-out", dir.file("flash")}))
+        << sim.error();
+    const Bytes image = randomBytes(0x900, 5);
+    writeBin(dir.file("app.bin"), image);
+    const std::string command =
+        "cmd:sh -c 'echo \"power-$0\" > " + fifo + "; echo \"$0\" >> " + switchLog + "'";
+    const std::string logFile = dir.file("production.jsonl");
+    const RunResult r = run_cli({"--settings",
+                                 dir.file("s.ini"),
+                                 "download",
+                                 dir.file("app.bin"),
+                                 "--port",
+                                 sim.linkPath(),
+                                 "--model",
+                                 "M-070",
+                                 "--series",
+                                 "--count",
+                                 "3",
+                                 "--delay",
+                                 "2",
+                                 "--power-cycle",
+                                 command,
+                                 "--power-off-ms",
+                                 "200",
+                                 "--serial",
+                                 "FFF,2,41,1,hex",
+                                 "--log-file",
+                                 logFile},
+                                90s);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    std::ifstream sw(switchLog);
+    const std::string switched((std::istreambuf_iterator<char>(sw)), {});
+    EXPECT_EQ(switched, "off\non\noff\non\noff\non\n");
+    sim.stop();
+    for (unsigned i = 1; i <= 3; ++i)
+        expectChip(readFile(dir.file("flash." + std::to_string(i))), image, 40 + i,
+                   "chip " + std::to_string(i));
+
+    // One line per chip, every field there, in the order the chips were done.
+    std::ifstream in(logFile);
+    const auto records = lines(std::string((std::istreambuf_iterator<char>(in)), {}));
+    ASSERT_EQ(records.size(), 3u);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const std::string& rec = records[i];
+        SCOPED_TRACE(rec);
+        EXPECT_EQ(rec.front(), '{');
+        EXPECT_EQ(rec.back(), '}');
+        EXPECT_EQ(field(rec, "result"), "ok");
+        EXPECT_EQ(field(rec, "serial"), std::to_string(41 + i));
+        EXPECT_EQ(field(rec, "port"), sim.linkPath());
+        EXPECT_EQ(field(rec, "model"), "M-070");
+        EXPECT_EQ(field(rec, "chip_id"), "F0 04");
+        EXPECT_EQ(field(rec, "firmware"), "3.6C");
+        EXPECT_EQ(field(rec, "baud"), "115200");
+        EXPECT_EQ(field(rec, "image"), dir.file("app.bin"));
+        EXPECT_NE(field(rec, "checksum"), "");
+        EXPECT_EQ(field(rec, "message"), "Have already encrypt. / 已加密");
+        EXPECT_NEAR(std::stod(field(rec, "clock_hz")), 11059200, 60000);
+        EXPECT_GT(std::stol(field(rec, "duration_ms")), 0);
+        EXPECT_TRUE(std::regex_match(field(rec, "time"),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+    }
+}
+
+}  // namespace
+}  // namespace qmx::test
