@@ -87,6 +87,8 @@ Runner registerDebug(CLI::App& app, Context& ctx);
 // Installs the SIGINT handler: the first SIGINT sets the core's stop flag, a second one
 // exits at once with status 3.
 void installStopHandler(IspCore& core);
+// The same for several cores at once (a gang): the first SIGINT stops them all.
+void installStopHandler(const std::vector<IspCore*>& cores);
 // A second SIGINT quits at once; before it does, it kills `child` (when above 0) and empties
 // and removes `folder` (when not empty): the demo's simulated chip and its private folder, so
 // that quitting never leaves a simulator running. clearQuitCleanup forgets both.

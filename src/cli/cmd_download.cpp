@@ -2,6 +2,7 @@
 // Re-Download does), with the download options of the window as command-line options.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
 #include "link/baud.h"
+#include "link/port_list.h"
 #include "ops/download_driver.h"
 
 namespace qmx::cli {
@@ -20,7 +22,8 @@ namespace qmx::cli {
 namespace {
 
 struct Args {
-    std::string file, port, model, start = "0", fill, serial;
+    std::string file, model, start = "0", fill, serial;
+    std::vector<std::string> ports;
     std::string userCode, userCodeSettings = "38400,N,8,1";
     long maxBaud = 115200;
     std::vector<std::string> options;
@@ -47,7 +50,14 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         "confirms only that the block arrived. Blocks that failed their check are sent again "
         "and counted in the report.");
     sub->add_option("FILE", args->file, "Intel-HEX or binary image")->required();
-    sub->add_option("--port", args->port, "Serial port device path")->required();
+    sub->add_option("--port", args->ports,
+                    "Serial port: a device path, usb:SERIAL (the adapter with that USB serial "
+                    "number), usb:VID:PID[:N] (the only, or N-th from 1, adapter with that "
+                    "hexadecimal vendor and product id) or auto (the only USB serial port); "
+                    "default $QMX_PORT. Give it several times to program on every port at once "
+                    "(gang)")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
     sub->add_option("--max-baud", args->maxBaud,
                     "Highest baud rate to try: 1200 ... 115200 (default 115200)");
@@ -120,10 +130,41 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             cycle.offMs = args->powerOffMs;
         }
 
-        IspCore& core = ctx.core();
+        std::vector<std::string> ports = args->ports;
+        if (ports.empty()) {
+            const char* env = std::getenv("QMX_PORT");
+            if (!env || !*env) {
+                std::fprintf(stderr, "qmx-isp: --port is required (or set QMX_PORT)\n");
+                return kExitBadInput;
+            }
+            ports.push_back(env);
+        }
+        std::vector<std::string> paths;
+        for (const std::string& port : ports) {
+            std::string error;
+            const std::string path = resolvePort(port, error);
+            if (path.empty()) {
+                std::fprintf(stderr, "qmx-isp: --port %s: %s\n", port.c_str(), error.c_str());
+                return kExitPort;
+            }
+            for (const std::string& earlier : paths) {
+                if (earlier == path) {
+                    std::fprintf(stderr, "qmx-isp: --port %s names %s twice\n", port.c_str(),
+                                 path.c_str());
+                    return kExitBadInput;
+                }
+            }
+            paths.push_back(path);
+        }
+        if (paths.size() > 1 && (!args->userCode.empty() || args->watch)) {
+            std::fprintf(stderr,
+                         "qmx-isp: several ports (gang) do not go with --user-code or --watch\n");
+            return kExitBadInput;
+        }
+
         DownloadSetup setup;
         setup.file = args->file;
-        setup.port = args->port;
+        setup.port = paths.front();
         setup.model = model;
         setup.maxBaud = args->maxBaud;
         setup.startText = args->start;
@@ -144,7 +185,8 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             setup.userEntry.userCode = args->userCode;
             setup.userEntry.userCodeSettings = args->userCodeSettings;
         }
-        return runDownload(core, ctx.ui, setup);
+        if (paths.size() > 1) return runGang(ctx, setup, paths);
+        return runDownload(ctx.core(), ctx.ui, setup);
     };
 }
 

@@ -86,4 +86,9 @@ int prepareCore(IspCore& core, const DownloadSetup& setup);
 // download, series or watch, and returns the exit status. Messages for bad input go to stderr.
 int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup);
 
+// Gang programming: the download (or series) of `setup` on every port of `ports` at once,
+// one core and one thread each, sharing the counter, the serial numbers and the log. Exit 0
+// only when every port succeeded.
+int runGang(Context& ctx, const DownloadSetup& setup, const std::vector<std::string>& ports);
+
 }  // namespace qmx::cli

@@ -12,7 +12,9 @@
 namespace qmx::cli {
 
 namespace {
-std::atomic<bool>* g_stop = nullptr;
+// The stop flags of every core that runs (a gang has several).
+constexpr std::size_t kMaxStops = 64;
+std::atomic<std::atomic<bool>*> g_stops[kMaxStops];
 std::atomic<int> g_count{0};
 
 // What a second Ctrl-C undoes before it quits (see setQuitCleanup).
@@ -52,12 +54,18 @@ void onSigint(int) {
         cleanUpForQuit();
         _exit(kExitStopped);
     }
-    if (g_stop) g_stop->store(true);
+    for (auto& stop : g_stops)
+        if (std::atomic<bool>* flag = stop.load()) flag->store(true);
 }
 }  // namespace
 
 void installStopHandler(IspCore& core) {
-    g_stop = &core.session.stop_requested;
+    installStopHandler(std::vector<IspCore*>{&core});
+}
+
+void installStopHandler(const std::vector<IspCore*>& cores) {
+    for (std::size_t i = 0; i < kMaxStops; ++i)
+        g_stops[i] = i < cores.size() ? &cores[i]->session.stop_requested : nullptr;
     struct sigaction sa {};
     sa.sa_handler = onSigint;
     sigemptyset(&sa.sa_mask);

@@ -23,6 +23,7 @@
 #include "link/serial_channel.h"
 #include "ops/production_log.h"
 #include "ops/session_state.h"
+#include "ops/shared_production.h"
 
 namespace qmx {
 
@@ -80,6 +81,8 @@ class IspCore {
     DownloadChoices download;  // reload, watch, series delay, beep, success counter
     // The production log, one line per chip; shared by the stations of a gang. May be null.
     std::shared_ptr<ProductionLog> productionLog;
+    // A gang's shared success counter and serial numbers; null for a station of its own.
+    std::shared_ptr<SharedProduction> shared;
 
   private:
     static Ui& silentUi() {

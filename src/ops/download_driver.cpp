@@ -104,6 +104,43 @@ bool logChip(IspCore& core, Outcome outcome, const std::string& serial,
     return false;
 }
 
+// Before a gang station touches its next chip: is there a number left for it?
+bool gangSerialAvailable(IspCore& core, SharedProduction& shared) {
+    std::string error;
+    if (shared.canReserve(error)) return true;
+    core.message(error);
+    core.ui().beep(3);
+    return false;
+}
+
+// A gang station takes the next number of the shared stream and writes it into its image.
+// False (reported) when the stream has run out of numbers that fit.
+bool reserveGangSerial(IspCore& core, SharedProduction& shared, SerialTicket& reserved) {
+    std::string error;
+    const auto ticket = shared.reserveSerial(error);
+    if (!ticket) {
+        core.message(error);
+        core.ui().beep(3);
+        return false;
+    }
+    core.serial.nextValueText = ticket->value;
+    if (writeSerialNumber(core.serial, core.buffer, core.ui())) {
+        core.ui().bufferChanged();
+        reserved = *ticket;
+        return true;
+    }
+    shared.releaseSerial(*ticket);
+    return false;
+}
+
+// The gang's one success counter: counted and saved under its lock.
+void countGangSuccess(IspCore& core, SharedProduction& shared) {
+    std::string error;
+    core.download.writeOkCount = shared.countSuccess(error);
+    core.ui().successCountChanged(core.download.writeOkCount);
+    if (!error.empty()) core.message(error);
+}
+
 // Records how the session ended for faces that report an exit status.
 OpResult finish(SessionState& session, OpResult result) {
     session.last_outcome = result.outcome;
@@ -193,12 +230,20 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     bool chipPending = false;  // the present chip has no log line yet
     auto chipBegan = std::chrono::steady_clock::now();
     std::string chipSerial;
+    SharedProduction* shared = core.shared.get();
+    SerialTicket reserved;  // a gang's number this chip holds until it is counted
     for (;;) {
         chipBegan = std::chrono::steady_clock::now();
+        chipSerial.clear();
+        const bool gangNumbers = shared && shared->numbering();
+        if (gangNumbers && !gangSerialAvailable(core, *shared)) break;
         chipPending = true;
-        chipSerial = core.serial.enabled && core.serial.active ? core.serial.nextValueText : "";
         core.channel.header_expected = false;
         if (!connect_and_erase(core, link)) break;
+        // A gang's number is taken only once a chip is there and erased, so a port with no chip
+        // or a wrong one holds up no number.
+        if (gangNumbers && !reserveGangSerial(core, *shared, reserved)) break;
+        chipSerial = core.serial.enabled && core.serial.active ? core.serial.nextValueText : "";
         session.program_ok = false;
         program_image(core, link);
         if (!session.program_ok) break;
@@ -214,13 +259,25 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
              successReportLines(session.downloaded_only_note_cn, totalTimeText(elapsed.count())))
             core.message(line);
 
-        core.download.writeOkCount = std::to_string(numericValue(core.download.writeOkCount) + 1);
-        saveWriteOkCount(core);
+        if (shared) {
+            countGangSuccess(core, *shared);
+        } else {
+            core.download.writeOkCount =
+                std::to_string(numericValue(core.download.writeOkCount) + 1);
+            saveWriteOkCount(core);
+        }
         if (core.download.beepOnSuccess) ui.beep(1);
         const bool numbered = core.serial.enabled && core.serial.active;
         session.last_serial_written = chipSerial;
-        const bool nextNumberOk =
-            !numbered || serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
+        bool nextNumberOk = true;
+        if (shared && reserved.held()) {
+            // The gang's next number is checked when the next chip reserves it.
+            if (const std::string error = shared->commitSerial(reserved); !error.empty())
+                core.message(error);
+            reserved = {};
+        } else if (numbered) {
+            nextNumberOk = serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
+        }
         ++session.chips_done;
         chipPending = false;
         // Production does not go on without its records.
@@ -262,6 +319,7 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     // A Stop while no chip had answered (the end of a series) is no chip's record.
     if (chipPending && (outcome != Outcome::Stopped || core.facts.clock_hz > 0))
         logChip(core, outcome, chipSerial, chipBegan);
+    if (shared && reserved.held()) shared->releaseSerial(reserved);
     stop_download(core, link);
     session.session_running = false;
     return finish(session, {outcome, {}});

@@ -136,5 +136,117 @@ TEST(PowerCycleSeries, ThreeChipsProgrammedWithNobodyAtThePowerSwitch) {
     }
 }
 
+// Three simulated chips side by side, each with its flash file.
+struct Gang {
+    TempDir dir;
+    SimProcess sims[3];
+    std::string settings = dir.file("settings.ini");
+
+    bool start(const std::vector<std::vector<std::string>>& extra) {
+        for (int i = 0; i < 3; ++i) {
+            std::vector<std::string> args{"--model", "M-070", "--no-wire-time", "--flash-out",
+                                          flash(i)};
+            args.insert(args.end(), extra[i].begin(), extra[i].end());
+            if (!sims[i].start(chipsimPath(), args)) {
+                ADD_FAILURE() << sims[i].error();
+                return false;
+            }
+        }
+        return true;
+    }
+    std::string flash(int i) const { return dir.file("flash" + std::to_string(i)); }
+    RunResult download(const std::string& image, std::vector<std::string> extra) {
+        std::vector<std::string> a{"--settings", settings, "download", image, "--model", "M-070"};
+        for (const auto& s : sims) {
+            a.push_back("--port");
+            a.push_back(s.linkPath());
+        }
+        a.insert(a.end(), extra.begin(), extra.end());
+        return run_cli(a, 90s);
+    }
+    // The summary row of port i: OK count, failed count, last serial, result.
+    std::vector<std::string> summaryRow(const std::string& out, int i) const {
+        for (const auto& l : lines(out)) {
+            if (l.rfind(sims[i].linkPath() + " ", 0) != 0) continue;
+            std::stringstream in(l.substr(sims[i].linkPath().size()));
+            std::vector<std::string> cells;
+            std::string c;
+            while (in >> c)
+                cells.push_back(c);
+            return cells;
+        }
+        return {};
+    }
+};
+
+TEST(Gang, ThreePortsAtOnceWithDistinctConsecutiveNumbersFromOneCounter) {
+    Gang g;
+    ASSERT_TRUE(g.start({{}, {}, {}}));
+    const Bytes image = randomBytes(0xC00, 9);
+    writeBin(g.dir.file("app.bin"), image);
+    const std::string logFile = g.dir.file("production.jsonl");
+    const RunResult r =
+        g.download(g.dir.file("app.bin"), {"--serial", "FFF,2,100,1,hex", "--log-file", logFile});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    std::set<unsigned> numbers;
+    for (int i = 0; i < 3; ++i) {
+        g.sims[i].stop();
+        const Bytes flash = readFile(g.flash(i));
+        ASSERT_GT(flash.size(), 0xFFFu);
+        const unsigned serial = flash[0xFFE] * 256u + flash[0xFFF];
+        expectChip(flash, image, serial, "port " + std::to_string(i));
+        numbers.insert(serial);
+        const auto row = g.summaryRow(r.out, i);
+        ASSERT_EQ(row.size(), 4u) << r.out;
+        EXPECT_EQ(row[0], "1");
+        EXPECT_EQ(row[1], "0");
+        EXPECT_EQ(std::stoul(row[2]), serial);
+        EXPECT_EQ(row[3], "OK");
+        // Every line of a station carries its port.
+        EXPECT_NE(r.out.find("[" + g.sims[i].linkPath() + "] Program OK / 下载 OK"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(numbers, (std::set<unsigned>{100, 101, 102}));
+    std::ifstream settings(g.settings);
+    const std::string saved((std::istreambuf_iterator<char>(settings)), {});
+    EXPECT_NE(saved.find("next_value=000103"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Write_OK_Count=3"), std::string::npos) << saved;
+    // The stations share one log: three whole lines, one per port.
+    std::ifstream in(logFile);
+    const auto records = lines(std::string((std::istreambuf_iterator<char>(in)), {}));
+    ASSERT_EQ(records.size(), 3u);
+    std::set<std::string> ports;
+    for (const auto& rec : records) {
+        EXPECT_EQ(field(rec, "result"), "ok") << rec;
+        ports.insert(field(rec, "port"));
+    }
+    EXPECT_EQ(ports.size(), 3u);
+}
+
+TEST(Gang, AMuteChipFailsItsPortOnlyAndHoldsUpNoNumber) {
+    Gang g;
+    ASSERT_TRUE(g.start({{}, {"--fault", "mute-after=3"}, {}}));
+    const Bytes image = randomBytes(0x800, 4);
+    writeBin(g.dir.file("app.bin"), image);
+    const RunResult r = g.download(g.dir.file("app.bin"), {"--serial", "FFF,2,7,1,hex"});
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    std::set<unsigned> numbers;
+    for (int i : {0, 2}) {
+        g.sims[i].stop();
+        const Bytes flash = readFile(g.flash(i));
+        ASSERT_GT(flash.size(), 0xFFFu);
+        const unsigned serial = flash[0xFFE] * 256u + flash[0xFFF];
+        numbers.insert(serial);
+        expectChip(flash, image, serial, "port " + std::to_string(i));
+        EXPECT_EQ(g.summaryRow(r.out, i),
+                  (std::vector<std::string>{"1", "0", std::to_string(serial), "OK"}))
+            << r.out;
+    }
+    EXPECT_EQ(numbers, (std::set<unsigned>{7, 8}));
+    EXPECT_EQ(g.summaryRow(r.out, 1), (std::vector<std::string>{"0", "1", "-", "FAILED"})) << r.out;
+    EXPECT_NE(r.out.find("Success count / 下载成功计数: 2"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace qmx::test
