@@ -23,12 +23,13 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
-#include "app/settings_keys.h"
 #include "app/setup_pages.h"
 #include "core/isp_core.h"
 #include "ops/download_driver.h"
 #include "ops/user_command.h"
+#include "settings/settings_keys.h"
 
 namespace qmx::gui {
 
@@ -82,6 +83,9 @@ class MainWindow : public QMainWindow {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Writes to the core's setup state go through here: at once while no operation runs,
+    // otherwise held back until it ends (the operation owns the core until then).
+    void changeCore(std::function<void()> write);
     // --- construction ---
     void buildWindow();
     QWidget* buildLeftColumn(QWidget* parent);
@@ -132,6 +136,8 @@ class MainWindow : public QMainWindow {
     bool unloaded_ = false;
     bool geometryRemembered_ = false;
     bool saveDeferred_ = false;
+    // Setup changes made while an operation runs, applied in order when it has ended.
+    std::vector<std::function<void()>> heldChanges_;
     bool loading_ = true;
     int buttonState_ = kStateIdle;
     int setupTab_ = 0;
