@@ -10,7 +10,7 @@
 #include "app/option_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
-#include "image/serial_number.h"
+#include "ops/serial_number_store.h"
 
 namespace qmx::gui {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/settings_store.h"
+#include "settings/settings_store.h"
 #include "core/ui.h"
 
 namespace qmx {

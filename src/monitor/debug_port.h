@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "monitor/debug_views.h"
-#include "ops/session_state.h"
+#include "core/session_state.h"
 
 namespace qmx {
 

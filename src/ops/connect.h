@@ -5,7 +5,7 @@
 #include <string>
 
 #include "link/op_result.h"
-#include "ops/session_state.h"
+#include "core/session_state.h"
 
 namespace qmx {
 

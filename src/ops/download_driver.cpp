@@ -6,7 +6,7 @@
 
 #include <fmt/core.h>
 
-#include "app/settings_keys.h"
+#include "settings/settings_keys.h"
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"

@@ -10,7 +10,7 @@
 
 #include "ops/chip_link.h"
 #include "ops/session_control.h"
-#include "ops/session_state.h"
+#include "core/session_state.h"
 
 namespace qmx {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ops/chip_link.h"
-#include "ops/session_state.h"
+#include "core/session_state.h"
 
 namespace qmx {
 
