@@ -29,6 +29,7 @@
 #include "image/serial_number.h"
 #include "monitor/softice.h"
 #include "offline/offline_board.h"
+#include "ops/serial_number_store.h"
 
 namespace qmx::gui {
 namespace {
@@ -253,9 +254,9 @@ QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
     v->addWidget(frame3_);
 
     // Step 4: the option rows (built per family by OptionControls, together with Frame12).
-    auto* frame12Holder = new QWidget;  // reparented into TabStrip1 by buildRightSide
-    frame12Holder->setObjectName("Frame12_holder");
-    options_ = new OptionControls(core_.options, col, frame12Holder);
+    // Frame12 starts in this column and moves to its page of TabStrip1 in buildRightSide; an
+    // owner from the start means nothing is left without a parent.
+    options_ = new OptionControls(core_.options, col, col);
     v->addWidget(options_->frame2());
 
     // Step 5: download.
@@ -449,19 +450,25 @@ void MainWindow::connectControls() {
 
     connect(comLoadFile_, &QPushButton::clicked, this, &MainWindow::chooseAndLoadFile);
     for (int i = 0; i < 2; ++i) {
-        connect(optFillbyte_[size_t(i)], &QRadioButton::released, this, [this] {
-            core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
+        auto setFill = [this] {
+            const std::uint8_t fill = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
+            changeCore([this, fill] { core_.buffer.fillByte = fill; });
+        };
+        connect(optFillbyte_[size_t(i)], &QRadioButton::released, this, [this, setFill] {
+            setFill();
             scheduleSave();
         });
-        connect(optFillbyte_[size_t(i)], &QRadioButton::toggled, this,
-                [this] { core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00; });
+        connect(optFillbyte_[size_t(i)], &QRadioButton::toggled, this, setFill);
     }
-    connect(text4_, &QLineEdit::textChanged, this,
-            [this](const QString& t) { core_.buffer.startAddressText = ss(t); });
-    connect(check6_, &QCheckBox::toggled, this, [this](bool on) { core_.buffer.clearOnLoad = on; });
+    connect(text4_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        changeCore([this, text = ss(t)] { core_.buffer.startAddressText = text; });
+    });
+    connect(check6_, &QCheckBox::toggled, this,
+            [this](bool on) { changeCore([this, on] { core_.buffer.clearOnLoad = on; }); });
 
     connect(combCommPort_, &QComboBox::activated, this, [this] {
-        core_.portPath = ss(combCommPort_->currentData().toString());
+        changeCore(
+            [this, path = ss(combCommPort_->currentData().toString())] { core_.portPath = path; });
         scheduleSave();
     });
     connect(comOtherPort_, &QPushButton::clicked, this, [this] {
@@ -474,8 +481,9 @@ void MainWindow::connectControls() {
             scheduleSave();
         }
     });
-    connect(cobBaudMax_, &QComboBox::currentTextChanged, this,
-            [this](const QString& t) { core_.maxBaud = t.toLong(); });
+    connect(cobBaudMax_, &QComboBox::currentTextChanged, this, [this](const QString& t) {
+        changeCore([this, baud = t.toLong()] { core_.maxBaud = baud; });
+    });
 
     connect(comDownload_[0], &QPushButton::clicked, this, [this] {
         startOperation([this] {
@@ -501,22 +509,21 @@ void MainWindow::connectControls() {
     connect(status_.comReadChipLock, &QPushButton::clicked, this,
             [this] { startOperation([this] { readChipOptions(core_); }); });
     connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
+        if (operationRunning()) return;  // the running session counts
         core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
         comClear_OK_Count_Click(core_);
         txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
     });
-    connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this,
-            [this](const QString& t) { core_.download.writeOkCount = ss(t); });
-    // The core's copies of these choices are taken when an operation starts (the running
-    // operation owns them until it ends).
-    connect(cekReloadFile_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!operationRunning()) core_.download.reloadFile = on;
+    connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this, [this](const QString& t) {
+        changeCore([this, text = ss(t)] { core_.download.writeOkCount = text; });
     });
-    connect(cekReloadOnChange_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!operationRunning()) core_.download.reloadOnChange = on;
-    });
+    connect(cekReloadFile_, &QCheckBox::toggled, this,
+            [this](bool on) { changeCore([this, on] { core_.download.reloadFile = on; }); });
+    connect(cekReloadOnChange_, &QCheckBox::toggled, this,
+            [this](bool on) { changeCore([this, on] { core_.download.reloadOnChange = on; }); });
 
     // Option page: beep, delay and the persisted RS-485 choices save.
+    options_->changeChoices = [this](std::function<void()> write) { changeCore(std::move(write)); };
     options_->showNotice = [this](const QString& text) {
         core_.ui().messageBox({ss(text), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::None});
     };
@@ -524,9 +531,9 @@ void MainWindow::connectControls() {
     connect(options_->beepNo(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
     connect(options_->beepYes(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
     connect(options_->beepYes(), &QRadioButton::toggled, this,
-            [this](bool on) { core_.download.beepOnSuccess = on; });
+            [this](bool on) { changeCore([this, on] { core_.download.beepOnSuccess = on; }); });
     connect(options_->redownloadDelay(), &QComboBox::currentIndexChanged, this, [this](int row) {
-        core_.download.seriesDelayRow = row;
+        changeCore([this, row] { core_.download.seriesDelayRow = row; });
         if (!loading_) scheduleSave();
     });
 
@@ -535,19 +542,22 @@ void MainWindow::connectControls() {
             &MainWindow::autoIncreaseClicked);
     for (int i = 0; i < 4; ++i) {
         connect(autoIncrease_.boxes[size_t(i)], &QLineEdit::textEdited, this, [this, i] {
-            const std::string t = ss(autoIncrease_.boxes[size_t(i)]->text());
-            SerialNumberSpec& s = core_.serial;
-            (i == 0   ? s.addressText
-             : i == 1 ? s.lengthText
-             : i == 2 ? s.nextValueText
-                      : s.incrementText) = t;
-            serialParametersEdited(s);
+            changeCore([this, i, t = ss(autoIncrease_.boxes[size_t(i)]->text())] {
+                SerialNumberSpec& s = core_.serial;
+                (i == 0   ? s.addressText
+                 : i == 1 ? s.lengthText
+                 : i == 2 ? s.nextValueText
+                          : s.incrementText) = t;
+                serialParametersEdited(s);
+            });
         });
     }
     for (int i = 0; i < 3; ++i) {
         connect(autoIncrease_.formats[size_t(i)], &QRadioButton::clicked, this, [this, i] {
-            core_.serial.format = static_cast<SerialFormat>(i);
-            serialParametersEdited(core_.serial);
+            changeCore([this, i] {
+                core_.serial.format = static_cast<SerialFormat>(i);
+                serialParametersEdited(core_.serial);
+            });
         });
     }
 
@@ -571,7 +581,7 @@ void MainWindow::connectControls() {
                        debug_.port[1], debug_.port[2], debug_.port[3], debug_.port[4]})
         connect(list, &QComboBox::activated, this, &MainWindow::scheduleSave);
     connect(debug_.che_AutoOpenPort, &QCheckBox::clicked, this, [this](bool on) {
-        core_.download.reopenDebugPort = on;
+        changeCore([this, on] { core_.download.reopenDebugPort = on; });
         scheduleSave();
     });
     debugPanel_ = new DebugPanel(core_, debug_, *runner_, this);
@@ -644,6 +654,11 @@ void MainWindow::selectModelRow(int row) {
 }
 
 void MainWindow::selectModel(int row) {
+    if (operationRunning()) {
+        // The running operation works with the model it started with.
+        if (core_.model) combMcuModel_->setCurrentIndex(core_.model->listIndex);
+        return;
+    }
     const std::optional<ModelSelection> sel = qmx::selectModel(row);
     if (!sel) return;
     core_.model = sel->entry;
@@ -799,7 +814,20 @@ void MainWindow::startOperation(std::function<void()> operation) {
     runner_->start(std::move(operation));
 }
 
+void MainWindow::changeCore(std::function<void()> write) {
+    if (operationRunning())
+        heldChanges_.push_back(std::move(write));
+    else
+        write();
+}
+
 void MainWindow::onOperationFinished() {
+    // The setup changes made meanwhile reach the core now, in the order they were made.
+    std::vector<std::function<void()>> held;
+    held.swap(heldChanges_);
+    for (auto& write : held)
+        write();
+    if (!held.empty()) options_->showChoices();
     if (debugPanel_ && debugPanel_->operationEnded()) return;
     showCoreState();
     applyButtonState(kStateIdle);
