@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "offline/board_image.h"
 #include "core/session_state.h"
+#include "offline/board_image.h"
 
 namespace qmx {
 
