@@ -438,7 +438,7 @@ void MainWindow::beepTimes(int times) {
 // Controls
 
 void MainWindow::connectControls() {
-    connect(combMcuModel_, &QComboBox::activated, this, &MainWindow::selectModel);
+    connect(combMcuModel_, &QComboBox::activated, this, &MainWindow::combMcuModel_Click);
     connect(tabStrip1_, &QTabBar::tabBarClicked, this, &MainWindow::selectSetupTab);
     connect(tabStrip2_, &QTabBar::tabBarClicked, this, &MainWindow::selectViewTab);
     connect(tabStrip1_, &QTabBar::currentChanged, this, [this](int i) {
@@ -448,7 +448,7 @@ void MainWindow::connectControls() {
         if (i != viewTab_) selectViewTab(i);
     });
 
-    connect(comLoadFile_, &QPushButton::clicked, this, &MainWindow::chooseAndLoadFile);
+    connect(comLoadFile_, &QPushButton::clicked, this, &MainWindow::comLoadFile_Click);
     for (int i = 0; i < 2; ++i) {
         auto setFill = [this] {
             const std::uint8_t fill = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
@@ -485,20 +485,9 @@ void MainWindow::connectControls() {
         changeCore([this, baud = t.toLong()] { core_.maxBaud = baud; });
     });
 
-    connect(comDownload_[0], &QPushButton::clicked, this, [this] {
-        startOperation([this] {
-            const bool ok = comDownload_Click(core_, 0).ok();
-            if (ok && core_.download.reopenDebugPort)
-                QMetaObject::invokeMethod(
-                    this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
-        });
-    });
-    connect(comDownload_[1], &QPushButton::clicked, this,
-            [this] { startOperation([this] { comDownload_Click(core_, 1); }); });
-    connect(comStop_, &QPushButton::clicked, this, [this] {
-        // Takes effect at the operation's next wait.
-        core_.session.stop_requested = true;
-    });
+    connect(comDownload_[0], &QPushButton::clicked, this, [this] { comDownload_Click(0); });
+    connect(comDownload_[1], &QPushButton::clicked, this, [this] { comDownload_Click(1); });
+    connect(comStop_, &QPushButton::clicked, this, &MainWindow::comStop_Download_Click);
     // Offline page: the count box is read when the button is pressed; the help pages are
     // message boxes shown on the window's thread.
     connect(offline_.comTJXZ, &QPushButton::clicked, this, [this] {
@@ -507,13 +496,8 @@ void MainWindow::connectControls() {
     });
     connect(offline_.help, &QPushButton::clicked, this, [this] { show_offline_help(core_); });
     connect(status_.comReadChipLock, &QPushButton::clicked, this,
-            [this] { startOperation([this] { readChipOptions(core_); }); });
-    connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
-        if (operationRunning()) return;  // the running session counts
-        core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
-        comClear_OK_Count_Click(core_);
-        txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
-    });
+            &MainWindow::comReadChipLock_Click);
+    connect(comClear_OK_Count_, &QPushButton::clicked, this, &MainWindow::comClear_OK_Count_Click);
     connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this, [this](const QString& t) {
         changeCore([this, text = ss(t)] { core_.download.writeOkCount = text; });
     });
@@ -539,7 +523,7 @@ void MainWindow::connectControls() {
 
     // Auto-increment.
     connect(autoIncrease_.cheAuto_Increase, &QCheckBox::clicked, this,
-            &MainWindow::autoIncreaseClicked);
+            &MainWindow::cheAuto_Increase_Click);
     for (int i = 0; i < 4; ++i) {
         connect(autoIncrease_.boxes[size_t(i)], &QLineEdit::textEdited, this, [this, i] {
             changeCore([this, i, t = ss(autoIncrease_.boxes[size_t(i)]->text())] {
@@ -568,7 +552,7 @@ void MainWindow::connectControls() {
     };
     connect(store_.start, &QLineEdit::textChanged, this, storeEnable);
     connect(store_.length, &QLineEdit::textChanged, this, storeEnable);
-    connect(store_.store, &QPushButton::clicked, this, &MainWindow::storeFile);
+    connect(store_.store, &QPushButton::clicked, this, &MainWindow::comStoreFile_Click);
     connect(view_, &BufferView::viewEndChanged, this,
             [this](long viewEnd) { store_.length->setText(qs(hexText(viewEnd + 1))); });
     view_->autoIncreaseTicked = [this] { return autoIncrease_.cheAuto_Increase->isChecked(); };
@@ -594,14 +578,14 @@ void MainWindow::connectControls() {
     timer3_.setObjectName("Timer3");
     timer3_.setSingleShot(true);
     timer3_.setInterval(500);
-    connect(&timer3_, &QTimer::timeout, this, &MainWindow::saveSettings);
+    connect(&timer3_, &QTimer::timeout, this, &MainWindow::Timer3_Timer);
     timerUnload_.setObjectName("TimerUnload");
     timerUnload_.setSingleShot(true);
     timerUnload_.setInterval(500);
-    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::unloadTick);
+    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::TimerUnload_Timer);
     timer12_.setObjectName("Timer12");
     timer12_.setInterval(1000);
-    connect(&timer12_, &QTimer::timeout, this, &MainWindow::fileWatchTick);
+    connect(&timer12_, &QTimer::timeout, this, &MainWindow::Timer12_Timer);
     timer12_.start();
 }
 
@@ -650,10 +634,10 @@ void MainWindow::setTabCaption(QTabBar* bar, std::string_view key, std::string_v
 
 void MainWindow::selectModelRow(int row) {
     combMcuModel_->setCurrentIndex(row);
-    selectModel(row);
+    combMcuModel_Click(row);
 }
 
-void MainWindow::selectModel(int row) {
+void MainWindow::combMcuModel_Click(int row) {
     if (operationRunning()) {
         // The running operation works with the model it started with.
         if (core_.model) combMcuModel_->setCurrentIndex(core_.model->listIndex);
@@ -814,6 +798,37 @@ void MainWindow::startOperation(std::function<void()> operation) {
     runner_->start(std::move(operation));
 }
 
+// Download (index 0) and Re-Download (index 1, a series of chips).
+void MainWindow::comDownload_Click(int index) {
+    startOperation([this, index] {
+        const bool ok = qmx::comDownload_Click(core_, index).ok();
+        // The debug port comes back after a single download when the user asked for it.
+        if (index == 0 && ok && core_.download.reopenDebugPort)
+            QMetaObject::invokeMethod(
+                this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::comStop_Download_Click() {
+    // Takes effect at the operation's next wait.
+    core_.session.stop_requested = true;
+}
+
+void MainWindow::comReadChipLock_Click() {
+    startOperation([this] { readChipOptions(core_); });
+}
+
+void MainWindow::comClear_OK_Count_Click() {
+    if (operationRunning()) return;  // the running session counts
+    core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
+    qmx::comClear_OK_Count_Click(core_);
+    txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
+}
+
+void MainWindow::Timer3_Timer() {
+    saveSettings();
+}
+
 void MainWindow::changeCore(std::function<void()> write) {
     if (operationRunning())
         heldChanges_.push_back(std::move(write));
@@ -867,7 +882,7 @@ void MainWindow::showSerialBoxes() {
     autoIncrease_.cheAuto_Increase->setChecked(s.enabled);
 }
 
-void MainWindow::autoIncreaseClicked(bool ticked) {
+void MainWindow::cheAuto_Increase_Click(bool ticked) {
     if (operationRunning() || !core_.model) return;
     serialCheckBoxChanged(core_.serial, ticked, core_.buffer, *core_.model, core_.settings, *ui_);
     core_.serial.enabled = ticked;
@@ -899,7 +914,7 @@ static QString dialogStart(const std::string& stored, bool withFile) {
     return info.absolutePath();
 }
 
-void MainWindow::chooseAndLoadFile() {
+void MainWindow::comLoadFile_Click() {
     const QString dir = dialogStart(stored_.filePath, true);
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Open .hex or .bin file"), dir,
@@ -908,7 +923,7 @@ void MainWindow::chooseAndLoadFile() {
     loadFile(path);
 }
 
-void MainWindow::storeFile() {
+void MainWindow::comStoreFile_Click() {
     if (operationRunning()) return;
     const SaveRange range = readSaveRange(ss(store_.start->text()), ss(store_.length->text()));
     if (checkSaveRange(range, *ui_) != SaveStatus::Saved) return;
@@ -920,7 +935,7 @@ void MainWindow::storeFile() {
     writeBufferRange(core_.buffer, range, ss(path), *ui_);
 }
 
-void MainWindow::fileWatchTick() {
+void MainWindow::Timer12_Timer() {
     // The buffer belongs to the worker while an operation runs; look again when idle.
     if (operationRunning() || closing_) return;
     core_.download.reloadOnChange = cekReloadOnChange_->isChecked();
@@ -979,7 +994,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void MainWindow::unloadTick() {
+void MainWindow::TimerUnload_Timer() {
     timerUnload_.stop();
     close();
 }

@@ -97,7 +97,7 @@ class MainWindow : public QMainWindow {
     void loadSettings();
     void refreshPortList(const QStringList& extra);
     // --- model and setup ---
-    void selectModel(int row);
+    void combMcuModel_Click(int row);
     void setTabCaption(QTabBar* bar, std::string_view key, std::string_view caption);
     void refreshRangeDisplay();
     void lockSetupControls();
@@ -112,17 +112,23 @@ class MainWindow : public QMainWindow {
     void onOperationFinished();
     void syncChoicesToCore();
     void showCoreState();
-    void chooseAndLoadFile();
-    void storeFile();
-    void autoIncreaseClicked(bool ticked);
     void showSerialBoxes();
-    void fileWatchTick();
+    // --- event handlers of the controls (named after the control and its event) ---
+    void comLoadFile_Click();
+    void comStoreFile_Click();
+    void cheAuto_Increase_Click(bool ticked);
+    void comDownload_Click(int index);
+    void comStop_Download_Click();
+    void comReadChipLock_Click();
+    void comClear_OK_Count_Click();
+    void Timer3_Timer();
+    void Timer12_Timer();
     void beepTimes(int times);
     // --- message pane ---
     void appendMessage(const QString& line);
     void replaceMessages(const QString& text);
     // --- close ---
-    void unloadTick();
+    void TimerUnload_Timer();
     void rememberGeometry();
 
     IspCore core_;

@@ -41,7 +41,7 @@ void MainWindow::choosePort(const QString& path) {
         row = combCommPort_->count() - 1;
     }
     combCommPort_->setCurrentIndex(row);
-    core_.portPath = path.toStdString();
+    changeCore([this, p = path.toStdString()] { core_.portPath = p; });
     if (debugPanel_) debugPanel_->syncPorts(combCommPort_);
 }
 
