@@ -13,8 +13,14 @@ declare -A layer=(
 )
 
 # Includes that are known to point upward and are being removed; each line is
-# "file:included-header". Keep this list empty once they are gone.
+# "file:included-header". Still open: the link layer reaches the core object and the button
+# states while its handshake, baud and status steps are moved onto the channel, the facts and
+# a face of their own. Delete each line as its include goes; keep the list empty after that.
 allowed=(
+    "src/link/baud.cpp:core/isp_core.h"
+    "src/link/handshake.cpp:core/isp_core.h"
+    "src/link/handshake.cpp:ops/button_state.h"
+    "src/link/status_report.cpp:core/isp_core.h"
 )
 
 is_allowed() {
