@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "monitor/debug_views.h"
 #include "core/session_state.h"
+#include "monitor/debug_views.h"
 
 namespace qmx {
 
