@@ -17,10 +17,6 @@ declare -A layer=(
 # states while its handshake, baud and status steps are moved onto the channel, the facts and
 # a face of their own. Delete each line as its include goes; keep the list empty after that.
 allowed=(
-    "src/link/baud.cpp:core/isp_core.h"
-    "src/link/handshake.cpp:core/isp_core.h"
-    "src/link/handshake.cpp:ops/button_state.h"
-    "src/link/status_report.cpp:core/isp_core.h"
 )
 
 is_allowed() {
