@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "link/op_result.h"
 #include "core/session_state.h"
+#include "link/op_result.h"
 
 namespace qmx {
 

@@ -184,7 +184,7 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         }
         stop_download(core, link);
         stop_download(core, link);
-            return finish(session, OpResult::success());
+        return finish(session, OpResult::success());
     }
 
     Outcome outcome = Outcome::Failed;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "ops/chip_link.h"
 #include "core/session_state.h"
+#include "ops/chip_link.h"
 
 namespace qmx {
 
