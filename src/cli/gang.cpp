@@ -9,9 +9,10 @@
 
 #include <fmt/core.h>
 
-#include "app/settings_keys.h"
 #include "cli/download_support.h"
 #include "ops/download_driver.h"
+#include "ops/shared_production.h"
+#include "settings/settings_keys.h"
 
 namespace qmx::cli {
 
@@ -141,10 +142,8 @@ int runGang(Context& ctx, const DownloadSetup& setup, const std::vector<std::str
     auto shared =
         std::make_shared<SharedProduction>(sharedStore, first.download.writeOkCount, first.serial);
     std::vector<IspCore*> cores;
-    for (Station& s : stations) {
-        s.core->shared = shared;
+    for (Station& s : stations)
         cores.push_back(s.core.get());
-    }
     installStopHandler(cores);
 
     std::vector<std::thread> threads;

@@ -12,18 +12,17 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_store.h"
 #include "catalogue/model_catalogue.h"
 #include "catalogue/option_set.h"
+#include "core/production_log.h"
+#include "core/session_state.h"
 #include "core/ui.h"
 #include "image/code_buffer.h"
 #include "image/serial_number.h"
 #include "link/connection_facts.h"
 #include "link/power_switch.h"
 #include "link/serial_channel.h"
-#include "ops/production_log.h"
-#include "ops/session_state.h"
-#include "ops/shared_production.h"
+#include "settings/settings_store.h"
 
 namespace qmx {
 
@@ -43,13 +42,17 @@ class MessagePane {
 
 class IspCore {
   public:
-    explicit IspCore(Ui* ui = nullptr) : ui_(ui ? ui : &silentUi()) {}
+    explicit IspCore(Ui* ui = nullptr) : ui_(ui ? ui : &silentUi()) { channel.setUi(ui_); }
     IspCore(const IspCore&) = delete;
     IspCore& operator=(const IspCore&) = delete;
 
     // The face; never null (a silent face stands in when none is given).
     Ui& ui() { return *ui_; }
-    void setUi(Ui* ui) { ui_ = ui ? ui : &silentUi(); }
+    // The channel reports through the same face, so it never keeps one that was replaced.
+    void setUi(Ui* ui) {
+        ui_ = ui ? ui : &silentUi();
+        channel.setUi(ui_);
+    }
 
     // Append one line to the message pane and show it.
     void message(std::string_view line) {
@@ -81,8 +84,6 @@ class IspCore {
     DownloadChoices download;  // reload, watch, series delay, beep, success counter
     // The production log, one line per chip; shared by the stations of a gang. May be null.
     std::shared_ptr<ProductionLog> productionLog;
-    // A gang's shared success counter and serial numbers; null for a station of its own.
-    std::shared_ptr<SharedProduction> shared;
 
   private:
     static Ui& silentUi() {

@@ -6,15 +6,16 @@
 
 #include <fmt/core.h>
 
-#include "app/settings_keys.h"
 #include "catalogue/option_set.h"
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
-#include "image/serial_number.h"
 #include "link/serial_channel.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
+#include "ops/serial_number_store.h"
+#include "ops/shared_production.h"
+#include "settings/settings_keys.h"
 
 namespace qmx {
 
@@ -198,7 +199,7 @@ void comClear_OK_Count_Click(IspCore& core) {
     saveWriteOkCount(core);
 }
 
-OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
+OpResult comDownload_Click(IspCore& core, ChipLink& link, int index, SharedProduction* shared) {
     Ui& ui = core.ui();
     auto& session = core.session;
     core.channel.debug_mode = false;  // the debug terminal gives the port back
@@ -224,13 +225,17 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
 
     session.stop_requested = false;
     session.session_running = true;
+    // Cleared however the session ends, after its outcome is recorded.
+    struct RunningFlag {
+        std::atomic<bool>& flag;
+        ~RunningFlag() { flag = false; }
+    } running{session.session_running};
     session.chips_done = 0;
     session.last_serial_written.clear();
     const bool series = index == 1;
     bool chipPending = false;  // the present chip has no log line yet
     auto chipBegan = std::chrono::steady_clock::now();
     std::string chipSerial;
-    SharedProduction* shared = core.shared.get();
     SerialTicket reserved;  // a gang's number this chip holds until it is counted
     for (;;) {
         chipBegan = std::chrono::steady_clock::now();
@@ -307,7 +312,6 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         }
         stop_download(core, link);
         stop_download(core, link);
-        session.session_running = false;
         return finish(session, OpResult::success());
     }
 
@@ -321,13 +325,12 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         logChip(core, outcome, chipSerial, chipBegan);
     if (shared && reserved.held()) shared->releaseSerial(reserved);
     stop_download(core, link);
-    session.session_running = false;
     return finish(session, {outcome, {}});
 }
 
-OpResult comDownload_Click(IspCore& core, int index) {
+OpResult comDownload_Click(IspCore& core, int index, SharedProduction* shared) {
     auto link = makeChannelLink(core);
-    return comDownload_Click(core, *link, index);
+    return comDownload_Click(core, *link, index, shared);
 }
 
 std::string fileStamp(const std::string& path) {

@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "core/session_state.h"
 #include "ops/chip_link.h"
 #include "ops/session_control.h"
-#include "ops/session_state.h"
 
 namespace qmx {
 
 class IspCore;
 class CodeBuffer;
+class SharedProduction;
 
 // ---- texts ----
 
@@ -33,8 +34,11 @@ std::string serialSeriesStoppedText(const std::string& nextValue);
 // ---- commands ----
 
 // Download (index 0) or Re-Download (index 1). Returns how the session ended.
-OpResult comDownload_Click(IspCore& core, ChipLink& link, int index);
-OpResult comDownload_Click(IspCore& core, int index);
+OpResult comDownload_Click(IspCore& core, ChipLink& link, int index,
+                           SharedProduction* shared = nullptr);
+// `shared`: a gang station's shared success counter and serial-number stream, used instead
+// of the core's own (null for a station of its own).
+OpResult comDownload_Click(IspCore& core, int index, SharedProduction* shared = nullptr);
 // Clears the success counter after asking.
 void comClear_OK_Count_Click(IspCore& core);
 // Saves the success counter under "Write_OK_Count".

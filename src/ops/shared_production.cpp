@@ -2,9 +2,10 @@
 
 #include <cstdlib>
 
-#include "app/settings_keys.h"
-#include "app/settings_store.h"
 #include "ops/download_driver.h"
+#include "ops/serial_number_store.h"
+#include "settings/settings_keys.h"
+#include "settings/settings_store.h"
 
 namespace qmx {
 

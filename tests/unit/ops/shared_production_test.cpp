@@ -9,8 +9,9 @@
 #include <set>
 #include <thread>
 
-#include "app/settings_store.h"
+#include "ops/serial_number_store.h"
 #include "ops/shared_production.h"
+#include "settings/settings_store.h"
 #include "support/sim_process.h"
 
 namespace qmx {

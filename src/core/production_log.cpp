@@ -1,4 +1,4 @@
-#include "ops/production_log.h"
+#include "core/production_log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
