@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "catalogue/text_util.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -174,7 +175,7 @@ bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t 
     if (!ch.is_open()) ch.open_port();
     ch.wait_ms(20);
     auto payload = testBaudPayload(baud, newBaud_H, newBaud_L, f, link.family());
-    ch.send_command_frame(0x8F, {payload.begin(), payload.end()});
+    ch.send_frame(wire::frame(wire::Command::TestBaud, payload));
     ch.close_port();
     std::string remembered = ch.settings;
     if (ch.set_settings(rateSettings(new_baud)) && ch.open_port() == 0) {
@@ -199,7 +200,7 @@ bool set_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t n
     ch.wait_ms(1);
     long baud = std::atol(new_baud.c_str());
     auto payload = setBaudPayload(baud, newBaud_H, newBaud_L, link.facts.clock_hz);
-    ch.send_command_frame(0x8E, {payload.begin(), payload.end()});
+    ch.send_frame(wire::frame(wire::Command::SwitchBaud, payload));
     ch.close_port();
     if (!ch.set_settings(rateSettings(new_baud))) return false;
     if (ch.open_port() != 0) return false;
@@ -216,7 +217,7 @@ bool send_extern_WDT_address(LinkContext& link) {
         ch.rx_count = 0;
         ch.frame_ready = false;
         ch.wait_ms(20);
-        ch.send_command_frame(0x86, {p});
+        ch.send_frame(wire::frame(wire::Command::WatchdogPin, {p}));
         if (ch.wait_response(500)) return true;
         if (ch.stop_requested() || ch.vanished()) break;
     }

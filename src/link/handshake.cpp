@@ -11,6 +11,7 @@
 
 #include "link/baud.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -253,15 +254,16 @@ void offlineBoardLinkStep(LinkContext& link) {
     ch.open_port();
     ch.discard_both();
     const auto query =
-        frames::boardCommand(0x51, static_cast<std::uint8_t>(link.family()), 0x00, true);
+        wire::boardCommand(wire::code(wire::Command::BoardRelay),
+                           static_cast<std::uint8_t>(link.family()), 0x00, true);
     for (int i = 0; i < 4; ++i) {
         ch.flush_receive();
         ch.frame_error = false;
         ch.receive_armed = true;
-        ch.write_bytes(query);
+        ch.write_bytes(query.bytes);
         ch.wait_until(1000, [&ch] { return ch.frame_ready || ch.frame_error; });
         if (ch.stop_requested() || ch.vanished()) return;
-        if (ch.frame_ready && ch.rx_buffer[3] == 0x51) return;
+        if (ch.frame_ready && ch.rx_buffer[3] == wire::code(wire::Command::BoardRelay)) return;
     }
 }
 

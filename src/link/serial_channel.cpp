@@ -12,7 +12,6 @@
 #include <fmt/core.h>
 
 #include "core/ui.h"
-#include "link/crc16.h"
 
 namespace qmx {
 
@@ -56,80 +55,6 @@ std::optional<PortSettings> PortSettings::parse(const std::string& text) {
 std::string PortSettings::text() const {
     return fmt::format("{},{},{},{}", baud, parity, dataBits, stopBits);
 }
-
-// ---------------------------------------------------------------- frames
-
-namespace frames {
-
-std::vector<std::uint8_t> command(std::uint8_t cmd, const std::vector<std::uint8_t>& payload) {
-    std::size_t len = payload.size() + 6;
-    std::vector<std::uint8_t> f;
-    f.reserve(len + 2);
-    for (std::uint8_t b :
-         {std::uint8_t{0x46}, std::uint8_t{0xB9}, std::uint8_t{0x6A},
-          static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len & 0xFF), cmd})
-        f.push_back(b);
-    for (std::uint8_t b : payload)
-        f.push_back(b);
-    unsigned sum = 0;
-    for (std::size_t i = 2; i < f.size(); ++i)
-        sum += f[i];
-    f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-    f.push_back(0x16);
-    return f;
-}
-
-std::vector<std::uint8_t> shortCommandBody(std::uint8_t code) {
-    std::uint8_t sum;
-    switch (code) {
-        case 0x80:
-            sum = 0xF0;
-            break;
-        case 0x81:
-            sum = 0xF1;
-            break;
-        case 0x82:
-            sum = 0xF2;
-            break;
-        case 0x95:
-            sum = 0x05;
-            break;
-        default:
-            return {};
-    }
-    return {0x6A, 0x00, 0x06, code, sum, 0x16};
-}
-
-std::vector<std::uint8_t> userFrame(std::uint8_t code) {
-    std::vector<std::uint8_t> f{0x5A, 0xA5, 0x00, 0x08, code};
-    unsigned sum = 0;
-    for (auto b : f)
-        sum += b;
-    f.push_back(static_cast<std::uint8_t>((sum >> 8) & 0xFF));
-    f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-    f.push_back(0x16);
-    return f;
-}
-
-std::vector<std::uint8_t> boardCommand(std::uint8_t code, std::uint8_t family, std::uint8_t param,
-                                       bool crc) {
-    std::vector<std::uint8_t> f{0x46, 0xB9,   0x6A, 0x00, static_cast<std::uint8_t>(crc ? 9 : 8),
-                                code, family, param};
-    if (crc) {
-        std::uint16_t c = crc16Modbus(f.data() + 2, 6);
-        f.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        f.push_back(static_cast<std::uint8_t>(c >> 8));
-    } else {
-        unsigned sum = 0;
-        for (std::size_t i = 2; i < f.size(); ++i)
-            sum += f[i];
-        f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-    }
-    f.push_back(0x16);
-    return f;
-}
-
-}  // namespace frames
 
 // ---------------------------------------------------------------- channel
 
@@ -410,42 +335,44 @@ void SerialChannel::send_sum() {
     write_bytes(&b, 1);
 }
 
-void SerialChannel::send_command_frame(std::uint8_t cmd, const std::vector<std::uint8_t>& payload,
-                                       int delay, int headerDelay) {
+void SerialChannel::send_frame(const wire::Frame& frame, int delay, int headerDelay) {
     if (headerDelay < 0) headerDelay = delay;
-    send_byte(0x46, headerDelay);
-    send_byte(0xB9, headerDelay);
+    for (std::uint8_t b : frame.head())
+        send_byte(b, headerDelay);
     tx_sum = 0;
     receive_armed = true;
     frame_ready = false;
-    std::size_t len = payload.size() + 6;
-    send_byte(0x6A, delay);
-    send_byte(static_cast<std::uint8_t>(len >> 8), delay);
-    send_byte(static_cast<std::uint8_t>(len & 0xFF), delay);
-    send_byte(cmd, delay);
-    for (auto b : payload)
+    for (std::uint8_t b : frame.body())
         send_byte(b, delay);
-    send_sum();
-    send_byte(0x16, delay);
+    if (frame.check == wire::Check::Sum) {
+        send_sum();
+    } else {
+        for (std::uint8_t b : frame.trailer().first(frame.checkSize())) {
+            wait_tx_empty();
+            write_bytes(&b, 1);
+        }
+    }
+    send_byte(wire::kEnd, delay);
 }
 
 int SerialChannel::send_short_command(std::uint8_t code) {
+    const auto frame = wire::shortCommand(code);
+    if (!frame) return -1;
     configure_port();
     if (!is_open() && open_port() != 0) return -1;
     rx_count = 0;
     frame_ready = false;
-    send_byte(0x46, 0);
-    send_byte(0xB9, 0);
-    auto body = frames::shortCommandBody(code);
-    if (body.empty()) return -1;
-    write_bytes(body);
+    for (std::uint8_t b : frame->head())
+        send_byte(b, 0);
+    // The rest leaves in one write.
+    write_bytes(frame->bytes.data() + wire::kHeadSize, frame->bytes.size() - wire::kHeadSize);
     return 0;
 }
 
 void SerialChannel::send_user_frame(std::uint8_t code) {
     wait_tx_empty();
     wait_ms(20);
-    write_bytes(frames::userFrame(code));
+    write_bytes(wire::userFrame(code));
 }
 
 void SerialChannel::calibrate_loops() {
@@ -490,6 +417,28 @@ void SerialChannel::send_paced_end(std::uint8_t value) {
     reset_receiver();
     receive_armed = true;
     write_bytes(&value, 1);
+}
+
+void SerialChannel::send_paced_frame(const wire::Frame& frame, bool fast) {
+    const auto body = frame.body();
+    if (fast) {
+        std::vector<std::uint8_t> bytes(frame.bytes.begin(),
+                                        frame.bytes.begin() + static_cast<long>(wire::kHeadSize +
+                                                                                body.size()));
+        std::uint8_t sum = 0;
+        for (std::uint8_t b : body)
+            sum = static_cast<std::uint8_t>(sum + b);
+        paced_sum = sum;
+        write_bytes(bytes);
+    } else {
+        for (std::uint8_t b : frame.head())
+            send_byte(b, 0);
+        paced_sum = 0;
+        for (std::uint8_t b : body)
+            send_paced_byte(b, pace_loops);
+    }
+    send_paced_sum();
+    send_paced_end(wire::kEnd);
 }
 
 bool SerialChannel::wait_quiet(int quietMs, int maxMs) {
@@ -548,37 +497,26 @@ void SerialChannel::on_receive() {
 }
 
 void SerialChannel::check_boot_frame() {
-    if (rx_count <= 2) return;
-    int L = rx_buffer[1] * 256 + rx_buffer[2];
-    if (L < 1 || rx_count < L) return;
-    if (rx_buffer[static_cast<std::size_t>(L - 1)] != 0x16) {
-        rx_buffer[0] = 0;
-        reset_receiver();
-        return;
-    }
-    if (!crc_check) {
-        unsigned sum = 0;
-        for (int i = 0; i <= L - 3; ++i)
-            sum += rx_buffer[static_cast<std::size_t>(i)];
-        if (L >= 2 && (sum & 0xFF) == rx_buffer[static_cast<std::size_t>(L - 2)]) {
-            frame_ready = true;
-            header_46_seen = false;
-            header_B9_seen = false;
-        } else {
-            frame_error = true;
-            reset_receiver();
-        }
-    } else {
-        if (L < 3) {
-            frame_error = true;
+    const std::span<const std::uint8_t> stored(rx_buffer.data(), static_cast<std::size_t>(rx_count));
+    switch (wire::checkAnswer(stored, crc_check ? wire::Check::Crc : wire::Check::Sum)) {
+        case wire::AnswerCheck::Incomplete:
             return;
-        }
-        std::uint16_t c = crc16Modbus(rx_buffer.data(), static_cast<std::size_t>(L - 3));
-        if (rx_buffer[static_cast<std::size_t>(L - 3)] == (c & 0xFF) &&
-            rx_buffer[static_cast<std::size_t>(L - 2)] == (c >> 8))
-            frame_ready = true;
-        else
+        case wire::AnswerCheck::BadEnd:
+            rx_buffer[0] = 0;
+            reset_receiver();
+            return;
+        case wire::AnswerCheck::BadCheck:
             frame_error = true;
+            // A CRC'd answer stays where it is: the offline board's waits look at it.
+            if (!crc_check) reset_receiver();
+            return;
+        case wire::AnswerCheck::Good:
+            frame_ready = true;
+            if (!crc_check) {
+                header_46_seen = false;
+                header_B9_seen = false;
+            }
+            return;
     }
 }
 
@@ -590,11 +528,11 @@ void SerialChannel::boot_loader_receive() {
         if (header_expected && rx_count == 0 && !(header_46_seen && header_B9_seen)) {
             std::uint8_t b = pending_[pendingPos_++];
             if (!header_46_seen) {
-                if (b == 0x46) {
+                if (b == wire::kHeadFirst) {
                     header_46_seen = true;
                     header_B9_seen = false;
                 }
-            } else if (b == 0xB9) {
+            } else if (b == wire::kHeadSecond) {
                 header_B9_seen = true;
             } else {
                 header_46_seen = false;
@@ -607,7 +545,7 @@ void SerialChannel::boot_loader_receive() {
             return;
         }
         std::uint8_t b = pending_[pendingPos_++];
-        if (rx_count == 0 && b != 0x68) continue;
+        if (rx_count == 0 && b != wire::kFromChip) continue;
         if (rx_count < kRxSize) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
         check_boot_frame();
     }
@@ -620,39 +558,41 @@ void SerialChannel::user_command_receive() {
     while (pending() > 0) {
         const std::uint8_t b = pending_[pendingPos_++];
         if (rx_count == 0) {
-            if (b == 0x5A) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
+            if (b == wire::kUserFirst) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
             continue;
         }
         if (rx_count == 1) {
-            if (b == 0xA5) {
+            if (b == wire::kUserSecond) {
                 rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
             } else {
                 rx_count = 0;
-                if (b == 0x5A) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
+                if (b == wire::kUserFirst) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
             }
             continue;
         }
         if (rx_count < kRxSize) rx_buffer[static_cast<std::size_t>(rx_count++)] = b;
+        const std::span<const std::uint8_t> stored(rx_buffer.data(),
+                                                   static_cast<std::size_t>(rx_count));
         if (rx_count <= 3) continue;
-        const int L = rx_buffer[2] * 256 + rx_buffer[3];
+        const int L = wire::userFrameLength(stored);
         if (L < kShortestUserFrame || L > kRxSize) {
             reset_receiver();
             continue;
         }
-        if (rx_count < L || user_frame_ready) continue;
-        if (rx_buffer[static_cast<std::size_t>(L - 1)] == 0x16) {
-            unsigned sum = 0;
-            for (int i = 0; i <= L - 4; ++i)
-                sum += rx_buffer[static_cast<std::size_t>(i)];
-            const unsigned got = rx_buffer[static_cast<std::size_t>(L - 3)] * 256u +
-                                 rx_buffer[static_cast<std::size_t>(L - 2)];
-            if ((sum & 0xFFFF) == got)
+        if (user_frame_ready) continue;
+        switch (wire::checkUserFrame(stored)) {
+            case wire::AnswerCheck::Incomplete:
+                break;
+            case wire::AnswerCheck::Good:
                 user_frame_ready = true;
-            else
+                break;
+            case wire::AnswerCheck::BadCheck:
                 reset_receiver();
-        } else {
-            flush_receive();
-            reset_receiver();
+                break;
+            case wire::AnswerCheck::BadEnd:
+                flush_receive();
+                reset_receiver();
+                break;
         }
     }
 }

@@ -21,29 +21,11 @@
 #include <vector>
 
 #include "link/serial_port.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
 class Ui;
-
-// Boot-loader frame builders (host to chip). All return the complete bytes on the wire.
-namespace frames {
-// 46 B9 6A len(2) cmd payload sum 16; len counts 6A through the end byte.
-std::vector<std::uint8_t> command(std::uint8_t cmd, const std::vector<std::uint8_t>& payload);
-// The six bytes after the header of a short command (6A 00 06 code sum 16); empty for a code
-// that is not one of 80, 81, 82, 95.
-std::vector<std::uint8_t> shortCommandBody(std::uint8_t code);
-// A user-command frame: 5A A5 00 08 code sumH sumL 16.
-std::vector<std::uint8_t> userFrame(std::uint8_t code);
-// The board-command frame: with crc, 46 B9 6A 00 09 code K P crcL crcH 16; without,
-// 46 B9 6A 00 08 code K P sum 16.
-std::vector<std::uint8_t> boardCommand(std::uint8_t code, std::uint8_t family, std::uint8_t param,
-                                       bool crc);
-// The status request 46 B9 6A 00 06 50 C0 16.
-inline std::vector<std::uint8_t> statusRequest() {
-    return command(0x50, {});
-}
-}  // namespace frames
 
 class SerialChannel {
   public:
@@ -127,12 +109,12 @@ class SerialChannel {
     void send_byte(std::uint8_t value, int delay = 0);
     // Writes tx_sum once the queue is empty.
     void send_sum();
-    // A whole boot-loader command frame byte by byte, each byte preceded by `delay` ms
-    // (the sum excepted; the two header bytes by `headerDelay`, -1 = the same as `delay`).
-    // Arms the receiver and clears frame_ready.
-    void send_command_frame(std::uint8_t cmd, const std::vector<std::uint8_t>& payload,
-                            int delay = 0, int headerDelay = -1);
-    // One of the one-byte commands 80, 81, 82, 95; 0 when sent, -1 otherwise.
+    // A whole host frame byte by byte, each byte preceded by `delay` ms (the check excepted;
+    // the two header bytes by `headerDelay`, -1 = the same as `delay`). Arms the receiver and
+    // clears frame_ready once the header is out.
+    void send_frame(const wire::Frame& frame, int delay = 0, int headerDelay = -1);
+    // One of the one-byte commands 80, 81, 82, 95; 0 when sent. Any other code, or a port
+    // that cannot be opened, returns -1 before a byte goes out.
     int send_short_command(std::uint8_t code);
     // A user-command frame after a 20 ms pause, in one write.
     void send_user_frame(std::uint8_t code);
@@ -160,6 +142,10 @@ class SerialChannel {
     // and the receiver armed afresh: the chip answers a frame only once it has its end byte, so
     // anything older is an answer to some earlier frame and must not confirm this one.
     void send_paced_end(std::uint8_t value);
+    // A programming block: the header, then the body with the pacing gap (fast: header and
+    // body in one write, the port's own queue pacing them), then the check and the end byte,
+    // each after the full gap (a loader may use that pause to check the data).
+    void send_paced_frame(const wire::Frame& frame, bool fast);
     // Receives and drops bytes until none has arrived for quietMs (giving up after maxMs or on
     // the stop flag), then resets the receiver. True when the line fell quiet.
     bool wait_quiet(int quietMs, int maxMs);

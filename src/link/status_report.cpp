@@ -4,6 +4,8 @@
 
 #include <fmt/core.h>
 
+#include "link/wire_format.h"
+
 namespace qmx {
 
 const char* const kPanelHintTop = "Option state read from the MCU / 从 MCU 读出的选项:";
@@ -256,7 +258,7 @@ bool read_status(LinkContext& link, bool byteDelays) {
         }
         ch.receive_armed = true;
         ch.wait_ms(50);
-        ch.send_command_frame(0x50, {}, byteDelays ? 1 : 0, 0);
+        ch.send_frame(wire::statusRequest(), byteDelays ? 1 : 0, 0);
         if (ch.wait_response(900)) break;
         if (ch.stop_requested() || ch.vanished()) return false;
     }

@@ -8,6 +8,7 @@
 
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -16,17 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDebugPortTitle = "  调试用串口     ";
-
-std::uint8_t trailerOf(char letter) {
-    switch (letter) {
-        case 'P':
-            return 0xFA;
-        case 'R':
-            return 0xFC;
-        default:
-            return 0xFE;
-    }
-}
 
 // Opens the channel's port with the debug settings; raises the box on failure.
 bool openDebugPort(IspCore& core) {
@@ -46,7 +36,7 @@ bool openDebugPort(IspCore& core) {
 // Sends a monitor command, only while the port is open.
 void sendCommand(IspCore& core, char letter) {
     if (!core.channel.is_open()) return;
-    core.channel.write_bytes(monitorCommand(letter));
+    core.channel.write_bytes(wire::monitorCommand(letter));
 }
 
 struct Arrival {
@@ -55,18 +45,6 @@ struct Arrival {
 };
 
 }  // namespace
-
-std::vector<std::uint8_t> monitorCommand(char letter) {
-    return {0xFE,
-            0xFE,
-            0xFE,
-            0xFE,
-            0xFE,
-            0xFE,
-            0xAA,
-            static_cast<std::uint8_t>(letter),
-            trailerOf(letter)};
-}
 
 std::string debugSettingsText(const std::string& baud, const std::string& parity,
                               const std::string& dataBits, const std::string& stopBits) {

@@ -8,6 +8,7 @@
 #include "core/isp_core.h"
 #include "link/handshake.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 #include "ops/link_binding.h"
 #include "ops/session_control.h"
 
@@ -18,7 +19,7 @@ void stop_command(IspCore& core) {
     core.session.stop_requested = true;
     core.session.connected = false;
     SerialChannel& ch = core.channel;
-    if (!ch.vanished()) ch.send_short_command(0x82);
+    if (!ch.vanished()) ch.send_short_command(wire::code(wire::Command::Stop));
     ch.discard_both();
     ch.close_port();
 }
@@ -89,7 +90,7 @@ void endSynchronisation(IspCore& core) {
         ch.user_frame_ready = false;
         core.session.demo_stop_requested = false;
         ch.discard_both();
-        ch.send_short_command(0x80);
+        ch.send_short_command(wire::code(wire::Command::Continue));
         ch.wait_response(200);
     }
 }

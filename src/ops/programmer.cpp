@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "core/isp_core.h"
+#include "link/wire_format.h"
 #include "ops/session_control.h"
 #include "ops/user_command.h"
 
@@ -113,31 +114,9 @@ std::vector<FramePlan> splitIntoFrames(long start, long end) {
     return frames;
 }
 
-std::vector<std::uint8_t> blockFrameBody(long address, std::span<const std::uint8_t> data,
-                                         bool retry) {
-    const std::size_t n = data.size();
-    const std::size_t len = n + 12;
-    std::vector<std::uint8_t> body;
-    body.reserve(n + 10);
-    body.push_back(0x6A);
-    body.push_back(static_cast<std::uint8_t>(len >> 8));
-    body.push_back(static_cast<std::uint8_t>(len));
-    body.push_back(retry ? 0x30 : 0x00);
-    const auto a = static_cast<std::uint32_t>(address);
-    body.push_back(static_cast<std::uint8_t>(a >> 24));
-    body.push_back(static_cast<std::uint8_t>(a >> 16));
-    body.push_back(static_cast<std::uint8_t>(a >> 8));
-    body.push_back(static_cast<std::uint8_t>(a));
-    body.push_back(static_cast<std::uint8_t>(n >> 8));
-    body.push_back(static_cast<std::uint8_t>(n));
-    body.insert(body.end(), data.begin(), data.end());
-    return body;
-}
-
 bool blockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint8_t dataSum) {
-    if (answer.size() < 4 || answer[3] != 0x80) return false;
-    const int length = answer[1] * 256 + answer[2];
-    if (length == 6) return true;
+    if (wire::answerCode(answer) != wire::kAccepted) return false;
+    if (wire::answerLength(answer) == 6) return true;
     return answer.size() > 4 && answer[4] == dataSum;
 }
 
@@ -245,8 +224,7 @@ void erase_application(IspCore& core, ChipLink& link) {
         const std::uint8_t n =
             eraseCountByte(modelName(core), core.facts.boot_area_size, core.facts.firmware_version,
                            core.facts.firmware_suffix, core.buffer.viewEnd);
-        const std::uint8_t body[] = {0x6A, 0x00, 0x07, 0x84, n};
-        link.sendCommand(body, 1, 0);
+        link.sendCommand(wire::frame(wire::Command::Erase, {n}), 1, 0);
         // Any answer means the chip has erased.
         if (link.waitAnswer(5000)) break;
         if (core.session.stop_requested || link.portLost()) break;
@@ -291,7 +269,7 @@ int send_block(IspCore& core, ChipLink& link, long address, int count, bool retr
     // frame can confirm it.
     link.flushReceive();
     link.armReceive();
-    link.sendBlockFrame(blockFrameBody(address, data, retry), fast);
+    link.sendBlockFrame(wire::blockFrame(address, data, retry), fast);
     const int timeout = set_answer_timeout(core, link);
     const bool answered = link.waitAnswer(timeout);
     if (answered && blockAnswerAccepts(link.answer(), dataSum)) return 0;

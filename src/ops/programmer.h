@@ -56,9 +56,6 @@ struct FramePlan {
 // next one, which starts at the following multiple of 128.
 std::vector<FramePlan> splitIntoFrames(long start, long end);
 
-// The block frame body from 6A through the last data byte (without sum and end byte).
-std::vector<std::uint8_t> blockFrameBody(long address, std::span<const std::uint8_t> data,
-                                         bool retry);
 // A block answer accepts when its code (byte 3) is 80 and either its length is 6 or byte 4
 // equals the low 8 bits of the data sum.
 bool blockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint8_t dataSum);

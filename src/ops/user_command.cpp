@@ -9,6 +9,7 @@
 #include "core/isp_core.h"
 #include "link/handshake.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 #include "ops/download_driver.h"
 #include "ops/link_binding.h"
 #include "ops/programmer.h"
@@ -93,35 +94,13 @@ bool demoProgrammable(const ModelEntry& model) {
                        [&](const DemoModelCode& row) { return model.idCode == row.idText; });
 }
 
-std::vector<std::uint8_t> demoBlockFrame(long address, std::span<const std::uint8_t> data,
-                                         bool retry) {
-    const std::size_t n = data.size();
-    const std::size_t len = n + 14;
-    const auto a = static_cast<std::uint32_t>(address);
-    std::vector<std::uint8_t> f;
-    f.reserve(len);
-    for (unsigned v : {0x5Au, 0xA5u, static_cast<unsigned>(len >> 8), static_cast<unsigned>(len),
-                       retry ? 0xB4u : 0xB3u, a >> 24, a >> 16, a >> 8, a,
-                       static_cast<unsigned>(n >> 8), static_cast<unsigned>(n)})
-        f.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    for (std::uint8_t b : data)
-        f.push_back(b);
-    unsigned sum = 0;
-    for (std::uint8_t b : f)
-        sum += b;
-    f.push_back(static_cast<std::uint8_t>((sum >> 8) & 0xFF));
-    f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-    f.push_back(0x16);
-    return f;
-}
-
 namespace {
 
 // The declared length of a 5A A5 answer when the bytes hold all of it and it reaches at least
 // `needed` bytes; 0 otherwise.
 std::size_t completeLength(std::span<const std::uint8_t> a, std::size_t needed) {
-    if (a.size() < 4 || a[0] != 0x5A || a[1] != 0xA5) return 0;
-    const std::size_t len = a[2] * 256u + a[3];
+    if (a.size() < 4 || a[0] != wire::kUserFirst || a[1] != wire::kUserSecond) return 0;
+    const auto len = static_cast<std::size_t>(wire::userFrameLength(a));
     return len >= needed && a.size() >= len ? len : 0;
 }
 
@@ -299,7 +278,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     bool hintsShown = false;
     while (!stopped(core) && !ch.vanished()) {
         // A receiver left inside a noise frame would never see the answer: start clean.
-        if (demoRequest(core, 0xB0, wait)) break;
+        if (demoRequest(core, wire::kUserConnect, wait)) break;
         if (!hintsShown && std::chrono::steady_clock::now() >= hintsAt) {
             hintsShown = true;
             showDemoHints(core);
@@ -309,7 +288,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
 
     bool answered = false;
     for (int i = 0; i < 3 && !stopped(core); ++i)
-        answered = demoRequest(core, 0xB0, 200);
+        answered = demoRequest(core, wire::kUserConnect, 200);
     if (stopped(core)) return false;
     if (answered) {
         core.message("Connection is OK... / 握手成功...");
@@ -326,7 +305,7 @@ bool demo_read_model(IspCore& core) {
     std::optional<DemoModelAnswer> got;
     for (int i = 0; i < 3 && !got && !stopped(core); ++i) {
         // Only an answer long enough to hold the code and option byte counts.
-        if (demoRequest(core, 0xB5, 2000)) got = demoModelAnswer(receivedFrame(core.channel));
+        if (demoRequest(core, wire::kUserModel, 2000)) got = demoModelAnswer(receivedFrame(core.channel));
     }
     if (stopped(core)) return false;
     if (!got) {
@@ -353,7 +332,7 @@ bool demo_erase(IspCore& core) {
     core.message("正在擦除应用程序区...");
     bool answered = false;
     for (int i = 0; i < 3 && !answered && !stopped(core); ++i)
-        answered = demoRequest(core, 0xB2, 5000);
+        answered = demoRequest(core, wire::kUserErase, 5000);
     if (stopped(core)) return false;
     if (answered) return true;
     beep_times(core, 3);
@@ -370,7 +349,7 @@ int send_demo_block(IspCore& core, long address, int count, bool retry, bool fas
     unsigned dataSum = 0;
     for (std::uint8_t b : data)
         dataSum += b;
-    const auto frame = demoBlockFrame(address, data, retry);
+    const auto frame = wire::userBlockFrame(address, data, retry);
 
     // Input is emptied before the frame, never after it: a fast loader may answer before the
     // last byte has left the host, and that answer must count.
@@ -431,8 +410,8 @@ bool demoCycle(IspCore& core, const UserEntryChoices& choices) {
     program_image(core);
     if (!core.session.program_ok) return false;
     core.ui().setProgress(0, 0, 1, false);
-    ch.send_user_frame(0xB1);
-    ch.send_user_frame(0xB1);
+    ch.send_user_frame(wire::kUserFinish);
+    ch.send_user_frame(wire::kUserFinish);
     ch.wait_tx_empty();
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now() - core.session.program_start_time);

@@ -52,10 +52,6 @@ const DemoModelCode* demoModelForCode(std::uint16_t code);
 // can never be programmed through the ISP demo.
 bool demoProgrammable(const ModelEntry& model);
 
-// A block in the ISP-demo framing: 5A A5, length n + 14, B3 (B4 on a retry), 32-bit address,
-// 16-bit count, the data, the 16-bit sum of every byte before it and 16.
-std::vector<std::uint8_t> demoBlockFrame(long address, std::span<const std::uint8_t> data,
-                                         bool retry);
 // A block answer (5A A5 …) accepts when it is long enough to carry bytes 5 and 6 and they hold
 // the 16-bit sum of the data bytes.
 bool demoBlockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint16_t dataSum);

@@ -10,6 +10,7 @@
 #include "catalogue/model_catalogue.h"
 #include "core/isp_core.h"
 #include "link/serial_port.h"
+#include "link/wire_format.h"
 #include "ops/user_command.h"
 #include "support/recording_ui.h"
 
@@ -80,7 +81,7 @@ TEST(DemoRules, ModelCodesAndTheModelsTheyCannotReach) {
 
 TEST(DemoFrames, BlockFrameAndTheAnswersThatCount) {
     const Bytes data{0x01, 0x02, 0xFF};
-    const Bytes f = demoBlockFrame(0x12345, data, false);
+    const Bytes f = wire::userBlockFrame(0x12345, data, false);
     ASSERT_EQ(f.size(), data.size() + 14);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 11),
               (Bytes{0x5A, 0xA5, 0x00, 0x11, 0xB3, 0x00, 0x01, 0x23, 0x45, 0x00, 0x03}));
@@ -89,7 +90,7 @@ TEST(DemoFrames, BlockFrameAndTheAnswersThatCount) {
         sum += f[i];
     EXPECT_EQ(f[f.size() - 3] * 256u + f[f.size() - 2], sum);
     EXPECT_EQ(f.back(), 0x16);
-    EXPECT_EQ(demoBlockFrame(0, data, true)[4], 0xB4);
+    EXPECT_EQ(wire::userBlockFrame(0, data, true)[4], 0xB4);
 
     EXPECT_TRUE(demoBlockAnswerAccepts(userFrame({0xB3, 0x01, 0x02}), 0x0102));
     EXPECT_FALSE(demoBlockAnswerAccepts(userFrame({0xB3, 0x01, 0x03}), 0x0102));
