@@ -18,7 +18,7 @@ std::vector<PortRow> availablePorts() {
 }
 
 void readChipOptions(IspCore& core) {
-    comReadChipLock_Click(core);
+    read_chip_options(core);
 }
 
 void resetStatusPanel(IspCore& core) {

@@ -479,14 +479,14 @@ void MainWindow::connectControls() {
 
     connect(comDownload_[0], &QPushButton::clicked, this, [this] {
         startOperation([this] {
-            const bool ok = comDownload_Click(core_, 0).ok();
+            const bool ok = run_download_session(core_, 0).ok();
             if (ok && core_.download.reopenDebugPort)
                 QMetaObject::invokeMethod(
                     this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
         });
     });
     connect(comDownload_[1], &QPushButton::clicked, this,
-            [this] { startOperation([this] { comDownload_Click(core_, 1); }); });
+            [this] { startOperation([this] { run_download_session(core_, 1); }); });
     connect(comStop_, &QPushButton::clicked, this, [this] {
         // Takes effect at the operation's next wait.
         core_.session.stop_requested = true;
@@ -502,7 +502,7 @@ void MainWindow::connectControls() {
             [this] { startOperation([this] { readChipOptions(core_); }); });
     connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
         core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
-        comClear_OK_Count_Click(core_);
+        clear_success_count(core_);
         txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
     });
     connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this,

@@ -253,9 +253,8 @@ void offlineBoardLinkStep(LinkContext& link) {
     ch.set_settings("115200,n,8,1");
     ch.open_port();
     ch.discard_both();
-    const auto query =
-        wire::boardCommand(wire::code(wire::Command::BoardRelay),
-                           static_cast<std::uint8_t>(link.family()), 0x00, true);
+    const auto query = wire::boardCommand(wire::code(wire::Command::BoardRelay),
+                                          static_cast<std::uint8_t>(link.family()), 0x00, true);
     for (int i = 0; i < 4; ++i) {
         ch.flush_receive();
         ch.frame_error = false;

@@ -11,7 +11,6 @@
 
 #include <fmt/core.h>
 
-#include "core/ui.h"
 
 namespace qmx {
 
@@ -151,7 +150,7 @@ void SerialChannel::flush_receive() {
         std::uint8_t sink[512];
         for (int i = 0; i < 64; ++i) {
             long n = port_->read(sink, sizeof sink);
-            if (n > 0 && ui_) ui_->traceBytes(false, sink, static_cast<std::size_t>(n));
+            if (n > 0 && trace_) trace_(false, sink, static_cast<std::size_t>(n));
             if (n < 0 && isVanishedError(static_cast<int>(-n))) {
                 markVanished(static_cast<int>(-n));
                 break;
@@ -210,7 +209,7 @@ void SerialChannel::readAvailable() {
             return;
         }
         if (n == 0) return;
-        if (ui_) ui_->traceBytes(false, buf, static_cast<std::size_t>(n));
+        if (trace_) trace_(false, buf, static_cast<std::size_t>(n));
         pending_.insert(pending_.end(), buf, buf + n);
         if (static_cast<std::size_t>(n) < sizeof buf) return;
     }
@@ -306,7 +305,7 @@ bool SerialChannel::write_bytes(const std::uint8_t* data, std::size_t count) {
             break;
         }
         if (n > 0) {
-            if (ui_) ui_->traceBytes(true, data + done, static_cast<std::size_t>(n));
+            if (trace_) trace_(true, data + done, static_cast<std::size_t>(n));
             done += static_cast<std::size_t>(n);
             continue;
         }
@@ -422,9 +421,9 @@ void SerialChannel::send_paced_end(std::uint8_t value) {
 void SerialChannel::send_paced_frame(const wire::Frame& frame, bool fast) {
     const auto body = frame.body();
     if (fast) {
-        std::vector<std::uint8_t> bytes(frame.bytes.begin(),
-                                        frame.bytes.begin() + static_cast<long>(wire::kHeadSize +
-                                                                                body.size()));
+        std::vector<std::uint8_t> bytes(
+            frame.bytes.begin(),
+            frame.bytes.begin() + static_cast<long>(wire::kHeadSize + body.size()));
         std::uint8_t sum = 0;
         for (std::uint8_t b : body)
             sum = static_cast<std::uint8_t>(sum + b);
@@ -497,7 +496,8 @@ void SerialChannel::on_receive() {
 }
 
 void SerialChannel::check_boot_frame() {
-    const std::span<const std::uint8_t> stored(rx_buffer.data(), static_cast<std::size_t>(rx_count));
+    const std::span<const std::uint8_t> stored(rx_buffer.data(),
+                                               static_cast<std::size_t>(rx_count));
     switch (wire::checkAnswer(stored, crc_check ? wire::Check::Crc : wire::Check::Sum)) {
         case wire::AnswerCheck::Incomplete:
             return;

@@ -25,8 +25,6 @@
 
 namespace qmx {
 
-class Ui;
-
 class SerialChannel {
   public:
     static constexpr int kRxSize = 1101;
@@ -37,9 +35,10 @@ class SerialChannel {
     SerialChannel& operator=(const SerialChannel&) = delete;
 
     // --- wiring (set once by the owner) ---
-    // Where every byte sent and received is reported, and where the channel reports a port that
-    // vanished. Both may be null.
-    void setUi(Ui* ui) { ui_ = ui; }
+    // Where every byte sent and received is reported (outgoing, bytes, count), and where the
+    // channel reports a port that vanished. Both may be empty.
+    using TraceSink = std::function<void(bool, const std::uint8_t*, std::size_t)>;
+    void setTraceSink(TraceSink sink) { trace_ = std::move(sink); }
     void setMessageSink(std::function<void(std::string_view)> sink) { message_ = std::move(sink); }
     // The stop flag every response wait reads (SessionState::stop_requested).
     void setStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
@@ -197,7 +196,7 @@ class SerialChannel {
     void check_boot_frame();
 
     std::unique_ptr<SerialPort> port_;
-    Ui* ui_ = nullptr;
+    TraceSink trace_;
     std::function<void(std::string_view)> message_;
     const std::atomic<bool>* stop_ = nullptr;
     std::vector<std::uint8_t> pending_;

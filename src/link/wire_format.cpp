@@ -132,7 +132,7 @@ AnswerCheck checkAnswer(std::span<const std::uint8_t> stored, Check check) {
     if (length < 3) return AnswerCheck::BadCheck;
     const std::uint16_t crc = crc16Modbus(stored.data(), static_cast<std::size_t>(length - 3));
     return at(length - 3) == (crc & 0xFF) && at(length - 2) == (crc >> 8) ? AnswerCheck::Good
-                                                                           : AnswerCheck::BadCheck;
+                                                                          : AnswerCheck::BadCheck;
 }
 
 AnswerCheck checkUserFrame(std::span<const std::uint8_t> stored) {

@@ -97,8 +97,7 @@ inline Frame frame(Command cmd, std::span<const std::uint8_t> payload = {},
 }
 inline Frame frame(Command cmd, std::initializer_list<std::uint8_t> payload,
                    Check check = Check::Sum) {
-    return frame(code(cmd), std::span<const std::uint8_t>(payload.begin(), payload.size()),
-                 check);
+    return frame(code(cmd), std::span<const std::uint8_t>(payload.begin(), payload.size()), check);
 }
 
 // A short command (80, 81, 82, 95: no payload); nothing for any other code.

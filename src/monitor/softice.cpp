@@ -110,7 +110,7 @@ Outcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build
     core.buffer.viewStart = kMonitorBodyStart;
     core.buffer.viewEnd = kMonitorBodyEnd;
     core.channel.header_expected = false;
-    if (!connect_and_erase(core, link)) return failureOutcome(core, link);
+    if (!connect_and_erase(core, link).ok()) return failureOutcome(core, link);
     reportFileSizes(core, build, modelFile);
     if (!programMonitor(core, link)) return failureOutcome(core, link);
     run_user_program(core, link);
@@ -154,7 +154,7 @@ Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monito
 
     // An earlier Stop must not end this command before it starts.
     session.stop_requested = false;
-    session.session_running = true;
+    const RunningSession running(session);
     set_button_state(core, kStateBusy);
     const MonitorImageBuild build = buildMonitorImage(coreBytes, modelBytes, modelFile);
     // The user's buffer and file state come back unchanged whatever happens.
@@ -162,7 +162,6 @@ Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monito
     const Outcome outcome = writeImage(core, link, build, modelFile);
     core.buffer = saved;
     stop_download(core, link);
-    session.session_running = false;
     return session.last_outcome = outcome;
 }
 

@@ -139,7 +139,8 @@ Step BoardSession::synchronise(std::uint8_t param, int timeoutMs, int series, in
                                bool anySeries) {
     for (int s = 0; s < series; ++s) {
         bool answered = false;
-        if (Step end = command(wire::Command::BoardSync, timeoutMs, param, tries, answered)) return end;
+        if (Step end = command(wire::Command::BoardSync, timeoutMs, param, tries, answered))
+            return end;
         if (answered && anySeries) return {};
         if (!answered && !anySeries) break;
         if (answered && s == series - 1) return {};
@@ -150,7 +151,8 @@ Step BoardSession::synchronise(std::uint8_t param, int timeoutMs, int series, in
 Step BoardSession::readVersion(int timeoutMs) {
     bool answered = false;
     if (Step end = command(wire::Command::BoardVersion, timeoutMs, 0, 4, answered,
-                                wire::code(wire::Command::BoardVersion))) return end;
+                           wire::code(wire::Command::BoardVersion)))
+        return end;
     if (!answered) return failed({"Communication is failure!", "连接失败。"});
     info_.version = decodeBoardVersion(ch_.rx_buffer[4]);
     return {};

@@ -165,7 +165,7 @@ OpResult connect_chip(IspCore& core, bool status_only) {
     return r;
 }
 
-OpResult comReadChipLock_Click(IspCore& core) {
+OpResult read_chip_options(IspCore& core) {
     bind_channel(core);
     core.channel.debug_mode = false;
     set_button_state(core, kButtonReady);

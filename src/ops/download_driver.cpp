@@ -89,7 +89,7 @@ void saveWriteOkCount(IspCore& core) {
     if (!error.empty()) core.message(error);
 }
 
-void comClear_OK_Count_Click(IspCore& core) {
+void clear_success_count(IspCore& core) {
     if (numericValue(core.download.writeOkCount) > 0) {
         MessageBoxRequest box;
         box.text = "您要把下载成功计数清0吗(Y/N)? ";
@@ -101,7 +101,7 @@ void comClear_OK_Count_Click(IspCore& core) {
     saveWriteOkCount(core);
 }
 
-OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
+OpResult run_download_session(IspCore& core, ChipLink& link, int index) {
     Ui& ui = core.ui();
     auto& session = core.session;
     core.channel.debug_mode = false;  // the debug terminal gives the port back
@@ -126,18 +126,16 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         return finish(session, {Outcome::BadInput, {}});
 
     session.stop_requested = false;
-    session.session_running = true;
+    const RunningSession running(session);
     session.chips_done = 0;
     const bool series = index == 1;
     for (;;) {
         core.channel.header_expected = false;
-        if (!connect_and_erase(core, link)) break;
-        session.program_ok = false;
-        program_image(core, link);
-        if (!session.program_ok) break;
+        if (!connect_and_erase(core, link).ok()) break;
+        if (!program_image(core, link).ok()) break;
         ui.setProgress(0, 0, 1, false);
         ui.setKbyteLabel("");
-        if (core.model->family != 1 && !comLock_Click(core, link)) break;
+        if (core.model->family != 1 && !write_options(core, link).ok()) break;
         run_user_program(core, link);
 
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
@@ -179,7 +177,6 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         }
         stop_download(core, link);
         stop_download(core, link);
-        session.session_running = false;
         return finish(session, OpResult::success());
     }
 
@@ -189,13 +186,12 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     else if (session.stop_requested)
         outcome = Outcome::Stopped;
     stop_download(core, link);
-    session.session_running = false;
     return finish(session, {outcome, {}});
 }
 
-OpResult comDownload_Click(IspCore& core, int index) {
+OpResult run_download_session(IspCore& core, int index) {
     auto link = makeChannelLink(core);
-    return comDownload_Click(core, *link, index);
+    return run_download_session(core, *link, index);
 }
 
 std::string fileStamp(const std::string& path) {
@@ -234,7 +230,7 @@ OpResult reloadAndDownload(IspCore& core) {
     const LoadResult r = reloadForSession(core);
     if (!r.loaded() || !core.buffer.imageLoaded) return {Outcome::BadInput, {}};
     if (r.needsConsent() && core.download.refuseBadRecords) return {Outcome::BadInput, {}};
-    return comDownload_Click(core, 0);
+    return run_download_session(core, 0);
 }
 
 }  // namespace qmx

@@ -240,8 +240,9 @@ void report_option_error(IspCore& core) {
     core.message("Config option are error! / 设置选项失败。");
 }
 
-bool comLock_Click(IspCore& core, ChipLink& link) {
-    set_button_state(core, kStateOptionsDone);
+namespace {
+
+bool writeFamilyOptions(IspCore& core, ChipLink& link) {
     if (!core.model) return false;
     switch (core.model->family) {
         case 0:
@@ -256,9 +257,17 @@ bool comLock_Click(IspCore& core, ChipLink& link) {
     }
 }
 
-bool comLock_Click(IspCore& core) {
+}  // namespace
+
+OpResult write_options(IspCore& core, ChipLink& link) {
+    set_button_state(core, kStateOptionsDone);
+    if (writeFamilyOptions(core, link)) return OpResult::success();
+    return step_failure(core, link);
+}
+
+OpResult write_options(IspCore& core) {
     auto link = makeChannelLink(core);
-    return comLock_Click(core, *link);
+    return write_options(core, *link);
 }
 
 }  // namespace qmx

@@ -42,10 +42,9 @@ std::array<std::uint8_t, 4> family34ClockField(std::uint8_t currentByte1, double
 std::uint8_t family0_option_byte(const IspCore& core);
 // Beeps three times and reports that the options could not be set.
 void report_option_error(IspCore& core);
-// The options button `comLock`: button state ready, then the form of the chip's family.
-// Returns frame_ready as the step leaves it: true when the chip answered (and the session
-// may go on).
-bool comLock_Click(IspCore& core, ChipLink& link);
-bool comLock_Click(IspCore& core);
+// The option step (button `comLock`): button state ready, then the form of the chip's family.
+// Succeeds when the chip took the options or already held them (the session may go on).
+OpResult write_options(IspCore& core, ChipLink& link);
+OpResult write_options(IspCore& core);
 
 }  // namespace qmx

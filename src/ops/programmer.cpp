@@ -232,25 +232,31 @@ void erase_application(IspCore& core, ChipLink& link) {
     link.waitMs(100);
 }
 
-bool connect_and_erase(IspCore& core, ChipLink& link) {
+OpResult step_failure(const IspCore& core, const ChipLink& link) {
+    if (link.portLost()) return OpResult::portLost();
+    if (core.session.stop_requested) return OpResult::stopped();
+    return OpResult::failed();
+}
+
+OpResult connect_and_erase(IspCore& core, ChipLink& link) {
     core.clearMessages();
     core.session.connected = false;
-    link.connectChip(false);
-    if (!core.session.connected) return false;
-    if (versionValue(core.facts.firmware_version) <= 0.2) return true;
+    const OpResult connected = link.connectChip(false);
+    if (!core.session.connected) return connected.ok() ? step_failure(core, link) : connected;
+    if (versionValue(core.facts.firmware_version) <= 0.2) return OpResult::success();
 
     erase_application(core, link);
     if (core.session.stop_requested) {
         core.ui().beep(1);
         core.message(kStopText);
         stop_download(core, link);
-        return false;
+        return OpResult::stopped();
     }
-    if (link.frameReady()) return true;
+    if (link.frameReady()) return OpResult::success();
     core.ui().beep(3);
     core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
     core.message(kLowerBaud);
-    return false;
+    return step_failure(core, link);
 }
 
 int send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast) {
@@ -382,7 +388,7 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
     return 0;
 }
 
-void program_image(IspCore& core, ChipLink& link) {
+OpResult program_image(IspCore& core, ChipLink& link) {
     auto& session = core.session;
     Ui& ui = core.ui();
     session.program_ok = false;
@@ -412,7 +418,9 @@ void program_image(IspCore& core, ChipLink& link) {
 
     if (rc == 0) {
         session.program_ok = true;
-    } else if (session.stop_requested) {
+        return OpResult::success();
+    }
+    if (session.stop_requested) {
         ui.beep(2);
         core.message(kStopText);
     } else {
@@ -421,11 +429,12 @@ void program_image(IspCore& core, ChipLink& link) {
         core.message(kLowerBaud);
         set_button_state(core, kStateIdle);
     }
+    return step_failure(core, link);
 }
 
-void program_image(IspCore& core) {
+OpResult program_image(IspCore& core) {
     auto link = makeChannelLink(core);
-    program_image(core, *link);
+    return program_image(core, *link);
 }
 
 }  // namespace qmx

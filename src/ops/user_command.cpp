@@ -239,7 +239,7 @@ bool send_user_code(IspCore& core, const std::string& codeText, const std::strin
     return sendUserCode(core, codeText, settingsText) == Outcome::Ok;
 }
 
-Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
+Outcome run_user_code_download(IspCore& core, const UserEntryChoices& choices) {
     core.channel.debug_mode = false;  // the debug terminal gives the port back
     if (!core.buffer.imageLoaded || !core.model) {
         pleaseOpenFile(core, "Please open file./请打开文件。");
@@ -252,7 +252,7 @@ Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
         return core.session.last_outcome = sent;
     }
     // The application has jumped into its boot loader: the ordinary download finds it there.
-    return comDownload_Click(core, 0).outcome;
+    return run_download_session(core, 0).outcome;
 }
 
 bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
@@ -305,7 +305,8 @@ bool demo_read_model(IspCore& core) {
     std::optional<DemoModelAnswer> got;
     for (int i = 0; i < 3 && !got && !stopped(core); ++i) {
         // Only an answer long enough to hold the code and option byte counts.
-        if (demoRequest(core, wire::kUserModel, 2000)) got = demoModelAnswer(receivedFrame(core.channel));
+        if (demoRequest(core, wire::kUserModel, 2000))
+            got = demoModelAnswer(receivedFrame(core.channel));
     }
     if (stopped(core)) return false;
     if (!got) {
@@ -371,7 +372,7 @@ int send_demo_block(IspCore& core, long address, int count, bool retry, bool fas
     return demoBlockAnswerAccepts(receivedFrame(ch), static_cast<std::uint16_t>(dataSum)) ? 0 : -1;
 }
 
-void com_Demo_Stop_Click(IspCore& core) {
+void stop_isp_demo(IspCore& core) {
     core.session.stop_requested = true;
     core.session.demo_stop_requested = true;
 }
@@ -406,9 +407,7 @@ bool demoCycle(IspCore& core, const UserEntryChoices& choices) {
     ch.user_command_mode = true;
     if (!demo_connect(core, choices) || !demo_read_model(core) || !demo_erase(core)) return false;
     ch.wait_ms(100);
-    core.session.program_ok = false;
-    program_image(core);
-    if (!core.session.program_ok) return false;
+    if (!program_image(core).ok()) return false;
     core.ui().setProgress(0, 0, 1, false);
     ch.send_user_frame(wire::kUserFinish);
     ch.send_user_frame(wire::kUserFinish);
@@ -481,7 +480,7 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
             core.model->name));
         return session.last_outcome = Outcome::BadInput;
     }
-    session.session_running = true;
+    const RunningSession running(session);
     session.chips_done = 0;
     core.clearMessages();
     Outcome outcome = Outcome::Ok;
@@ -498,7 +497,6 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     stop_download(core);
     ch.user_command_mode = false;
     core.facts.isp_demo_framing = false;
-    session.session_running = false;
     return session.last_outcome = outcome;
 }
 

@@ -84,7 +84,7 @@ struct UserEntryChoices {
 // when this returns.
 bool send_user_code(IspCore& core, const std::string& codeText, const std::string& settingsText);
 // The send-user-code button: the user code, then a single download.
-Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices);
+Outcome run_user_code_download(IspCore& core, const UserEntryChoices& choices);
 // The ISP demo, single (series false) or chip after chip.
 Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series);
 // The steps of one demo cycle; each reports its own failure.
@@ -95,6 +95,6 @@ bool demo_erase(IspCore& core);
 int send_demo_block(IspCore& core, long address, int count, bool retry, bool fast);
 // The demo Stop button: both stop flags. Safe from another thread; the running demo puts the
 // receiver back into boot-loader mode when it ends.
-void com_Demo_Stop_Click(IspCore& core);
+void stop_isp_demo(IspCore& core);
 
 }  // namespace qmx

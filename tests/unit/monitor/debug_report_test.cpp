@@ -185,9 +185,11 @@ TEST(DebugViews, MemoryReportsFillTheirLinesAndBlankTheRest) {
 }
 
 TEST(DebugCommands, FramesAndSettingsText) {
-    EXPECT_EQ(wire::monitorCommand('P'), (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x50, 0xFA}));
+    EXPECT_EQ(wire::monitorCommand('P'),
+              (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x50, 0xFA}));
     EXPECT_EQ(wire::monitorCommand('R').back(), 0xFC);
-    EXPECT_EQ(wire::monitorCommand('T'), (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x54, 0xFE}));
+    EXPECT_EQ(wire::monitorCommand('T'),
+              (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x54, 0xFE}));
     EXPECT_EQ(debugSettingsText(" 9600 ", "None", "8", " 1"), "9600,N,8,1");
     EXPECT_EQ(debugSettingsText("38400", "Even", "7", "2"), "38400,E,7,2");
 }

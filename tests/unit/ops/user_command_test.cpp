@@ -186,7 +186,7 @@ TEST(DemoConnect, WaitsByBaudAndEitherStopEndsASilentLoader) {
             std::thread stopper([&] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(900));
                 if (demoStop)
-                    com_Demo_Stop_Click(rig.core);
+                    stop_isp_demo(rig.core);
                 else
                     rig.core.session.stop_requested = true;  // the general Stop
             });
