@@ -179,7 +179,7 @@ RunResult runOnce(long imageBytes, bool verbose) {
         auto link = makeChannelLink(core);
         ui.reset();
         auto gapsSoFar = [&core] {
-            return std::chrono::duration<double>(core.channel.paced_gap_total).count();
+            return std::chrono::duration<double>(core.channel.pacing().gap_total()).count();
         };
         const double g0 = gapsSoFar();
         const Clocks c0 = Clocks::now();

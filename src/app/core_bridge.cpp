@@ -26,7 +26,7 @@ void resetStatusPanel(IspCore& core) {
 }
 
 void prepareOperation(IspCore& core) {
-    core.channel.port_path = core.portPath;
+    core.channel.set_port_path(core.portPath);
     core.channel.setStopFlag(&core.session.stop_requested);
 }
 

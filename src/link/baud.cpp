@@ -177,12 +177,12 @@ bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t 
     auto payload = testBaudPayload(baud, newBaud_H, newBaud_L, f, link.family());
     ch.send_frame(wire::frame(wire::Command::TestBaud, payload));
     ch.close_port();
-    std::string remembered = ch.settings;
+    std::string remembered = ch.settings();
     if (ch.set_settings(rateSettings(new_baud)) && ch.open_port() == 0) {
         long ms = std::max(std::lround(300.0 - 0.008 * static_cast<double>(baud)), 950L);
         ch.wait_response(static_cast<int>(ms));
     }
-    bool answered = ch.frame_ready;
+    bool answered = ch.frame_ready();
     ch.close_port();
     ch.set_settings(remembered);
     ch.open_port();
@@ -192,8 +192,8 @@ bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t 
 bool set_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t newBaud_H,
                   std::uint8_t newBaud_L) {
     SerialChannel& ch = link.channel;
-    ch.rx_count = 0;
-    ch.frame_ready = false;
+    ch.clear_rx_count();
+    ch.set_frame_ready(false);
     ch.close_port();
     ch.set_settings("1200,n,8,1");
     ch.open_port();
@@ -214,8 +214,8 @@ bool send_extern_WDT_address(LinkContext& link) {
     std::uint8_t p = watchdogPinByte(link.choices.watchdogPin);
     if (!ch.is_open()) ch.open_port();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        ch.rx_count = 0;
-        ch.frame_ready = false;
+        ch.clear_rx_count();
+        ch.set_frame_ready(false);
         ch.wait_ms(20);
         ch.send_frame(wire::frame(wire::Command::WatchdogPin, {p}));
         if (ch.wait_response(500)) return true;

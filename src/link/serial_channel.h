@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/frame_receiver.h"
+#include "link/pacing.h"
 #include "link/serial_port.h"
 #include "link/wire_format.h"
 
@@ -27,7 +29,7 @@ namespace qmx {
 
 class SerialChannel {
   public:
-    static constexpr int kRxSize = 1101;
+    static constexpr int kRxSize = FrameReceiver::kSize;
 
     SerialChannel();
     ~SerialChannel();
@@ -47,8 +49,14 @@ class SerialChannel {
     SerialPort* port() { return port_.get(); }
 
     // --- port handling ---
-    std::string port_path;                // device path chosen by the user (the port list row)
-    std::string settings = "1200,n,8,1";  // current settings text
+    // The device path chosen by the user (the port list row).
+    const std::string& port_path() const { return portPath_; }
+    void set_port_path(const std::string& path) { portPath_ = path; }
+    // The current settings text.
+    const std::string& settings() const { return settings_; }
+    // Takes a settings text for the next open as it is, without touching an open port; a text
+    // that is not a valid setting makes that open fail.
+    void set_settings_for_next_open(const std::string& text) { settings_ = text; }
 
     // Discards both queues and resets the byte-pacing estimate.
     void configure_port();
@@ -101,8 +109,8 @@ class SerialChannel {
     bool stop_requested() const { return stop_ && stop_->load(); }
 
     // --- transmit ---
-    int tx_sum = 0;     // running sum of send_byte, 0..255
-    int paced_sum = 0;  // running sum of send_paced_byte, 0..255
+    int tx_sum() const { return txSum_; }        // running sum of send_byte, 0..255
+    int paced_sum() const { return pacedSum_; }  // running sum of send_paced_byte, 0..255
 
     // tx_sum += value; waits until the queue is empty, waits `delay` ms, writes the byte.
     void send_byte(std::uint8_t value, int delay = 0);
@@ -124,17 +132,10 @@ class SerialChannel {
     }
 
     // --- paced transmit (block writes) ---
-    // The pacing unit is the microsecond: loops_per_ms is 1000 and a gap of n "loops" sleeps
-    // n microseconds, so pace_loops keeps its formula (about six bit times per byte).
-    long loops_per_ms = 1000;
-    long pace_loops = 5;
-    double baud_error_percent = 0;  // last baud error chosen by the baud search
-
-    // Time spent in the paced gaps so far (benchmarks count it as protocol time).
-    std::chrono::microseconds paced_gap_total{0};
-
-    void calibrate_loops();
-    void compute_pacing(const std::string& settingsText);
+    Pacing& pacing() { return pacing_; }
+    const Pacing& pacing() const { return pacing_; }
+    void calibrate_loops() { pacing_.calibrate(); }
+    void compute_pacing(const std::string& settingsText) { pacing_.compute(settingsText); }
     void send_paced_byte(std::uint8_t value, long loops);
     void send_paced_sum();
     // The end byte of a paced frame, after the full gap. Whatever arrived before it is dropped
@@ -149,29 +150,35 @@ class SerialChannel {
     // the stop flag), then resets the receiver. True when the line fell quiet.
     bool wait_quiet(int quietMs, int maxMs);
 
-    // --- receive ---
-    std::array<std::uint8_t, kRxSize> rx_buffer{};
-    int rx_count = 0;
-    bool frame_ready = false;
-    bool frame_error = false;
-    bool receive_armed = false;
-    bool header_expected = false;
-    bool header_46_seen = false;
-    bool header_B9_seen = false;
-    bool crc_check = false;
-    bool user_command_mode = false;
-    bool user_frame_ready = false;
-    bool debug_mode = false;
+    // --- receive (the state is the receiver's) ---
+    const FrameReceiver& receiver() const { return rx_; }
+    const std::array<std::uint8_t, kRxSize>& rx_buffer() const { return rx_.buffer(); }
+    int rx_count() const { return rx_.count(); }
+    void clear_rx_count() { rx_.clear_count(); }
+    bool frame_ready() const { return rx_.frame_ready(); }
+    void set_frame_ready(bool on) { rx_.set_frame_ready(on); }
+    bool frame_error() const { return rx_.frame_error(); }
+    void set_frame_error(bool on) { rx_.set_frame_error(on); }
+    bool user_frame_ready() const { return rx_.user_frame_ready(); }
+    void set_user_frame_ready(bool on) { rx_.set_user_frame_ready(on); }
+    bool header_46_seen() const { return rx_.header_46_seen(); }
+    bool header_B9_seen() const { return rx_.header_B9_seen(); }
+    void clear_header_search() { rx_.clear_header_search(); }
+    bool receive_armed() const { return rx_.receive_armed(); }
+    void set_receive_armed(bool on) { rx_.set_receive_armed(on); }
+    bool header_expected() const { return rx_.header_expected(); }
+    void set_header_expected(bool on) { rx_.set_header_expected(on); }
+    bool crc_check() const { return rx_.crc_check(); }
+    void set_crc_check(bool on) { rx_.set_crc_check(on); }
+    bool user_command_mode() const { return rx_.user_command_mode(); }
+    void set_user_command_mode(bool on) { rx_.set_user_command_mode(on); }
+    bool debug_mode() const { return rx_.debug_mode(); }
+    void set_debug_mode(bool on) { rx_.set_debug_mode(on); }
     // Receives the bytes while in debug mode (the debug monitor's parser).
-    std::function<void(const std::uint8_t*, std::size_t)> debug_sink;
+    void set_debug_sink(FrameReceiver::DebugSink sink) { rx_.set_debug_sink(std::move(sink)); }
 
-    // rx_count and a copy of rx_buffer.
-    int get_received(std::array<std::uint8_t, kRxSize>& copy) const {
-        copy = rx_buffer;
-        return rx_count;
-    }
     // Clears rx_count, frame_ready, user_frame_ready and both header flags.
-    void reset_receiver();
+    void reset_receiver() { rx_.reset(); }
 
     // The receive handler: consumes the bytes that have arrived (see feed) in the current mode.
     void on_receive();
@@ -179,7 +186,7 @@ class SerialChannel {
     // used by tests and fuzzing).
     void feed(const std::uint8_t* data, std::size_t count);
     // Bytes taken from the port but not yet consumed by the handler.
-    std::size_t pending() const { return pending_.size() - pendingPos_; }
+    std::size_t pending() const { return rx_.pending(); }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -188,19 +195,19 @@ class SerialChannel {
     // to the handler; returns early when something arrived and `returnOnInput` is set.
     void pump(Clock::time_point deadline, bool returnOnInput);
     void readAvailable();
-    void pacedGap(long loops);
     void markVanished(int err);
     void noteSent(std::size_t count);
-    void boot_loader_receive();
-    void user_command_receive();
-    void check_boot_frame();
 
     std::unique_ptr<SerialPort> port_;
     TraceSink trace_;
     std::function<void(std::string_view)> message_;
     const std::atomic<bool>* stop_ = nullptr;
-    std::vector<std::uint8_t> pending_;
-    std::size_t pendingPos_ = 0;
+    std::string portPath_;
+    std::string settings_ = "1200,n,8,1";
+    int txSum_ = 0;
+    int pacedSum_ = 0;
+    FrameReceiver rx_;
+    Pacing pacing_;
     int last_open_error_ = 0;
     bool vanished_ = false;
     Clock::time_point lineBusyUntil_{};

@@ -109,7 +109,7 @@ Outcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build
     core.buffer.bytes = build.image;
     core.buffer.viewStart = kMonitorBodyStart;
     core.buffer.viewEnd = kMonitorBodyEnd;
-    core.channel.header_expected = false;
+    core.channel.set_header_expected(false);
     if (!connect_and_erase(core, link).ok()) return failureOutcome(core, link);
     reportFileSizes(core, build, modelFile);
     if (!programMonitor(core, link)) return failureOutcome(core, link);
@@ -128,8 +128,8 @@ Outcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build
 Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monitorDir) {
     auto& session = core.session;
     // The debug port gives the port back first.
-    core.channel.debug_mode = false;
-    core.channel.debug_sink = nullptr;
+    core.channel.set_debug_mode(false);
+    core.channel.set_debug_sink(nullptr);
     if (!core.model || !core.model->monitorCapable) {
         notice(core, fmt::format("The model {} cannot take the monitor.\r\nChinese:{} 不能下载 "
                                  "SoftICE 仿真程序。",

@@ -92,7 +92,7 @@ Step BoardSession::command(wire::Command cmd, int timeoutMs, std::uint8_t param,
         send_board_command(ch_, family_, wire::code(cmd), param);
         const BoardAnswer r = wait_board_answer(ch_, timeoutMs);
         if (Step end = endUnlessAnswered(core_, r, stopBeeps_)) return end;
-        answered = r == BoardAnswer::Answer && (want < 0 || ch_.rx_buffer[3] == want);
+        answered = r == BoardAnswer::Answer && (want < 0 || ch_.rx_buffer()[3] == want);
     }
     return {};
 }
@@ -106,7 +106,7 @@ Step BoardSession::failed(std::initializer_list<const char*> lines) {
 
 Step BoardSession::openPort() {
     ch_.close_port();
-    ch_.port_path = core_.portPath;
+    ch_.set_port_path(core_.portPath);
     ch_.set_settings("115200,n,8,1");
     if (ch_.open_port() != 0) {
         failed({"Open COM port is failure!",
@@ -123,8 +123,8 @@ Step BoardSession::wakeUp() {
     for (long i = 0; i < wakeTries_; ++i) {
         ch_.wait_tx_empty();
         ch_.reset_receiver();
-        ch_.frame_error = false;
-        ch_.receive_armed = true;
+        ch_.set_frame_error(false);
+        ch_.set_receive_armed(true);
         ch_.write_bytes(&kWake, 1);
         const BoardAnswer r = wait_board_answer(ch_, 1000);
         if (Step end = endUnlessAnswered(core_, r, stopBeeps_)) return end;
@@ -154,7 +154,7 @@ Step BoardSession::readVersion(int timeoutMs) {
                            wire::code(wire::Command::BoardVersion)))
         return end;
     if (!answered) return failed({"Communication is failure!", "连接失败。"});
-    info_.version = decodeBoardVersion(ch_.rx_buffer[4]);
+    info_.version = decodeBoardVersion(ch_.rx_buffer()[4]);
     return {};
 }
 
@@ -176,8 +176,8 @@ Step BoardSession::readBoardInfo() {
     bool answered = false;
     if (Step end = command(wire::Command::BoardInfo, 300, 0, 4, answered)) return end;
     if (!answered) return failed({"Communication is failure!", "连接失败。"});
-    info_.extended = ch_.rx_buffer[4] != 0;
-    info_.capacity = static_cast<long>(ch_.rx_buffer[5]) * 1024;
+    info_.extended = ch_.rx_buffer()[4] != 0;
+    info_.capacity = static_cast<long>(ch_.rx_buffer()[5]) * 1024;
     return readVersion(300);
 }
 
@@ -186,13 +186,13 @@ Step BoardSession::sendChunk(const BoardBytes& image, long from, long to, bool a
     for (long at = from; at <= to; at += 128) {
         const std::size_t n = static_cast<std::size_t>(std::min(to - at + 1, 128L));
         ch_.reset_receiver();
-        ch_.frame_error = false;
-        ch_.receive_armed = true;
+        ch_.set_frame_error(false);
+        ch_.set_receive_armed(true);
         const std::span<const std::uint8_t> data(&image[static_cast<std::size_t>(at)], n);
         ch_.write_bytes(wire::boardBlockFrame(again && at == from, at, data).bytes);
         const BoardAnswer r = wait_board_answer(ch_, kBlockTimeoutMs);
         if (Step end = endUnlessAnswered(core_, r, stopBeeps_)) return end;
-        if (r != BoardAnswer::Answer || ch_.rx_buffer[3] != wire::kAccepted) return {};
+        if (r != BoardAnswer::Answer || ch_.rx_buffer()[3] != wire::kAccepted) return {};
     }
     good = true;
     return {};
@@ -361,7 +361,7 @@ struct SessionEnd {
     IspCore& core;
     bool portUsed = false;
     ~SessionEnd() {
-        core.channel.crc_check = false;
+        core.channel.set_crc_check(false);
         core.session.session_running = false;
         if (portUsed)
             stop_download(core);
@@ -374,29 +374,29 @@ struct SessionEnd {
 
 void send_board_command(SerialChannel& channel, int family, std::uint8_t code, std::uint8_t param) {
     channel.reset_receiver();
-    channel.frame_error = false;
-    channel.receive_armed = true;
+    channel.set_frame_error(false);
+    channel.set_receive_armed(true);
     channel.write_bytes(
-        wire::boardCommand(code, static_cast<std::uint8_t>(family), param, channel.crc_check)
+        wire::boardCommand(code, static_cast<std::uint8_t>(family), param, channel.crc_check())
             .bytes);
 }
 
 BoardAnswer wait_board_answer(SerialChannel& channel, int timeoutMs) {
-    int lastCount = channel.rx_count;
+    int lastCount = channel.rx_count();
     auto lastChange = Clock::now();
     channel.wait_until(timeoutMs, [&] {
-        if (channel.frame_ready || channel.frame_error) return true;
-        if (channel.rx_count != lastCount) {
-            lastCount = channel.rx_count;
+        if (channel.frame_ready() || channel.frame_error()) return true;
+        if (channel.rx_count() != lastCount) {
+            lastCount = channel.rx_count();
             lastChange = Clock::now();
         } else if (lastCount > 0 &&
                    Clock::now() - lastChange >= std::chrono::milliseconds(kStallMs)) {
-            channel.frame_error = true;  // a stalled answer ends the wait
+            channel.set_frame_error(true);  // a stalled answer ends the wait
             return true;
         }
         return false;
     });
-    if (channel.frame_ready) return BoardAnswer::Answer;
+    if (channel.frame_ready()) return BoardAnswer::Answer;
     if (channel.vanished()) return BoardAnswer::PortLost;
     if (channel.stop_requested()) return BoardAnswer::Stopped;
     return BoardAnswer::None;
@@ -413,7 +413,7 @@ BoardVersion decodeBoardVersion(std::uint8_t byte) {
 
 Outcome run_offline_board_session(IspCore& core, const std::string& limitText, long wakeTries) {
     // The session is busy from start to end, so Stop works throughout.
-    core.channel.debug_mode = false;
+    core.channel.set_debug_mode(false);
     core.session.stop_requested = false;
     core.session.connected = false;
     core.session.session_running = true;
@@ -426,8 +426,8 @@ Outcome run_offline_board_session(IspCore& core, const std::string& limitText, l
     bind_channel(core);
     end.portUsed = true;
     // Board answers carry a CRC and need no header, whatever the last chip left behind.
-    core.channel.crc_check = true;
-    core.channel.header_expected = false;
+    core.channel.set_crc_check(true);
+    core.channel.set_header_expected(false);
     BoardSession session(core, wakeTries);
     return core.session.last_outcome = *connectAndDownload(core, session, limit, serial);
 }

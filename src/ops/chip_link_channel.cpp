@@ -30,7 +30,7 @@ class ChannelLink final : public ChipLink {
     void closePort() override { ch_.close_port(); }
     void flushReceive() override { ch_.flush_receive(); }
     void discardQueues() override { ch_.discard_both(); }
-    void armReceive() override { ch_.receive_armed = true; }
+    void armReceive() override { ch_.set_receive_armed(true); }
     void waitMs(int ms) override { ch_.wait_ms(ms); }
 
     void sendCommand(const wire::Frame& frame, int byteDelayMs, int headerDelayMs) override {
@@ -56,18 +56,18 @@ class ChannelLink final : public ChipLink {
     }
 
     bool waitAnswer(int timeoutMs) override { return ch_.wait_response(timeoutMs); }
-    bool frameReady() const override { return ch_.frame_ready; }
-    void clearFrameReady() override { ch_.frame_ready = false; }
+    bool frameReady() const override { return ch_.frame_ready(); }
+    void clearFrameReady() override { ch_.set_frame_ready(false); }
     std::vector<std::uint8_t> answer() const override {
-        const int n = ch_.rx_count < 0 ? 0 : std::min(ch_.rx_count, SerialChannel::kRxSize);
-        return {ch_.rx_buffer.begin(), ch_.rx_buffer.begin() + n};
+        const int n = ch_.rx_count() < 0 ? 0 : std::min(ch_.rx_count(), SerialChannel::kRxSize);
+        return {ch_.rx_buffer().begin(), ch_.rx_buffer().begin() + n};
     }
     long baud() const override { return ch_.current_baud(); }
     // Gone underneath us, or not to be opened again (an adapter pulled between two steps).
     bool portLost() const override {
         return ch_.vanished() || connectLostPort_ || ch_.last_open_error() != 0;
     }
-    bool userCommandMode() const override { return ch_.user_command_mode; }
+    bool userCommandMode() const override { return ch_.user_command_mode(); }
 
   private:
     IspCore& core_;

@@ -87,7 +87,7 @@ void endSynchronisation(IspCore& core) {
     SerialChannel& ch = core.channel;
     for (int i = 0; i < 5; ++i) {
         ch.flush_receive();
-        ch.user_frame_ready = false;
+        ch.set_user_frame_ready(false);
         core.session.demo_stop_requested = false;
         ch.discard_both();
         ch.send_short_command(wire::code(wire::Command::Continue));
@@ -167,7 +167,7 @@ OpResult connect_chip(IspCore& core, bool status_only) {
 
 OpResult read_chip_options(IspCore& core) {
     bind_channel(core);
-    core.channel.debug_mode = false;
+    core.channel.set_debug_mode(false);
     set_button_state(core, kButtonReady);
     core.session.stop_requested = false;
     OpResult result;

@@ -205,13 +205,13 @@ bool demoRequest(IspCore& core, std::uint8_t code, int timeoutMs) {
     ch.discard_both();
     ch.send_user_frame(code);
     return ch.wait_until(timeoutMs, [&] {
-        return ch.user_frame_ready || core.session.demo_stop_requested;
-    }) && ch.user_frame_ready;
+        return ch.user_frame_ready() || core.session.demo_stop_requested;
+    }) && ch.user_frame_ready();
 }
 
 std::vector<std::uint8_t> receivedFrame(const SerialChannel& ch) {
-    const int n = std::clamp(ch.rx_count, 0, SerialChannel::kRxSize);
-    return {ch.rx_buffer.begin(), ch.rx_buffer.begin() + n};
+    const int n = std::clamp(ch.rx_count(), 0, SerialChannel::kRxSize);
+    return {ch.rx_buffer().begin(), ch.rx_buffer().begin() + n};
 }
 
 void pleaseOpenFile(IspCore& core, const char* text) {
@@ -240,7 +240,7 @@ bool send_user_code(IspCore& core, const std::string& codeText, const std::strin
 }
 
 Outcome run_user_code_download(IspCore& core, const UserEntryChoices& choices) {
-    core.channel.debug_mode = false;  // the debug terminal gives the port back
+    core.channel.set_debug_mode(false);  // the debug terminal gives the port back
     if (!core.buffer.imageLoaded || !core.model) {
         pleaseOpenFile(core, "Please open file./请打开文件。");
         return core.session.last_outcome = Outcome::NoFile;
@@ -258,7 +258,7 @@ Outcome run_user_code_download(IspCore& core, const UserEntryChoices& choices) {
 bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     bind_channel(core);
     SerialChannel& ch = core.channel;
-    ch.user_frame_ready = false;
+    ch.set_user_frame_ready(false);
     set_button_state(core, kButtonBusy);
     reset_status_panel(core.ui());
     if (openAt(core, choices.demoSettings) != Outcome::Ok) {
@@ -271,7 +271,8 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     // Block pacing and answer time-outs belong to this port, not to an earlier boot-loader
     // session: about six bit times per byte at the demo rate.
     const long baud = ch.current_baud();
-    ch.pace_loops = std::lround(static_cast<double>(ch.loops_per_ms) / baud * 6000.0);
+    ch.pacing().set_pace_loops(
+        std::lround(static_cast<double>(ch.pacing().loops_per_ms()) / baud * 6000.0));
 
     const int wait = demoConnectWaitMs(baud);
     const auto hintsAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
@@ -361,14 +362,14 @@ int send_demo_block(IspCore& core, long address, int count, bool retry, bool fas
         ch.write_bytes(frame);
     } else {
         for (std::size_t i = 0; i < frame.size(); ++i)
-            ch.send_paced_byte(frame[i], ch.pace_loops);
+            ch.send_paced_byte(frame[i], ch.pacing().pace_loops());
     }
     ch.wait_tx_empty();  // the whole frame leaves; nothing of it is discarded
     const bool answered = ch.wait_until(demoAnswerTimeoutMs(ch.current_baud()), [&] {
-        return ch.user_frame_ready || core.session.demo_stop_requested;
-    }) && ch.user_frame_ready;
+        return ch.user_frame_ready() || core.session.demo_stop_requested;
+    }) && ch.user_frame_ready();
     if (!answered) return -1;
-    ch.frame_ready = true;
+    ch.set_frame_ready(true);
     return demoBlockAnswerAccepts(receivedFrame(ch), static_cast<std::uint16_t>(dataSum)) ? 0 : -1;
 }
 
@@ -404,7 +405,7 @@ bool demoCycle(IspCore& core, const UserEntryChoices& choices) {
     if (!core.serial.active && core.serial.enabled)
         serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings,
                               core.ui());
-    ch.user_command_mode = true;
+    ch.set_user_command_mode(true);
     if (!demo_connect(core, choices) || !demo_read_model(core) || !demo_erase(core)) return false;
     ch.wait_ms(100);
     if (!program_image(core).ok()) return false;
@@ -462,8 +463,8 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     auto& session = core.session;
     SerialChannel& ch = core.channel;
     bind_channel(core);
-    ch.debug_mode = false;
-    ch.user_command_mode = false;
+    ch.set_debug_mode(false);
+    ch.set_user_command_mode(false);
     // Both Stop flags are cleared once, here: a Stop pressed at any later moment (a wait, the
     // countdown, between two steps) ends the demo.
     session.stop_requested = false;
@@ -485,7 +486,7 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     core.clearMessages();
     Outcome outcome = Outcome::Ok;
     if (choices.demoSendUserCode) {
-        ch.user_frame_ready = false;
+        ch.set_user_frame_ready(false);
         outcome = sendUserCode(core, choices.demoUserCode, choices.demoUserCodeSettings);
         if (outcome != Outcome::Ok) set_button_state(core, kButtonIdle);
     }
@@ -495,7 +496,7 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     }
     ch.close_port();
     stop_download(core);
-    ch.user_command_mode = false;
+    ch.set_user_command_mode(false);
     core.facts.isp_demo_framing = false;
     return session.last_outcome = outcome;
 }

@@ -75,8 +75,8 @@ class ChannelTx : public ::testing::Test {
         auto p = std::make_unique<test::FakePort>();
         port = p.get();
         ch.setPort(std::move(p));
-        ch.port_path = "/dev/fake";
-        ch.settings = "115200,n,8,1";
+        ch.set_port_path("/dev/fake");
+        ch.set_settings("115200,n,8,1");
         ASSERT_EQ(ch.open_port(), 0);
     }
     SerialChannel ch;
@@ -84,19 +84,18 @@ class ChannelTx : public ::testing::Test {
 };
 
 TEST_F(ChannelTx, CommandFrameGoesOutAsBuiltAndArmsTheReceiver) {
-    ch.frame_ready = true;
+    ch.set_frame_ready(true);
     ch.send_frame(wire::statusRequest());
     EXPECT_EQ(port->written, wire::statusRequest().bytes);
-    EXPECT_TRUE(ch.receive_armed);
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_EQ(ch.tx_sum, (0xC0 + 0x16) & 0xFF);  // the end byte goes through send_byte
+    EXPECT_TRUE(ch.receive_armed());
+    EXPECT_FALSE(ch.frame_ready());
+    EXPECT_EQ(ch.tx_sum(), (0xC0 + 0x16) & 0xFF);  // the end byte goes through send_byte
 }
 
 TEST_F(ChannelTx, ShortCommandOutsideTheFourIsRefusedBeforeAnyByteGoesOut) {
-    ch.tx_sum = 0x11;
     EXPECT_EQ(ch.send_short_command(0x83), -1);
     EXPECT_TRUE(port->written.empty());
-    EXPECT_EQ(ch.tx_sum, 0x11);  // not even the header was counted
+    EXPECT_EQ(ch.tx_sum(), 0);  // not even the header was counted
     EXPECT_EQ(ch.send_short_command(0x82), 0);
     EXPECT_EQ(port->written, (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x06, 0x82, 0xF2, 0x16}));
 }
@@ -111,7 +110,7 @@ TEST_F(ChannelTx, ShortCommandOnAPortThatCannotOpenSendsNothing) {
 TEST_F(ChannelTx, PacedBytesKeepTheirOwnSum) {
     ch.send_paced_byte(0xF0, 0);
     ch.send_paced_byte(0x20, 0);
-    EXPECT_EQ(ch.paced_sum, 0x10);
+    EXPECT_EQ(ch.paced_sum(), 0x10);
     ch.send_paced_sum();
     EXPECT_EQ(port->written, (Bytes{0xF0, 0x20, 0x10}));
 }
@@ -123,12 +122,12 @@ TEST_F(ChannelTx, WaitOfZeroReturnsAtOnce) {
 }
 
 TEST_F(ChannelTx, PacingIsAboutSixBitTimesAndSlowsOnANegativeError) {
-    ch.baud_error_percent = 0.5;
+    ch.pacing().set_baud_error_percent(0.5);
     ch.compute_pacing("115200,n,8,1");
-    EXPECT_EQ(ch.pace_loops, 52);  // microseconds
-    ch.baud_error_percent = -2.0;  // factor 1 + 0.2 × 1 = 1.2
+    EXPECT_EQ(ch.pacing().pace_loops(), 52);   // microseconds
+    ch.pacing().set_baud_error_percent(-2.0);  // factor 1 + 0.2 × 1 = 1.2
     ch.compute_pacing("9600,n,8,1");
-    EXPECT_EQ(ch.pace_loops, 750);
+    EXPECT_EQ(ch.pacing().pace_loops(), 750);
 }
 
 TEST_F(ChannelTx, VanishedPortEndsWaitsAndWritesWithOneMessage) {
@@ -169,7 +168,7 @@ TEST(PortSettingsText, ParsesTheSettingsTexts) {
 TEST(PortSettingsText, RefusedTextKeepsTheOldSettings) {
     SerialChannel ch;
     EXPECT_FALSE(ch.set_settings("abc"));
-    EXPECT_EQ(ch.settings, "1200,n,8,1");
+    EXPECT_EQ(ch.settings(), "1200,n,8,1");
     EXPECT_TRUE(ch.set_settings("11520,n,8,1"));
     EXPECT_EQ(ch.current_baud(), 11520);
 }

@@ -269,7 +269,7 @@ TEST_F(DebugPortRun, GoodFramesAreAcknowledgedBadOnesAskedForAtMostThreeTimes) {
     EXPECT_LE(r, 9);
     EXPECT_EQ(views.idataLines()[0].substr(0, 16), "00H  00 00 05 06");
     EXPECT_FALSE(port->isOpen());
-    EXPECT_FALSE(core.channel.debug_mode);
+    EXPECT_FALSE(core.channel.debug_mode());
 }
 
 TEST_F(DebugPortRun, AFrameThatStopsArrivingIsAskedForAgain) {

@@ -109,13 +109,13 @@ TEST(DemoFrames, BlockFrameAndTheAnswersThatCount) {
 
 TEST(UserFrameReceiver, NoiseWithAnImpossibleLengthDoesNotHideTheAnswerBehindIt) {
     SerialChannel ch;
-    ch.user_command_mode = true;
+    ch.set_user_command_mode(true);
     Bytes line{0x5A, 0xA5, 0xFF, 0xFF, 0x00, 0x12};
     const Bytes answer = userFrame({0xB0});
     line.insert(line.end(), answer.begin(), answer.end());
     ch.feed(line.data(), line.size());
-    EXPECT_TRUE(ch.user_frame_ready);
-    EXPECT_EQ(Bytes(ch.rx_buffer.begin(), ch.rx_buffer.begin() + 8), answer);
+    EXPECT_TRUE(ch.user_frame_ready());
+    EXPECT_EQ(Bytes(ch.rx_buffer().begin(), ch.rx_buffer().begin() + 8), answer);
 }
 
 // A port whose far end never answers; it keeps what was written and when.
