@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include <fmt/core.h>
 
@@ -101,36 +102,60 @@ void clear_success_count(IspCore& core) {
     saveWriteOkCount(core);
 }
 
-OpResult run_download_session(IspCore& core, ChipLink& link, int index) {
-    Ui& ui = core.ui();
-    auto& session = core.session;
-    core.channel.debug_mode = false;  // the debug terminal gives the port back
+namespace {
 
+// Why a session cannot start (no image, an image that no longer loads, a serial number that
+// cannot be applied); nothing when it can.
+std::optional<Outcome> refused_before_start(IspCore& core) {
+    Ui& ui = core.ui();
     if (!core.buffer.imageLoaded || !core.model) {
         MessageBoxRequest box;
         box.text = kPleaseOpenFile;
         ui.messageBox(box);
-        return finish(session, {Outcome::NoFile, {}});
+        return Outcome::NoFile;
     }
     if (core.download.reloadFile) {
         const LoadResult r = reloadForSession(core);
-        if (!r.loaded() || !core.buffer.imageLoaded)
-            return finish(session, {Outcome::BadInput, {}});
-        if (r.needsConsent() && core.download.refuseBadRecords)
-            return finish(session, {Outcome::BadInput, {}});
+        if (!r.loaded() || !core.buffer.imageLoaded) return Outcome::BadInput;
+        if (r.needsConsent() && core.download.refuseBadRecords) return Outcome::BadInput;
     }
     // A ticked auto-increment whose number cannot be applied stops here, before a chip is
     // programmed without its number.
     if (!core.serial.active && core.serial.enabled &&
         !serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui))
-        return finish(session, {Outcome::BadInput, {}});
+        return Outcome::BadInput;
+    return std::nullopt;
+}
+
+// The pause between two chips of a series: the port closed, a countdown in the pane.
+void count_down_to_next_chip(IspCore& core, ChipLink& link) {
+    link.discardQueues();
+    link.closePort();
+    const std::string kept = core.pane.text();
+    for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
+        const std::string text = countdownPaneText(kept, i);
+        core.pane.clear();
+        core.pane.append(text);
+        core.ui().replaceMessages(text);
+        link.waitMs(1000);
+    }
+    core.clearMessages();
+}
+
+}  // namespace
+
+OpResult run_download_session(IspCore& core, ChipLink& link, int index) {
+    Ui& ui = core.ui();
+    auto& session = core.session;
+    core.channel.set_debug_mode(false);  // the debug terminal gives the port back
+    if (const auto refused = refused_before_start(core)) return finish(session, {*refused, {}});
 
     session.stop_requested = false;
     const RunningSession running(session);
     session.chips_done = 0;
     const bool series = index == 1;
     for (;;) {
-        core.channel.header_expected = false;
+        core.channel.set_header_expected(false);
         if (!connect_and_erase(core, link).ok()) break;
         if (!program_image(core, link).ok()) break;
         ui.setProgress(0, 0, 1, false);
@@ -162,17 +187,7 @@ OpResult run_download_session(IspCore& core, ChipLink& link, int index) {
             break;
         }
         if (more) {
-            link.discardQueues();
-            link.closePort();
-            const std::string kept = core.pane.text();
-            for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
-                const std::string text = countdownPaneText(kept, i);
-                core.pane.clear();
-                core.pane.append(text);
-                ui.replaceMessages(text);
-                link.waitMs(1000);
-            }
-            core.clearMessages();
+            count_down_to_next_chip(core, link);
             continue;
         }
         stop_download(core, link);

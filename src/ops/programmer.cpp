@@ -298,77 +298,85 @@ int send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, l
     return 0;
 }
 
-int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
+namespace {
+
+// A range to program, its block numbers and how its frames go.
+struct RangePlan {
+    long start = 0;
+    long end = 0;
+    int blockSize = 128;
+    bool chunked = false;
+    long firstBlock() const { return start / blockSize; }
+    long lastBlock() const { return end / blockSize; }
+};
+
+// A family-2 (or M-081) chip whose boot area leaves less room than the image takes: the end is
+// cut to the limit and the user told. Returns the end to program to.
+long cut_to_firmware_size_limit(IspCore& core, ChipLink& link, Progress& bar, long start,
+                                long end) {
     auto& session = core.session;
-    Ui& ui = core.ui();
-    end = std::max(end, 639L);
-    Progress bar;
-    bar.setScale(start, end);
-
     const int fam = family(core);
-    const int bs = blockSize(core);
-    if (fam == 2 || core.facts.identified_model == "M-081") {
-        if (fam != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
-        session.downloaded_only_note_cn.clear();
-        const long limit =
-            core.model ? firmwareSizeLimit(core.model->dataEnd, core.facts.boot_area_size) : -1;
-        if (limit >= 0 && !link.userCommandMode() && end > limit) {
-            ui.beep(2);
-            end = limit;
-            bar.setScale(start, end);
-            const long k = (limit + 511) / 1024;
-            core.message(fmt::format("Enable {}K file size for this Version firmware.", k));
-            session.downloaded_only_note_cn = "(有一部分数据未下载)。";
-            core.message("");
-            core.message(fmt::format("Chinese:此版本固件最多可编程 {}K, 您的文件已超长，", k));
-            core.message("        超长部分不下载。");
-            core.message("");
+    if (fam != 2 && core.facts.identified_model != "M-081") return end;
+    if (fam != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
+    session.downloaded_only_note_cn.clear();
+    const long limit =
+        core.model ? firmwareSizeLimit(core.model->dataEnd, core.facts.boot_area_size) : -1;
+    if (limit < 0 || link.userCommandMode() || end <= limit) return end;
+    core.ui().beep(2);
+    bar.setScale(start, limit);
+    const long k = (limit + 511) / 1024;
+    core.message(fmt::format("Enable {}K file size for this Version firmware.", k));
+    session.downloaded_only_note_cn = "(有一部分数据未下载)。";
+    core.message("");
+    core.message(fmt::format("Chinese:此版本固件最多可编程 {}K, 您的文件已超长，", k));
+    core.message("        超长部分不下载。");
+    core.message("");
+    return limit;
+}
+
+// A range inside one block: sent like any other, whatever the model, up to three times; a
+// range counts as written only once its bytes went out and the chip confirmed them.
+int program_lone_block(IspCore& core, ChipLink& link, const RangePlan& plan, const Progress& bar) {
+    auto& session = core.session;
+    bool ok = false;
+    for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
+        if (session.stop_requested) return -1;
+        ok = send_block_frames(core, link, plan.chunked, plan.start, plan.end, attempt > 1,
+                               false) == 0;
+        if (ok && attempt > 1) ++session.blocks_retried;
+        if (!ok && link.portLost()) return -1;
+    }
+    if (!ok) return -1;
+    core.ui().setProgress(bar.maximum, bar.minimum, bar.maximum, true);
+    showLabel(core, plan.start, plan.end);
+    return 0;
+}
+
+// The range's last block, up to six tries.
+bool write_last_block(IspCore& core, ChipLink& link, const RangePlan& plan) {
+    for (int attempt = 1; attempt <= 6; ++attempt) {
+        if (core.session.stop_requested || link.portLost()) return false;
+        if (send_block_frames(core, link, plan.chunked, plan.lastBlock() * plan.blockSize, plan.end,
+                              attempt > 1, false) == 0) {
+            if (attempt > 1) ++core.session.blocks_retried;
+            return true;
         }
     }
-    if (end < start) return 0;  // nothing left below the limit
+    return false;
+}
 
-    const long first = start / bs, last = end / bs;
-    if (first == last) {
-        // A lone block is sent like any other, whatever the model: a range counts as written
-        // only once its bytes went out and the chip confirmed them.
-        bool ok = false;
-        for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
-            if (session.stop_requested) return -1;
-            ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
-            if (ok && attempt > 1) ++session.blocks_retried;
-            if (!ok && link.portLost()) return -1;
-        }
-        if (!ok) return -1;
-        ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
-        showLabel(core, start, end);
-        return 0;
-    }
-
-    auto writeLastBlock = [&]() {
-        for (int attempt = 1; attempt <= 6; ++attempt) {
-            if (session.stop_requested || link.portLost()) return false;
-            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0) {
-                if (attempt > 1) ++session.blocks_retried;
-                return true;
-            }
-        }
-        return false;
-    };
-
-    if (fam >= 1) {
-        ui.setProgress(bar.minimum, bar.minimum, bar.maximum, false);
-        if (!writeLastBlock()) return -1;
-    }
-    ui.setProgress(bar.minimum, bar.minimum, bar.maximum, true);
-
+// Every block before the last, fast until three failures in a row, given up after six.
+int write_leading_blocks(IspCore& core, ChipLink& link, const RangePlan& plan,
+                         const Progress& bar) {
+    auto& session = core.session;
     bool fast = true;
     int failures = 0;
-    for (long b = first; b < last; ++b) {
-        const long blockStart = b == first ? start : b * bs;
-        const long blockEnd = (b + 1) * bs - 1;
+    for (long b = plan.firstBlock(); b < plan.lastBlock(); ++b) {
+        const long blockStart = b == plan.firstBlock() ? plan.start : b * plan.blockSize;
+        const long blockEnd = (b + 1) * plan.blockSize - 1;
         for (int attempt = 1;; ++attempt) {
-            if (send_block_frames(core, link, chunked, blockStart, blockEnd, attempt > 1, fast) ==
-                0) {
+            if (send_block_frames(core, link, plan.chunked, blockStart, blockEnd, attempt > 1,
+                                  fast) == 0) {
                 if (attempt > 1) ++session.blocks_retried;
                 failures = 0;
                 break;
@@ -378,11 +386,33 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
             if (failures >= 3) fast = false;  // slow down for the rest of the range
             if (failures >= 6) return -1;
         }
-        ui.setProgress(bar.position(blockEnd + 1), bar.minimum, bar.maximum, true);
-        showLabel(core, start, blockEnd);
+        core.ui().setProgress(bar.position(blockEnd + 1), bar.minimum, bar.maximum, true);
+        showLabel(core, plan.start, blockEnd);
     }
+    return 0;
+}
 
-    if (fam == 0 && !writeLastBlock()) return -1;
+}  // namespace
+
+int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
+    Ui& ui = core.ui();
+    end = std::max(end, 639L);
+    Progress bar;
+    bar.setScale(start, end);
+    end = cut_to_firmware_size_limit(core, link, bar, start, end);
+    if (end < start) return 0;  // nothing left below the limit
+
+    const RangePlan plan{start, end, blockSize(core), chunked};
+    if (plan.firstBlock() == plan.lastBlock()) return program_lone_block(core, link, plan, bar);
+    // Families 1 to 4 write the last block first, family 0 after the others.
+    const int fam = family(core);
+    if (fam >= 1) {
+        ui.setProgress(bar.minimum, bar.minimum, bar.maximum, false);
+        if (!write_last_block(core, link, plan)) return -1;
+    }
+    ui.setProgress(bar.minimum, bar.minimum, bar.maximum, true);
+    if (write_leading_blocks(core, link, plan, bar) != 0) return -1;
+    if (fam == 0 && !write_last_block(core, link, plan)) return -1;
     ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
     showLabel(core, start, end);
     return 0;
