@@ -241,20 +241,21 @@ std::optional<ChipAction> Chip::watchdogPin(const Bytes& p) {
 
 std::optional<ChipAction> Chip::statusAnswer() const {
     const int family = config_.model.family;
-    Bytes body{0x80,
-               config_.model.id1,
-               config_.model.id2,
-               static_cast<std::uint8_t>(headerOnAnswers() ? featureFlags() : 0),
-               0,
-               0,
-               0,
-               0,
-               config_.firmware.version,
-               static_cast<std::uint8_t>(config_.firmware.letter)};
-    if (family == 3 || family == 4)
-        body.insert(body.end(), options_.begin(), options_.end());
-    else
-        body.push_back(options_[0]);
+    const std::uint8_t head[] = {0x80,
+                                 config_.model.id1,
+                                 config_.model.id2,
+                                 static_cast<std::uint8_t>(headerOnAnswers() ? featureFlags() : 0),
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 config_.firmware.version,
+                                 static_cast<std::uint8_t>(config_.firmware.letter)};
+    // Families 3 and 4 report all five option bytes, the others the first.
+    const std::size_t optionCount = family == 3 || family == 4 ? options_.size() : 1;
+    Bytes body(sizeof head + optionCount);
+    std::copy(std::begin(head), std::end(head), body.begin());
+    std::copy_n(options_.begin(), optionCount, body.begin() + sizeof head);
     ChipAction a = ack("status request");
     a.bytes = buildAnswer(body, headerOnAnswers());
     return a;

@@ -7,6 +7,8 @@
 
 #include <fmt/core.h>
 
+#include "core/ui.h"
+
 namespace qmx {
 
 // ---------------------------------------------------------------- channel
@@ -102,7 +104,7 @@ void SerialChannel::flush_receive() {
         std::uint8_t sink[512];
         for (int i = 0; i < 64; ++i) {
             long n = port_->read(sink, sizeof sink);
-            if (n > 0 && trace_) trace_(false, sink, static_cast<std::size_t>(n));
+            if (n > 0 && ui_) ui_->traceBytes(false, sink, static_cast<std::size_t>(n));
             if (n < 0 && isVanishedError(static_cast<int>(-n))) {
                 markVanished(static_cast<int>(-n));
                 break;
@@ -140,7 +142,7 @@ void SerialChannel::readAvailable() {
             return;
         }
         if (n == 0) return;
-        if (trace_) trace_(false, buf, static_cast<std::size_t>(n));
+        if (ui_) ui_->traceBytes(false, buf, static_cast<std::size_t>(n));
         rx_.push(buf, static_cast<std::size_t>(n));
         if (static_cast<std::size_t>(n) < sizeof buf) return;
     }
@@ -236,7 +238,7 @@ bool SerialChannel::write_bytes(const std::uint8_t* data, std::size_t count) {
             break;
         }
         if (n > 0) {
-            if (trace_) trace_(true, data + done, static_cast<std::size_t>(n));
+            if (ui_) ui_->traceBytes(true, data + done, static_cast<std::size_t>(n));
             done += static_cast<std::size_t>(n);
             continue;
         }

@@ -27,6 +27,8 @@
 
 namespace qmx {
 
+class Ui;
+
 class SerialChannel {
   public:
     static constexpr int kRxSize = FrameReceiver::kSize;
@@ -37,10 +39,9 @@ class SerialChannel {
     SerialChannel& operator=(const SerialChannel&) = delete;
 
     // --- wiring (set once by the owner) ---
-    // Where every byte sent and received is reported (outgoing, bytes, count), and where the
-    // channel reports a port that vanished. Both may be empty.
-    using TraceSink = std::function<void(bool, const std::uint8_t*, std::size_t)>;
-    void setTraceSink(TraceSink sink) { trace_ = std::move(sink); }
+    // Where every byte sent and received is reported, and where the channel reports a port that
+    // vanished. Both may be null. The core object keeps the face in step with its own.
+    void setUi(Ui* ui) { ui_ = ui; }
     void setMessageSink(std::function<void(std::string_view)> sink) { message_ = std::move(sink); }
     // The stop flag every response wait reads (SessionState::stop_requested).
     void setStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
@@ -199,7 +200,7 @@ class SerialChannel {
     void noteSent(std::size_t count);
 
     std::unique_ptr<SerialPort> port_;
-    TraceSink trace_;
+    Ui* ui_ = nullptr;
     std::function<void(std::string_view)> message_;
     const std::atomic<bool>* stop_ = nullptr;
     std::string portPath_;

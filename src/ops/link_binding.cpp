@@ -6,11 +6,7 @@ namespace qmx {
 
 void bind_channel(IspCore& core) {
     SerialChannel& ch = core.channel;
-    // The face is looked up at each byte: a face installed later (the command line puts one
-    // on its stack for a while) is the one that sees the bytes, and none is kept past its life.
-    ch.setTraceSink([&core](bool outgoing, const std::uint8_t* data, std::size_t count) {
-        core.ui().traceBytes(outgoing, data, count);
-    });
+    ch.setUi(&core.ui());
     ch.setStopFlag(&core.session.stop_requested);
     ch.setMessageSink([&core](std::string_view line) { core.message(line); });
     if (!core.portPath.empty()) ch.set_port_path(core.portPath);
