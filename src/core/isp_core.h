@@ -11,15 +11,15 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_store.h"
 #include "catalogue/model_catalogue.h"
 #include "catalogue/option_set.h"
+#include "core/session_state.h"
 #include "core/ui.h"
 #include "image/code_buffer.h"
 #include "image/serial_number.h"
 #include "link/connection_facts.h"
 #include "link/serial_channel.h"
-#include "ops/session_state.h"
+#include "settings/settings_store.h"
 
 namespace qmx {
 

@@ -7,14 +7,14 @@
 
 #include <fmt/core.h>
 
-#include "app/settings_keys.h"
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
-#include "image/serial_number.h"
 #include "link/serial_channel.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
+#include "ops/serial_number_store.h"
+#include "settings/settings_keys.h"
 
 namespace qmx {
 
