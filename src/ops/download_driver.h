@@ -33,14 +33,15 @@ std::string serialSeriesStoppedText(const std::string& nextValue);
 
 // ---- commands ----
 
-// Download (index 0) or Re-Download (index 1). Returns how the session ended.
-OpResult comDownload_Click(IspCore& core, ChipLink& link, int index,
-                           SharedProduction* shared = nullptr);
+// Download (index 0, button `comDownload(0)`) or Re-Download (index 1, a series). Returns how
+// the session ended.
 // `shared`: a gang station's shared success counter and serial-number stream, used instead
 // of the core's own (null for a station of its own).
-OpResult comDownload_Click(IspCore& core, int index, SharedProduction* shared = nullptr);
-// Clears the success counter after asking.
-void comClear_OK_Count_Click(IspCore& core);
+OpResult run_download_session(IspCore& core, ChipLink& link, int index,
+                              SharedProduction* shared = nullptr);
+OpResult run_download_session(IspCore& core, int index, SharedProduction* shared = nullptr);
+// Clears the success counter after asking (button `comClear_OK_Count`).
+void clear_success_count(IspCore& core);
 // Saves the success counter under "Write_OK_Count".
 void saveWriteOkCount(IspCore& core);
 
