@@ -51,9 +51,9 @@ int SerialChannel::open_port() {
         // A USB adapter holds received bytes up to its latency timer (often 16 ms) unless its
         // driver is told otherwise; stop-and-wait block writes pay that per answer.
         const std::string lowLatency = port_->requestLowLatency();
-        if (port_path != lowLatencyNoted_) {
-            lowLatencyNoted_ = port_path;
-            if (ui_) ui_->detailMessage("Low-latency mode of " + port_path + ": " + lowLatency);
+        if (portPath_ != lowLatencyNoted_) {
+            lowLatencyNoted_ = portPath_;
+            if (ui_) ui_->detailMessage("Low-latency mode of " + portPath_ + ": " + lowLatency);
         }
     }
     return rc == 0 && is_open() ? 0 : (rc ? rc : -1);
