@@ -148,8 +148,8 @@ int runGang(Context& ctx, const DownloadSetup& setup, const std::vector<std::str
 
     std::vector<std::thread> threads;
     for (Station& s : stations) {
-        threads.emplace_back([&s, &setup] {
-            s.outcome = run_download_session(*s.core, setup.series ? 1 : 0).outcome;
+        threads.emplace_back([&s, &setup, &shared] {
+            s.outcome = run_download_session(*s.core, setup.series ? 1 : 0, shared.get()).outcome;
         });
     }
     for (std::thread& t : threads)
