@@ -16,7 +16,7 @@
 namespace {
 
 const char* kUsage =
-    "usage: qmx-chipsim --model M --link PATH [options]\n"
+    "Usage: qmx-chipsim --model M --link PATH [options]\n"
     "\n"
     "Plays one chip of model M behind a pseudo-terminal whose slave is linked to PATH.\n"
     "Prints \"ready PATH\" once it listens.\n"
@@ -58,6 +58,7 @@ const char* kUsage =
     "  --short-status         old loader: 24-byte status frame without identification\n"
     "  --short-block-answers  block writes answered with the 6-byte frame (no data sum)\n"
     "  --list-models          print the models and leave\n"
+    "  --version              print the version and leave\n"
     "\n"
     "Control lines on stdin: power-on, power-off, dump FILE, quit.\n"
     "SIGTERM writes the flash file and exits 0.\n";
@@ -137,6 +138,9 @@ int main(int argc, char** argv) {
         std::string v;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("qmx-chipsim %s\n", QMX_VERSION);
             return 0;
         } else if (arg == "--list-models") {
             for (const auto& m : allModels()) {
