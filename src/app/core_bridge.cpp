@@ -17,8 +17,8 @@ std::vector<PortRow> availablePorts() {
     return rows;
 }
 
-void readChipOptions(IspCore& core) {
-    comReadChipLock_Click(core);
+OpResult readChipOptions(IspCore& core) {
+    return comReadChipLock_Click(core);
 }
 
 void resetStatusPanel(IspCore& core) {
