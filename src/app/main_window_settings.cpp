@@ -10,8 +10,8 @@
 #include "app/option_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
-#include "image/serial_number.h"
 #include "link/port_path.h"
+#include "ops/serial_number_store.h"
 
 namespace qmx::gui {
 namespace {
@@ -46,7 +46,7 @@ void MainWindow::choosePort(const QString& path) {
         row = combCommPort_->count() - 1;
     }
     combCommPort_->setCurrentIndex(row);
-    core_.portPath = path.toStdString();
+    changeCore([this, p = path.toStdString()] { core_.portPath = p; });
     if (debugPanel_) debugPanel_->syncPorts(combCommPort_);
 }
 
