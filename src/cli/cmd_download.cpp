@@ -29,6 +29,65 @@ struct Args {
     int count = 0;
 };
 
+// The road choices of a download: series, reload, user code first, file watch.
+void addRoadOptions(CLI::App* sub, Args& args) {
+    auto* series = sub->add_flag("--series", args.series, "Re-Download: program chip after chip");
+    sub->add_option("--delay", args.delay, "Seconds between chips of a series: 2 ... 9 (default 5)")
+        ->needs(series);
+    sub->add_option("--count", args.count, "End a series after N successful chips")->needs(series);
+    sub->add_flag("--reload", args.reload, "Reload the file from disk before every download");
+    auto* userCode = sub->add_option(
+        "--user-code", args.userCode,
+        "First send these bytes (hexadecimal pairs, e.g. \"12 34 AB\") so that a running "
+        "application jumps into its boot loader; then download as usual");
+    userCode->excludes(series);
+    sub->add_option("--user-code-settings", args.userCodeSettings,
+                    "Port settings for the user code: baud,parity,data,stop (default "
+                    "38400,N,8,1)")
+        ->needs(userCode);
+    auto* watch = sub->add_flag(
+        "--watch", args.watch,
+        "Stay running and download again whenever the file changes (Ctrl-C ends; the exit "
+        "status is that of the last download)");
+    watch->excludes(userCode);
+}
+
+int runDownloadCommand(const Args& args, Context& ctx) {
+    const ModelEntry* model = lookupModel(args.model);
+    if (!model) return kExitBadInput;
+    if (!checkMaxBaud(args.maxBaud)) return kExitBadInput;
+    if (args.delay < 2 || args.delay > 9) {
+        std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
+        return kExitBadInput;
+    }
+    if (args.count < 0) {
+        std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
+        return kExitBadInput;
+    }
+    DownloadSetup setup;
+    setup.file = args.file;
+    setup.port = args.port;
+    setup.model = model;
+    setup.maxBaud = args.maxBaud;
+    setup.startText = args.start;
+    setup.fill = args.fill;
+    setup.options = args.options;
+    setup.serial = args.serial;
+    setup.series = args.series;
+    setup.delaySeconds = args.delay;
+    setup.count = args.count;
+    setup.reload = args.reload;
+    setup.watch = args.watch;
+    setup.settingsPath = ctx.settingsPath;
+    setup.assumeYes = ctx.yes;
+    if (!args.userCode.empty()) {
+        setup.road = DownloadSetup::Road::UserCodeFirst;
+        setup.userEntry.userCode = args.userCode;
+        setup.userEntry.userCodeSettings = args.userCodeSettings;
+    }
+    return runDownload(ctx.core(), ctx.ui, setup);
+}
+
 }  // namespace
 
 Runner registerDownload(CLI::App& app, Context& ctx) {
@@ -56,64 +115,8 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
     sub->add_option("--serial", args->serial,
                     "Serial-number auto-increment ADDR,COUNT,NEXT,INCREMENT,FORMAT "
                     "(ADDR hexadecimal; FORMAT hex, bcd or ascii)");
-    auto* series = sub->add_flag("--series", args->series, "Re-Download: program chip after chip");
-    sub->add_option("--delay", args->delay,
-                    "Seconds between chips of a series: 2 ... 9 (default 5)")
-        ->needs(series);
-    sub->add_option("--count", args->count, "End a series after N successful chips")->needs(series);
-    sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
-    auto* userCode = sub->add_option(
-        "--user-code", args->userCode,
-        "First send these bytes (hexadecimal pairs, e.g. \"12 34 AB\") so that a running "
-        "application jumps into its boot loader; then download as usual");
-    userCode->excludes(series);
-    sub->add_option("--user-code-settings", args->userCodeSettings,
-                    "Port settings for the user code: baud,parity,data,stop (default "
-                    "38400,N,8,1)")
-        ->needs(userCode);
-    auto* watch = sub->add_flag(
-        "--watch", args->watch,
-        "Stay running and download again whenever the file changes (Ctrl-C ends; the exit "
-        "status is that of the last download)");
-    watch->excludes(userCode);
-
-    return [args, &ctx]() -> int {
-        const ModelEntry* model = lookupModel(args->model);
-        if (!model) return kExitBadInput;
-        if (!checkMaxBaud(args->maxBaud)) return kExitBadInput;
-        if (args->delay < 2 || args->delay > 9) {
-            std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
-            return kExitBadInput;
-        }
-        if (args->count < 0) {
-            std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
-            return kExitBadInput;
-        }
-
-        IspCore& core = ctx.core();
-        DownloadSetup setup;
-        setup.file = args->file;
-        setup.port = args->port;
-        setup.model = model;
-        setup.maxBaud = args->maxBaud;
-        setup.startText = args->start;
-        setup.fill = args->fill;
-        setup.options = args->options;
-        setup.serial = args->serial;
-        setup.series = args->series;
-        setup.delaySeconds = args->delay;
-        setup.count = args->count;
-        setup.reload = args->reload;
-        setup.watch = args->watch;
-        setup.settingsPath = ctx.settingsPath;
-        setup.assumeYes = ctx.yes;
-        if (!args->userCode.empty()) {
-            setup.road = DownloadSetup::Road::UserCodeFirst;
-            setup.userEntry.userCode = args->userCode;
-            setup.userEntry.userCodeSettings = args->userCodeSettings;
-        }
-        return runDownload(core, ctx.ui, setup);
-    };
+    addRoadOptions(sub, *args);
+    return [args, &ctx]() -> int { return runDownloadCommand(*args, ctx); };
 }
 
 }  // namespace qmx::cli

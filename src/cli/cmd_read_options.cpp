@@ -24,7 +24,7 @@ Runner registerReadOptions(CLI::App& app, Context& ctx) {
         core.model = model;
         core.portPath = args->port;
         installStopHandler(core);
-        return exitFor(comReadChipLock_Click(core));
+        return exitFor(read_chip_options(core));
     };
 }
 

@@ -11,6 +11,7 @@
 
 #include "link/baud.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -130,8 +131,8 @@ OpResult openAtSyncRate(LinkContext& link) {
     }
     ch.flush_receive();
     if (ch.close_port()) ch.close_port();
-    ch.port_path = link.choices.portPath;
-    ch.frame_ready = false;
+    ch.set_port_path(link.choices.portPath);
+    ch.set_frame_ready(false);
     ch.set_settings("1200,n,8,1");
     if (ch.open_port() != 0) {
         link.beep(3);
@@ -155,7 +156,7 @@ void showConnectionHints(LinkContext& link) {
 // port vanishes. The connection hints appear once, four seconds in.
 OpResult syncUntilAnswer(LinkContext& link) {
     SerialChannel& ch = link.channel;
-    ch.header_expected = false;
+    ch.set_header_expected(false);
     const auto hintsAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
     bool hintsPending = true;
     for (int i = 0; i < 2 && !ch.is_open(); ++i)
@@ -166,20 +167,20 @@ OpResult syncUntilAnswer(LinkContext& link) {
     // second of silence so that the chip's real answer can still be assembled.
     int lastCount = 0;
     auto lastGrowth = std::chrono::steady_clock::now();
-    while (!ch.frame_ready && !ch.stop_requested()) {
+    while (!ch.frame_ready() && !ch.stop_requested()) {
         if (ch.vanished()) return lostPort(link);
-        ch.receive_armed = true;
+        ch.set_receive_armed(true);
         ch.yield_once();
         const auto now = std::chrono::steady_clock::now();
-        if (ch.rx_count != lastCount) {
-            lastCount = ch.rx_count;
+        if (ch.rx_count() != lastCount) {
+            lastCount = ch.rx_count();
             lastGrowth = now;
-        } else if (ch.rx_count > 0 && now - lastGrowth > std::chrono::seconds(1)) {
+        } else if (ch.rx_count() > 0 && now - lastGrowth > std::chrono::seconds(1)) {
             ch.reset_receiver();
             lastCount = 0;
         }
         ch.wait_tx_empty();
-        if (ch.frame_ready) break;
+        if (ch.frame_ready()) break;
         ch.write_bytes(kSync, 2);
         ch.yield_once();
         if (hintsPending && std::chrono::steady_clock::now() >= hintsAt) {
@@ -187,7 +188,7 @@ OpResult syncUntilAnswer(LinkContext& link) {
             showConnectionHints(link);
         }
     }
-    if (!ch.frame_ready) return stopped(link);
+    if (!ch.frame_ready()) return stopped(link);
     return OpResult::success();
 }
 
@@ -218,16 +219,16 @@ void offlineBoardLinkStep(LinkContext& link) {
     ch.set_settings("115200,n,8,1");
     ch.open_port();
     ch.discard_both();
-    const auto query =
-        frames::boardCommand(0x51, static_cast<std::uint8_t>(link.family()), 0x00, true);
+    const auto query = wire::boardCommand(wire::code(wire::Command::BoardRelay),
+                                          static_cast<std::uint8_t>(link.family()), 0x00, true);
     for (int i = 0; i < 4; ++i) {
         ch.flush_receive();
-        ch.frame_error = false;
-        ch.receive_armed = true;
-        ch.write_bytes(query);
-        ch.wait_until(1000, [&ch] { return ch.frame_ready || ch.frame_error; });
+        ch.set_frame_error(false);
+        ch.set_receive_armed(true);
+        ch.write_bytes(query.bytes);
+        ch.wait_until(1000, [&ch] { return ch.frame_ready() || ch.frame_error(); });
         if (ch.stop_requested() || ch.vanished()) return;
-        if (ch.frame_ready && ch.rx_buffer[3] == 0x51) return;
+        if (ch.frame_ready() && ch.rx_buffer()[3] == wire::code(wire::Command::BoardRelay)) return;
     }
 }
 
@@ -237,22 +238,22 @@ OpResult reachChipThroughBoard(LinkContext& link) {
     SerialChannel& ch = link.channel;
     link.message("与下载板连接成功, 正在与 MCU 连接...");
     link.facts.offline_board_link = true;
-    ch.crc_check = true;
+    ch.set_crc_check(true);
     do {
         offlineBoardLinkStep(link);
         if (auto end = interrupted(link)) {
-            ch.crc_check = false;
+            ch.set_crc_check(false);
             return *end;
         }
-    } while (!(ch.frame_ready && ch.rx_buffer[2] > 24));
-    ch.crc_check = false;
+    } while (!(ch.frame_ready() && ch.rx_buffer()[2] > 24));
+    ch.set_crc_check(false);
     return OpResult::success();
 }
 
 // The first answer came from the chip itself: its timing counts give the clock.
 void takeClockFromAnswer(LinkContext& link) {
     ConnectionFacts& facts = link.facts;
-    facts.clock_hz = clockFromStatusAnswer(link.channel.rx_buffer.data());
+    facts.clock_hz = clockFromStatusAnswer(link.channel.rx_buffer().data());
     facts.handshake_clock_hz = facts.clock_hz;
     facts.chip_identified = false;
     facts.double_speed = false;
@@ -282,7 +283,7 @@ void takeFeatureFlags(LinkContext& link, const HandshakeAnswer& a) {
     ConnectionFacts& facts = link.facts;
     facts.boot_area_from_chip = false;
     if (!a.carriesFeatureFlags()) return;
-    link.channel.header_expected = (a.featureFlags & 0x80) != 0;
+    link.channel.set_header_expected((a.featureFlags & 0x80) != 0);
     static const int kBootSizes[4] = {1024, 1536, 2048, 2560};
     facts.boot_area_size = kBootSizes[a.featureFlags & 0x03];
     if (link.choices.model && !link.choices.model->bootAreaReported) facts.boot_area_size = 0;
@@ -335,10 +336,10 @@ OpResult tryCandidate(LinkContext& link, int& maxNo, BaudChoice& choice, bool& t
                                   choice.doubleBaud, link.family(), link.choices.maxBaud);
     // No rate fits this clock: there is no reload to send.
     if (choice.count < 0) return failed(link, timedFailureLine());
-    ch.baud_error_percent = errNumb;
+    ch.pacing().set_baud_error_percent(errNumb);
     ch.yield_once();
     ch.close_port();
-    const std::string remembered = ch.settings;
+    const std::string remembered = ch.settings();
     const bool accepted = ch.set_settings(fmt::format("{},n,8,1", choice.baud));
     ch.set_settings(remembered);
     if (!accepted) {
@@ -405,13 +406,13 @@ OpResult takeFirstAnswer(LinkContext& link, const HandshakeRequest& request, boo
     finished = false;
     ConnectionFacts& facts = link.facts;
     facts.offline_board_link = false;
-    if (!isOfflineBoardAnswer(link.channel.rx_buffer.data())) {
+    if (!isOfflineBoardAnswer(link.channel.rx_buffer().data())) {
         takeClockFromAnswer(link);
     } else if (OpResult r = reachChipThroughBoard(link); !r.ok()) {
         return r;
     }
     facts.identified_model.clear();
-    const HandshakeAnswer answer = parseHandshakeAnswer(link.channel.rx_buffer.data());
+    const HandshakeAnswer answer = parseHandshakeAnswer(link.channel.rx_buffer().data());
     if (answer.identifies()) {
         takeIdentification(link, answer);
         report_status(link, answer.version, answer.option);

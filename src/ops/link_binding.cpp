@@ -9,7 +9,7 @@ void bind_channel(IspCore& core) {
     ch.setUi(&core.ui());
     ch.setStopFlag(&core.session.stop_requested);
     ch.setMessageSink([&core](std::string_view line) { core.message(line); });
-    if (!core.portPath.empty()) ch.port_path = core.portPath;
+    if (!core.portPath.empty()) ch.set_port_path(core.portPath);
     static thread_local bool calibrated = false;
     if (!calibrated) {
         ch.calibrate_loops();
