@@ -469,6 +469,7 @@ OpResult handshake(LinkContext& link, const HandshakeRequest& request) {
         if (OpResult r = cyclePower(link); !r.ok()) return r;
     }
     if (OpResult r = syncUntilAnswer(link); !r.ok()) return r;
+    link.ui.chipAnswered();
     if (OpResult r = settleLine(link); !r.ok()) return r;
     bool finished = false;
     if (OpResult r = takeFirstAnswer(link, request, finished); !r.ok() || finished) return r;
