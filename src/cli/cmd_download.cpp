@@ -60,7 +60,9 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
     sub->add_option("--delay", args->delay,
                     "Seconds between chips of a series: 2 ... 9 (default 5)")
         ->needs(series);
-    sub->add_option("--count", args->count, "End a series after N successful chips")->needs(series);
+    auto* count =
+        sub->add_option("--count", args->count, "End a series after N successful chips (N >= 1)")
+            ->needs(series);
     sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
     auto* userCode = sub->add_option(
         "--user-code", args->userCode,
@@ -77,7 +79,7 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         "status is that of the last download)");
     watch->excludes(userCode);
 
-    return [args, &ctx]() -> int {
+    return [args, count, &ctx]() -> int {
         const ModelEntry* model = lookupModel(args->model);
         if (!model) return kExitBadInput;
         if (!checkMaxBaud(args->maxBaud)) return kExitBadInput;
@@ -85,8 +87,10 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
             return kExitBadInput;
         }
-        if (args->count < 0) {
-            std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
+        // A series that is to end after no chip at all is a mistake in the command, not an
+        // endless series.
+        if (args->count < 0 || (count->count() > 0 && args->count == 0)) {
+            std::fprintf(stderr, "qmx-isp: --count must be at least 1\n");
             return kExitBadInput;
         }
 

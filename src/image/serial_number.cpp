@@ -95,7 +95,7 @@ std::uint64_t largestNumber(long count, SerialFormat format) {
 
 void persist(const SerialNumberSpec& spec, SettingsStore& store, Ui& ui) {
     saveSerialSettings(spec, store);
-    std::string error = store.save();
+    std::string error = store.saveWarnOnce();
     if (!error.empty())
         ui.appendMessage("Can not save the serial number settings. / 无法保存自动增量设置。 " +
                          error);

@@ -231,16 +231,20 @@ void report_status(LinkContext& link, std::uint8_t version, std::uint8_t option)
         link.channel.header_B9_seen = false;
     }
     bool ds = facts.double_speed;
-    for (const auto& line : statusReportLines(inputFrom(facts, version, option), ds))
-        link.message(line);
+    const auto lines = statusReportLines(inputFrom(facts, version, option), ds);
     facts.double_speed = ds;
+    if (facts.status_shown) return;
+    for (const auto& line : lines)
+        link.message(line);
+    facts.status_shown = true;
 }
 
 void show_status_panel(LinkContext& link, std::uint8_t version, std::uint8_t option) {
     link.ui.setOptionPanel(statusPanelLabels(inputFrom(link.facts, version, option)));
 }
 
-void reset_status_panel(Ui& ui) {
+void reset_status_panel(Ui& ui, ConnectionFacts& facts) {
+    facts.status_shown = false;
     ui.setOptionPanel(resetPanelLabels());
 }
 

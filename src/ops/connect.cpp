@@ -154,7 +154,7 @@ OpResult connectSteps(IspCore& core, bool status_only) {
 OpResult connect_chip(IspCore& core, bool status_only) {
     bind_channel(core);
     set_button_state(core, kButtonBusy);
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
     core.message("We are trying to connect to your MCU ... ");
     core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
     core.session.connected = false;

@@ -85,7 +85,7 @@ void saveWriteOkCount(IspCore& core) {
     core.ui().successCountChanged(core.download.writeOkCount);
     // The counter is written through at once: a production count must survive a crash.
     storeWriteOkCount(core.settings, std::string(trimBlanks(core.download.writeOkCount)));
-    const std::string error = core.settings.save();
+    const std::string error = core.settings.saveWarnOnce();
     if (!error.empty()) core.message(error);
 }
 
@@ -99,6 +99,23 @@ void comClear_OK_Count_Click(IspCore& core) {
         if (core.ui().messageBox(box) == BoxAnswer::Yes) core.download.writeOkCount = "0";
     }
     saveWriteOkCount(core);
+}
+
+// The pause between two chips of a series, counted down on the pane second by second. A Stop
+// ends it at once (false) rather than after the remaining seconds.
+static bool seriesCountdown(IspCore& core, ChipLink& link) {
+    const std::string kept = core.pane.text();
+    for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
+        const std::string text = countdownPaneText(kept, i);
+        core.pane.clear();
+        core.pane.append(text);
+        core.ui().replaceMessages(text);
+        for (int slice = 0; slice < 20; ++slice) {
+            if (core.session.stop_requested) return false;
+            link.waitMs(50);
+        }
+    }
+    return !core.session.stop_requested;
 }
 
 OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
@@ -166,13 +183,9 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         if (more) {
             link.discardQueues();
             link.closePort();
-            const std::string kept = core.pane.text();
-            for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
-                const std::string text = countdownPaneText(kept, i);
-                core.pane.clear();
-                core.pane.append(text);
-                ui.replaceMessages(text);
-                link.waitMs(1000);
+            if (!seriesCountdown(core, link)) {
+                core.message("Operation is stop. / 操作被停止.");
+                break;
             }
             core.clearMessages();
             continue;

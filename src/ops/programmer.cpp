@@ -271,7 +271,8 @@ bool connect_and_erase(IspCore& core, ChipLink& link) {
     if (link.frameReady()) return true;
     core.ui().beep(3);
     core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
-    core.message(kLowerBaud);
+    // A lower baud rate cannot help once the port itself is gone.
+    if (!link.portLost()) core.message(kLowerBaud);
     return false;
 }
 
@@ -440,7 +441,7 @@ void program_image(IspCore& core, ChipLink& link) {
     } else {
         ui.beep(3);
         core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
-        core.message(kLowerBaud);
+        if (!link.portLost()) core.message(kLowerBaud);
         set_button_state(core, kStateIdle);
     }
 }

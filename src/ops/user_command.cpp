@@ -281,7 +281,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     SerialChannel& ch = core.channel;
     ch.user_frame_ready = false;
     set_button_state(core, kButtonBusy);
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
     if (openAt(core, choices.demoSettings) != Outcome::Ok) {
         set_button_state(core, kButtonIdle);
         return false;
@@ -322,7 +322,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
 
 bool demo_read_model(IspCore& core) {
     core.message("We are read MCU Firmware Version ...");
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
     std::optional<DemoModelAnswer> got;
     for (int i = 0; i < 3 && !got && !stopped(core); ++i) {
         // Only an answer long enough to hold the code and option byte counts.

@@ -410,6 +410,37 @@ TEST(DownloadSeries, ThreeChipsEachWithItsOwnBcdNumber) {
     EXPECT_NE(settings.find("next_value=00001237"), std::string::npos) << settings;
 }
 
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(DownloadSeries, CtrlCEndsThePauseAtOnceAndEachMessageShowsOnce) {
+    // The settings file cannot be written (its folder is a plain file): the series warns once,
+    // not after every save of the counter and the serial number.
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-079", {"--chips", "2", "--swap-delay", "300"}));
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x200, 23));
+    std::ofstream(rig.dir.file("blocker")) << "x";
+    rig.settings = rig.dir.file("blocker/settings.ini");
+    CliProcess isp;
+    ASSERT_TRUE(isp.start(
+        ispPath(), rig.downloadArgs(rig.dir.file("a.bin"), "M-079",
+                                    {"--series", "--delay", "9", "--serial", "3FF,2,7,1,hex"})));
+    ASSERT_TRUE(isp.waitForOutput("re-connect will continue.  9", 30s)) << isp.out();
+    isp.signal(SIGINT);
+    const RunResult r = isp.wait(30s);
+    EXPECT_EQ(r.exitCode, 3) << r.out;
+    EXPECT_NE(r.out.find("Operation is stop. / 操作被停止."), std::string::npos) << r.out;
+    // A stop during the pause does not wait out the remaining seconds.
+    EXPECT_EQ(r.out.find("re-connect will continue.  2"), std::string::npos) << r.out;
+    EXPECT_EQ(occurrences(r.out, "Cannot save the settings"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, "MCU Firmware Version:"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, "Config option OK."), 1u) << r.out;
+}
+
 TEST(DownloadSeries, ReloadBeforeTheDownloadKeepsTheSerialNumber) {
     Rig rig;
     ASSERT_TRUE(rig.start("M-079"));
@@ -556,6 +587,8 @@ TEST(DownloadFailures, LineVanishingMidImageIsAPortError) {
     EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
     EXPECT_NE(r.out.find("is lost"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
+    // A lower baud rate cannot bring an unplugged adapter back.
+    EXPECT_EQ(r.out.find("Try to use the lower baud"), std::string::npos) << r.out;
 }
 
 TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
@@ -564,6 +597,11 @@ TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
     // A file that is not there.
     RunResult r = rig.download(rig.dir.file("missing.hex"), "M-079");
     EXPECT_EQ(r.exitCode, 2);
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 15));
+    // A series that would end after no chip.
+    r = rig.download(rig.dir.file("a.bin"), "M-079", {"--series", "--count", "0"});
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.err.find("--count"), std::string::npos) << r.err;
     // Bad serial-number parameters: the address window does not fit.
     writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 15));
     r = rig.download(rig.dir.file("a.bin"), "M-079", {"--serial", "2,4,1,1,bcd"});
