@@ -29,6 +29,7 @@
 #include "image/serial_number.h"
 #include "monitor/softice.h"
 #include "offline/offline_board.h"
+#include "ops/serial_number_store.h"
 
 namespace qmx::gui {
 namespace {
@@ -253,9 +254,9 @@ QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
     v->addWidget(frame3_);
 
     // Step 4: the option rows (built per family by OptionControls, together with Frame12).
-    auto* frame12Holder = new QWidget;  // reparented into TabStrip1 by buildRightSide
-    frame12Holder->setObjectName("Frame12_holder");
-    options_ = new OptionControls(core_.options, col, frame12Holder);
+    // Frame12 starts in this column and moves to its page of TabStrip1 in buildRightSide; an
+    // owner from the start means nothing is left without a parent.
+    options_ = new OptionControls(core_.options, col, col);
     v->addWidget(options_->frame2());
 
     // Step 5: download.
@@ -437,7 +438,7 @@ void MainWindow::beepTimes(int times) {
 // Controls
 
 void MainWindow::connectControls() {
-    connect(combMcuModel_, &QComboBox::activated, this, &MainWindow::selectModel);
+    connect(combMcuModel_, &QComboBox::activated, this, &MainWindow::combMcuModel_Click);
     connect(tabStrip1_, &QTabBar::tabBarClicked, this, &MainWindow::selectSetupTab);
     connect(tabStrip2_, &QTabBar::tabBarClicked, this, &MainWindow::selectViewTab);
     connect(tabStrip1_, &QTabBar::currentChanged, this, [this](int i) {
@@ -447,21 +448,27 @@ void MainWindow::connectControls() {
         if (i != viewTab_) selectViewTab(i);
     });
 
-    connect(comLoadFile_, &QPushButton::clicked, this, &MainWindow::chooseAndLoadFile);
+    connect(comLoadFile_, &QPushButton::clicked, this, &MainWindow::comLoadFile_Click);
     for (int i = 0; i < 2; ++i) {
-        connect(optFillbyte_[size_t(i)], &QRadioButton::released, this, [this] {
-            core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
+        auto setFill = [this] {
+            const std::uint8_t fill = optFillbyte_[0]->isChecked() ? 0xFF : 0x00;
+            changeCore([this, fill] { core_.buffer.fillByte = fill; });
+        };
+        connect(optFillbyte_[size_t(i)], &QRadioButton::released, this, [this, setFill] {
+            setFill();
             scheduleSave();
         });
-        connect(optFillbyte_[size_t(i)], &QRadioButton::toggled, this,
-                [this] { core_.buffer.fillByte = optFillbyte_[0]->isChecked() ? 0xFF : 0x00; });
+        connect(optFillbyte_[size_t(i)], &QRadioButton::toggled, this, setFill);
     }
-    connect(text4_, &QLineEdit::textChanged, this,
-            [this](const QString& t) { core_.buffer.startAddressText = ss(t); });
-    connect(check6_, &QCheckBox::toggled, this, [this](bool on) { core_.buffer.clearOnLoad = on; });
+    connect(text4_, &QLineEdit::textChanged, this, [this](const QString& t) {
+        changeCore([this, text = ss(t)] { core_.buffer.startAddressText = text; });
+    });
+    connect(check6_, &QCheckBox::toggled, this,
+            [this](bool on) { changeCore([this, on] { core_.buffer.clearOnLoad = on; }); });
 
     connect(combCommPort_, &QComboBox::activated, this, [this] {
-        core_.portPath = ss(combCommPort_->currentData().toString());
+        changeCore(
+            [this, path = ss(combCommPort_->currentData().toString())] { core_.portPath = path; });
         scheduleSave();
     });
     connect(comOtherPort_, &QPushButton::clicked, this, [this] {
@@ -474,23 +481,13 @@ void MainWindow::connectControls() {
             scheduleSave();
         }
     });
-    connect(cobBaudMax_, &QComboBox::currentTextChanged, this,
-            [this](const QString& t) { core_.maxBaud = t.toLong(); });
+    connect(cobBaudMax_, &QComboBox::currentTextChanged, this, [this](const QString& t) {
+        changeCore([this, baud = t.toLong()] { core_.maxBaud = baud; });
+    });
 
-    connect(comDownload_[0], &QPushButton::clicked, this, [this] {
-        startOperation([this] {
-            const bool ok = comDownload_Click(core_, 0).ok();
-            if (ok && core_.download.reopenDebugPort)
-                QMetaObject::invokeMethod(
-                    this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
-        });
-    });
-    connect(comDownload_[1], &QPushButton::clicked, this,
-            [this] { startOperation([this] { comDownload_Click(core_, 1); }); });
-    connect(comStop_, &QPushButton::clicked, this, [this] {
-        // Takes effect at the operation's next wait.
-        core_.session.stop_requested = true;
-    });
+    connect(comDownload_[0], &QPushButton::clicked, this, [this] { comDownload_Click(0); });
+    connect(comDownload_[1], &QPushButton::clicked, this, [this] { comDownload_Click(1); });
+    connect(comStop_, &QPushButton::clicked, this, &MainWindow::comStop_Download_Click);
     // Offline page: the count box is read when the button is pressed; the help pages are
     // message boxes shown on the window's thread.
     connect(offline_.comTJXZ, &QPushButton::clicked, this, [this] {
@@ -499,24 +496,18 @@ void MainWindow::connectControls() {
     });
     connect(offline_.help, &QPushButton::clicked, this, [this] { show_offline_help(core_); });
     connect(status_.comReadChipLock, &QPushButton::clicked, this,
-            [this] { startOperation([this] { readChipOptions(core_); }); });
-    connect(comClear_OK_Count_, &QPushButton::clicked, this, [this] {
-        core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
-        comClear_OK_Count_Click(core_);
-        txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
+            &MainWindow::comReadChipLock_Click);
+    connect(comClear_OK_Count_, &QPushButton::clicked, this, &MainWindow::comClear_OK_Count_Click);
+    connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this, [this](const QString& t) {
+        changeCore([this, text = ss(t)] { core_.download.writeOkCount = text; });
     });
-    connect(txtWrite_OK_Count_, &QLineEdit::textEdited, this,
-            [this](const QString& t) { core_.download.writeOkCount = ss(t); });
-    // The core's copies of these choices are taken when an operation starts (the running
-    // operation owns them until it ends).
-    connect(cekReloadFile_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!operationRunning()) core_.download.reloadFile = on;
-    });
-    connect(cekReloadOnChange_, &QCheckBox::toggled, this, [this](bool on) {
-        if (!operationRunning()) core_.download.reloadOnChange = on;
-    });
+    connect(cekReloadFile_, &QCheckBox::toggled, this,
+            [this](bool on) { changeCore([this, on] { core_.download.reloadFile = on; }); });
+    connect(cekReloadOnChange_, &QCheckBox::toggled, this,
+            [this](bool on) { changeCore([this, on] { core_.download.reloadOnChange = on; }); });
 
     // Option page: beep, delay and the persisted RS-485 choices save.
+    options_->changeChoices = [this](std::function<void()> write) { changeCore(std::move(write)); };
     options_->showNotice = [this](const QString& text) {
         core_.ui().messageBox({ss(text), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::None});
     };
@@ -524,30 +515,33 @@ void MainWindow::connectControls() {
     connect(options_->beepNo(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
     connect(options_->beepYes(), &QRadioButton::clicked, this, &MainWindow::scheduleSave);
     connect(options_->beepYes(), &QRadioButton::toggled, this,
-            [this](bool on) { core_.download.beepOnSuccess = on; });
+            [this](bool on) { changeCore([this, on] { core_.download.beepOnSuccess = on; }); });
     connect(options_->redownloadDelay(), &QComboBox::currentIndexChanged, this, [this](int row) {
-        core_.download.seriesDelayRow = row;
+        changeCore([this, row] { core_.download.seriesDelayRow = row; });
         if (!loading_) scheduleSave();
     });
 
     // Auto-increment.
     connect(autoIncrease_.cheAuto_Increase, &QCheckBox::clicked, this,
-            &MainWindow::autoIncreaseClicked);
+            &MainWindow::cheAuto_Increase_Click);
     for (int i = 0; i < 4; ++i) {
         connect(autoIncrease_.boxes[size_t(i)], &QLineEdit::textEdited, this, [this, i] {
-            const std::string t = ss(autoIncrease_.boxes[size_t(i)]->text());
-            SerialNumberSpec& s = core_.serial;
-            (i == 0   ? s.addressText
-             : i == 1 ? s.lengthText
-             : i == 2 ? s.nextValueText
-                      : s.incrementText) = t;
-            serialParametersEdited(s);
+            changeCore([this, i, t = ss(autoIncrease_.boxes[size_t(i)]->text())] {
+                SerialNumberSpec& s = core_.serial;
+                (i == 0   ? s.addressText
+                 : i == 1 ? s.lengthText
+                 : i == 2 ? s.nextValueText
+                          : s.incrementText) = t;
+                serialParametersEdited(s);
+            });
         });
     }
     for (int i = 0; i < 3; ++i) {
         connect(autoIncrease_.formats[size_t(i)], &QRadioButton::clicked, this, [this, i] {
-            core_.serial.format = static_cast<SerialFormat>(i);
-            serialParametersEdited(core_.serial);
+            changeCore([this, i] {
+                core_.serial.format = static_cast<SerialFormat>(i);
+                serialParametersEdited(core_.serial);
+            });
         });
     }
 
@@ -558,7 +552,7 @@ void MainWindow::connectControls() {
     };
     connect(store_.start, &QLineEdit::textChanged, this, storeEnable);
     connect(store_.length, &QLineEdit::textChanged, this, storeEnable);
-    connect(store_.store, &QPushButton::clicked, this, &MainWindow::storeFile);
+    connect(store_.store, &QPushButton::clicked, this, &MainWindow::comStoreFile_Click);
     connect(view_, &BufferView::viewEndChanged, this,
             [this](long viewEnd) { store_.length->setText(qs(hexText(viewEnd + 1))); });
     view_->autoIncreaseTicked = [this] { return autoIncrease_.cheAuto_Increase->isChecked(); };
@@ -571,7 +565,7 @@ void MainWindow::connectControls() {
                        debug_.port[1], debug_.port[2], debug_.port[3], debug_.port[4]})
         connect(list, &QComboBox::activated, this, &MainWindow::scheduleSave);
     connect(debug_.che_AutoOpenPort, &QCheckBox::clicked, this, [this](bool on) {
-        core_.download.reopenDebugPort = on;
+        changeCore([this, on] { core_.download.reopenDebugPort = on; });
         scheduleSave();
     });
     debugPanel_ = new DebugPanel(core_, debug_, *runner_, this);
@@ -584,14 +578,14 @@ void MainWindow::connectControls() {
     timer3_.setObjectName("Timer3");
     timer3_.setSingleShot(true);
     timer3_.setInterval(500);
-    connect(&timer3_, &QTimer::timeout, this, &MainWindow::saveSettings);
+    connect(&timer3_, &QTimer::timeout, this, &MainWindow::Timer3_Timer);
     timerUnload_.setObjectName("TimerUnload");
     timerUnload_.setSingleShot(true);
     timerUnload_.setInterval(500);
-    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::unloadTick);
+    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::TimerUnload_Timer);
     timer12_.setObjectName("Timer12");
     timer12_.setInterval(1000);
-    connect(&timer12_, &QTimer::timeout, this, &MainWindow::fileWatchTick);
+    connect(&timer12_, &QTimer::timeout, this, &MainWindow::Timer12_Timer);
     timer12_.start();
 }
 
@@ -640,10 +634,15 @@ void MainWindow::setTabCaption(QTabBar* bar, std::string_view key, std::string_v
 
 void MainWindow::selectModelRow(int row) {
     combMcuModel_->setCurrentIndex(row);
-    selectModel(row);
+    combMcuModel_Click(row);
 }
 
-void MainWindow::selectModel(int row) {
+void MainWindow::combMcuModel_Click(int row) {
+    if (operationRunning()) {
+        // The running operation works with the model it started with.
+        if (core_.model) combMcuModel_->setCurrentIndex(core_.model->listIndex);
+        return;
+    }
     const std::optional<ModelSelection> sel = qmx::selectModel(row);
     if (!sel) return;
     core_.model = sel->entry;
@@ -799,7 +798,51 @@ void MainWindow::startOperation(std::function<void()> operation) {
     runner_->start(std::move(operation));
 }
 
+// Download (index 0) and Re-Download (index 1, a series of chips).
+void MainWindow::comDownload_Click(int index) {
+    startOperation([this, index] {
+        const bool ok = qmx::comDownload_Click(core_, index).ok();
+        // The debug port comes back after a single download when the user asked for it.
+        if (index == 0 && ok && core_.download.reopenDebugPort)
+            QMetaObject::invokeMethod(
+                this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::comStop_Download_Click() {
+    // Takes effect at the operation's next wait.
+    core_.session.stop_requested = true;
+}
+
+void MainWindow::comReadChipLock_Click() {
+    startOperation([this] { readChipOptions(core_); });
+}
+
+void MainWindow::comClear_OK_Count_Click() {
+    if (operationRunning()) return;  // the running session counts
+    core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
+    qmx::comClear_OK_Count_Click(core_);
+    txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
+}
+
+void MainWindow::Timer3_Timer() {
+    saveSettings();
+}
+
+void MainWindow::changeCore(std::function<void()> write) {
+    if (operationRunning())
+        heldChanges_.push_back(std::move(write));
+    else
+        write();
+}
+
 void MainWindow::onOperationFinished() {
+    // The setup changes made meanwhile reach the core now, in the order they were made.
+    std::vector<std::function<void()>> held;
+    held.swap(heldChanges_);
+    for (auto& write : held)
+        write();
+    if (!held.empty()) options_->showChoices();
     if (debugPanel_ && debugPanel_->operationEnded()) return;
     showCoreState();
     applyButtonState(kStateIdle);
@@ -839,7 +882,7 @@ void MainWindow::showSerialBoxes() {
     autoIncrease_.cheAuto_Increase->setChecked(s.enabled);
 }
 
-void MainWindow::autoIncreaseClicked(bool ticked) {
+void MainWindow::cheAuto_Increase_Click(bool ticked) {
     if (operationRunning() || !core_.model) return;
     serialCheckBoxChanged(core_.serial, ticked, core_.buffer, *core_.model, core_.settings, *ui_);
     core_.serial.enabled = ticked;
@@ -871,7 +914,7 @@ static QString dialogStart(const std::string& stored, bool withFile) {
     return info.absolutePath();
 }
 
-void MainWindow::chooseAndLoadFile() {
+void MainWindow::comLoadFile_Click() {
     const QString dir = dialogStart(stored_.filePath, true);
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Open .hex or .bin file"), dir,
@@ -880,7 +923,7 @@ void MainWindow::chooseAndLoadFile() {
     loadFile(path);
 }
 
-void MainWindow::storeFile() {
+void MainWindow::comStoreFile_Click() {
     if (operationRunning()) return;
     const SaveRange range = readSaveRange(ss(store_.start->text()), ss(store_.length->text()));
     if (checkSaveRange(range, *ui_) != SaveStatus::Saved) return;
@@ -892,7 +935,7 @@ void MainWindow::storeFile() {
     writeBufferRange(core_.buffer, range, ss(path), *ui_);
 }
 
-void MainWindow::fileWatchTick() {
+void MainWindow::Timer12_Timer() {
     // The buffer belongs to the worker while an operation runs; look again when idle.
     if (operationRunning() || closing_) return;
     core_.download.reloadOnChange = cekReloadOnChange_->isChecked();
@@ -954,7 +997,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     QCoreApplication::quit();
 }
 
-void MainWindow::unloadTick() {
+void MainWindow::TimerUnload_Timer() {
     timerUnload_.stop();
     close();
 }

@@ -23,12 +23,13 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
-#include "app/settings_keys.h"
 #include "app/setup_pages.h"
 #include "core/isp_core.h"
 #include "ops/download_driver.h"
 #include "ops/user_command.h"
+#include "settings/settings_keys.h"
 
 namespace qmx::gui {
 
@@ -82,6 +83,9 @@ class MainWindow : public QMainWindow {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Writes to the core's setup state go through here: at once while no operation runs,
+    // otherwise held back until it ends (the operation owns the core until then).
+    void changeCore(std::function<void()> write);
     // --- construction ---
     void buildWindow();
     QWidget* buildLeftColumn(QWidget* parent);
@@ -93,7 +97,7 @@ class MainWindow : public QMainWindow {
     void loadSettings();
     void refreshPortList(const QStringList& extra);
     // --- model and setup ---
-    void selectModel(int row);
+    void combMcuModel_Click(int row);
     void setTabCaption(QTabBar* bar, std::string_view key, std::string_view caption);
     void refreshRangeDisplay();
     void lockSetupControls();
@@ -108,17 +112,23 @@ class MainWindow : public QMainWindow {
     void onOperationFinished();
     void syncChoicesToCore();
     void showCoreState();
-    void chooseAndLoadFile();
-    void storeFile();
-    void autoIncreaseClicked(bool ticked);
     void showSerialBoxes();
-    void fileWatchTick();
+    // --- event handlers of the controls (named after the control and its event) ---
+    void comLoadFile_Click();
+    void comStoreFile_Click();
+    void cheAuto_Increase_Click(bool ticked);
+    void comDownload_Click(int index);
+    void comStop_Download_Click();
+    void comReadChipLock_Click();
+    void comClear_OK_Count_Click();
+    void Timer3_Timer();
+    void Timer12_Timer();
     void beepTimes(int times);
     // --- message pane ---
     void appendMessage(const QString& line);
     void replaceMessages(const QString& text);
     // --- close ---
-    void unloadTick();
+    void TimerUnload_Timer();
     void rememberGeometry();
 
     IspCore core_;
@@ -132,6 +142,8 @@ class MainWindow : public QMainWindow {
     bool unloaded_ = false;
     bool geometryRemembered_ = false;
     bool saveDeferred_ = false;
+    // Setup changes made while an operation runs, applied in order when it has ended.
+    std::vector<std::function<void()>> heldChanges_;
     bool loading_ = true;
     int buttonState_ = kStateIdle;
     int setupTab_ = 0;

@@ -10,7 +10,7 @@
 #include "app/option_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
-#include "image/serial_number.h"
+#include "ops/serial_number_store.h"
 
 namespace qmx::gui {
 namespace {
@@ -41,7 +41,7 @@ void MainWindow::choosePort(const QString& path) {
         row = combCommPort_->count() - 1;
     }
     combCommPort_->setCurrentIndex(row);
-    core_.portPath = path.toStdString();
+    changeCore([this, p = path.toStdString()] { core_.portPath = p; });
     if (debugPanel_) debugPanel_->syncPorts(combCommPort_);
 }
 

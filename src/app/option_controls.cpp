@@ -212,19 +212,23 @@ OptionControls::OptionControls(OptionChoices& choices, QWidget* frame2Parent,
     grid->setRowStretch(6, 1);
 
     connect(comb485Pin_, &QComboBox::activated, this, [this](int row) {
-        choices_.rs485Pin = row;
-        checkPinLists();
+        OptionChoices next = choices_;  // the check sees the new row even while held back
+        next.rs485Pin = row;
+        change([this, row] { choices_.rs485Pin = row; });
+        checkPinLists(next);
         emit saveRequested();
     });
     connect(combExternalWdtPin_, &QComboBox::activated, this, [this](int row) {
-        choices_.externalWdtPin = row;
-        checkPinLists();
+        OptionChoices next = choices_;  // the check sees the new row even while held back
+        next.externalWdtPin = row;
+        change([this, row] { choices_.externalWdtPin = row; });
+        checkPinLists(next);
         emit saveRequested();
     });
     connect(combWdt_, &QComboBox::activated, this,
-            [this](int row) { choices_.downloadWdtPin = row; });
+            [this](int row) { change([this, row] { choices_.downloadWdtPin = row; }); });
     connect(prescaler_, &QComboBox::currentIndexChanged, this, [this](int row) {
-        if (row >= 0) choices_.wdtPrescaler = row;
+        if (row >= 0) change([this, row] { choices_.wdtPrescaler = row; });
     });
     // The RS-485 and external-watchdog choices are kept between runs: every change of them
     // is saved.
@@ -259,7 +263,7 @@ OptionControls::Pair OptionControls::makePair(QWidget* parent, QRadioButton* fir
     p.choice[1 - firstValue] = second;
     if (field) {
         connect(p.group, &QButtonGroup::idClicked, this, [this, field](int id) {
-            choices_.*field = id;
+            change([this, field, id] { choices_.*field = id; });
             applyEnables();
         });
     }
@@ -361,9 +365,8 @@ void OptionControls::setLocked(bool locked) {
     applyEnables();
 }
 
-void OptionControls::checkPinLists() {
-    if (auto conflict = pinListConflict(choices_); conflict && showNotice)
-        showNotice(qs(*conflict));
+void OptionControls::checkPinLists(const OptionChoices& choices) {
+    if (auto conflict = pinListConflict(choices); conflict && showNotice) showNotice(qs(*conflict));
 }
 
 }  // namespace qmx::gui

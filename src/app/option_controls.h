@@ -42,6 +42,9 @@ class OptionControls : public QObject {
 
     // Shows a message box; the window installs one (tests may answer it themselves).
     std::function<void(const QString& text)> showNotice;
+    // Runs a change of the option choices. The window installs one that holds the change back
+    // while an operation runs (the operation reads the choices); unset, it runs at once.
+    std::function<void(std::function<void()> change)> changeChoices;
 
     // The beep and re-download delay controls of `Frame16`.
     QRadioButton* beepYes() const { return beepYes_; }
@@ -53,6 +56,12 @@ class OptionControls : public QObject {
     void saveRequested();
 
   private:
+    void change(std::function<void()> write) {
+        if (changeChoices)
+            changeChoices(std::move(write));
+        else
+            write();
+    }
     struct Pair {
         QButtonGroup* group = nullptr;
         std::array<QRadioButton*, 2> choice{};
@@ -63,7 +72,7 @@ class OptionControls : public QObject {
                   int OptionChoices::*field, int firstValue);
     void setPair(const Pair& pair, int choice);
     void applyEnables();
-    void checkPinLists();
+    void checkPinLists(const OptionChoices& choices);
 
     OptionChoices& choices_;
     int family_ = -1;

@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cstdlib>
+#include <initializer_list>
 #include <map>
+#include <string>
+#include <vector>
 
 namespace qmx {
 namespace {
@@ -146,8 +149,106 @@ std::map<std::string, ModelEntry, std::less<>> modelsByName() {
     return m;
 }
 
+using ModelMap = std::map<std::string, ModelEntry, std::less<>>;
+
+// Sets a field on each named model.
+template <typename Set>
+void forModels(ModelMap& m, std::initializer_list<std::string_view> names, Set set) {
+    for (std::string_view name : names) {
+        auto it = m.find(name);
+        if (it == m.end()) std::abort();  // a quirk names a model the tables lack: a build fault
+        set(it->second);
+    }
+}
+
+// Identification bytes of the status answer: models named by the first byte alone.
+struct IdFirst {
+    std::uint8_t first;
+    std::string_view name;
+};
+constexpr IdFirst kIdByFirst[] = {
+    {0x1A, "M-063"}, {0x18, "M-075"}, {0x14, "M-071"}, {0x12, "M-067"},
+    {0x0A, "M-094"}, {0x08, "M-100"}, {0x04, "M-098"}, {0x02, "M-096"},
+    {0x56, "M-081"}, {0x58, "M-091"}, {0x54, "M-088"}, {0x52, "M-085"},
+};
+// Models named by both bytes: one first byte, the second bytes and the names in step.
+struct IdPairs {
+    std::uint8_t first;
+    std::vector<std::uint8_t> seconds;
+    std::vector<std::string_view> names;
+};
+const std::vector<IdPairs>& idPairs() {
+    static const std::vector<IdPairs> pairs = {
+        {0xF0, {0x01, 0x02, 0x04}, {"M-056", "M-057", "M-058"}},
+        {0xF1, {0x04, 0x05, 0x08, 0x0A, 0x10}, {"M-059", "M-060", "M-061", "M-062", "M-055"}},
+        {0xF2,
+         {0x00, 0x01, 0x02, 0x03, 0x04, 0x05},
+         {"M-002", "M-004", "M-006", "M-008", "M-010", "M-012"}},
+        {0xF2,
+         {0x10, 0x11, 0x12, 0x13, 0x14, 0x15},
+         {"M-003", "M-005", "M-007", "M-009", "M-011", "M-013"}},
+        {0xF2,
+         {0x20, 0x21, 0x22, 0x23, 0x24, 0x25},
+         {"M-028", "M-030", "M-032", "M-034", "M-036", "M-038"}},
+        {0xF2,
+         {0x30, 0x31, 0x32, 0x33, 0x34, 0x35},
+         {"M-029", "M-031", "M-033", "M-035", "M-037", "M-039"}},
+        {0xF3,
+         {0x01, 0x02, 0x04, 0x06, 0x08, 0x0A, 0x0C},
+         {"M-014", "M-016", "M-018", "M-020", "M-022", "M-024", "M-026"}},
+        {0xF3,
+         {0x11, 0x12, 0x14, 0x16, 0x18, 0x1A, 0x1C},
+         {"M-015", "M-017", "M-019", "M-021", "M-023", "M-025", "M-027"}},
+        {0xF3,
+         {0x21, 0x22, 0x24, 0x26, 0x28, 0x2A, 0x2C},
+         {"M-040", "M-042", "M-044", "M-046", "M-048", "M-050", "M-052"}},
+        {0xF3,
+         {0x31, 0x32, 0x34, 0x36, 0x38, 0x3A, 0x3C},
+         {"M-041", "M-043", "M-045", "M-047", "M-049", "M-051", "M-053"}},
+    };
+    return pairs;
+}
+
+// Calls set(name, first, second) for every identification (second < 0: first byte alone).
+template <typename Set>
+void forIdentifications(Set set) {
+    for (const IdFirst& id : kIdByFirst)
+        set(id.name, id.first, -1);
+    for (const IdPairs& row : idPairs()) {
+        for (std::size_t i = 0; i < row.seconds.size(); ++i)
+            set(row.names[i], row.first, row.seconds[i]);
+    }
+}
+
+// The quirks of single models, kept here so that no other part compares model names.
+void applyQuirks(ModelMap& m) {
+    // The 2 KB loaders: their size is fixed, whatever the feature flags of the chip say.
+    forModels(m, {"M-074", "M-079", "M-090", "M-093"}, [](ModelEntry& e) {
+        e.bootAreaSize = 2048;
+        e.bootAreaReported = false;
+    });
+    forModels(m, {"M-074", "M-090"}, [](ModelEntry& e) { e.dataAt32K = true; });
+    forModels(m, {"M-080", "M-083"}, [](ModelEntry& e) { e.eraseSpan = 65536; });
+    forModels(m, {"M-091"}, [](ModelEntry& e) { e.erasePages = 64; });
+    forModels(m, {"M-088"}, [](ModelEntry& e) { e.erasePages = 32; });
+    forModels(m, {"M-085"}, [](ModelEntry& e) { e.erasePages = 16; });
+    forModels(m, {"M-066", "M-084", "M-068", "M-086", "M-070", "M-087"},
+              [](ModelEntry& e) { e.eraseSpan = 15360; });
+    forModels(
+        m,
+        {"M-072", "M-089", "M-074", "M-090", "M-077", "M-092", "M-079", "M-093", "M-065", "M-082"},
+        [](ModelEntry& e) { e.eraseSpan = 64512; });
+    forIdentifications([&m](std::string_view name, int first, int second) {
+        auto it = m.find(name);
+        if (it == m.end()) return;  // a reported name, not a list row
+        it->second.idFirst = first;
+        it->second.idSecond = second;
+    });
+}
+
 std::vector<ModelEntry> buildCatalogue() {
     auto byName = modelsByName();
+    applyQuirks(byName);
     std::vector<ModelEntry> list;
     list.reserve(kListOrder.size());
     for (std::size_t i = 0; i < kListOrder.size(); ++i) {
@@ -200,12 +301,49 @@ bool usesLowSpeedOptionBase(const ModelEntry& model) {
 }
 
 const std::vector<ReportedModel>& reportedModelNames() {
-    static const std::vector<ReportedModel> names = {
-        {"M-055", 2, "F110"}, {"M-056", 2, "F001"}, {"M-057", 2, "F002"},
-        {"M-058", 2, "F004"}, {"M-059", 2, "F104"}, {"M-060", 2, "F105"},
-        {"M-061", 2, "F108"}, {"M-062", 2, "F10A"}, {"M-081", 1, "56"},
-    };
+    static const std::vector<ReportedModel> names = [] {
+        std::vector<ReportedModel> r = {
+            {"M-055", 2, "F110"}, {"M-056", 2, "F001"}, {"M-057", 2, "F002"},
+            {"M-058", 2, "F004"}, {"M-059", 2, "F104"}, {"M-060", 2, "F105"},
+            {"M-061", 2, "F108"}, {"M-062", 2, "F10A"}, {"M-081", 1, "56", -1, -1, true},
+        };
+        forIdentifications([&r](std::string_view name, int first, int second) {
+            for (ReportedModel& m : r) {
+                if (m.name != name) continue;
+                m.idFirst = first;
+                m.idSecond = second;
+            }
+        });
+        return r;
+    }();
     return names;
+}
+
+std::string modelForIdBytes(std::uint8_t id1, std::uint8_t id2) {
+    // A model named by the first byte alone wins over one named by both bytes.
+    for (int pass = 0; pass < 2; ++pass) {
+        auto fits = [&](int first, int second) {
+            if (first != id1) return false;
+            return pass == 0 ? second < 0 : second == id2;
+        };
+        for (const ModelEntry& e : modelCatalogue())
+            if (fits(e.idFirst, e.idSecond)) return e.name;
+        for (const ReportedModel& r : reportedModelNames())
+            if (fits(r.idFirst, r.idSecond)) return std::string(r.name);
+    }
+    return {};
+}
+
+bool reportedWithSizeLimit(std::string_view identifiedName) {
+    for (const ReportedModel& r : reportedModelNames())
+        if (r.name == identifiedName) return r.firmwareSizeLimit;
+    return false;
+}
+
+int erasePagesFor(const ModelEntry& model, int bootArea) {
+    if (model.erasePages > 0) return model.erasePages;
+    if (model.eraseSpan > 0) return static_cast<int>((model.eraseSpan - bootArea) / 512);
+    return 255;
 }
 
 bool identifiedModelFits(std::string_view identifiedName, const ModelEntry& selected) {

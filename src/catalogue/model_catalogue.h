@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,23 @@ struct ModelEntry {
     std::string monitorImage;  // monitor image file name; empty unless monitorCapable
     int blockSize = 128;       // bytes per programming block: 128 (family 0) or 512
     int listIndex = -1;        // row of the model list
+
+    // --- Quirks of single models ---
+    long bootAreaSize = 1024;      // loader size the loaders keep free (2048 for the big loaders)
+    bool dataAt32K = false;        // 0x5000-0x7FFF is a hole; the data memory starts at 0x8000
+    bool bootAreaReported = true;  // the chip's feature flags tell its loader size
+    // Whether a chip the handshake reported under this name limits the image size by its
+    // firmware version (as every family-2 selection does).
+    bool reportedWithSizeLimit(std::string_view identifiedName);
+
+    // Pages the erase command clears: a fixed count, or (flash span - loader) / 512 when
+    // eraseSpan is set; 255 (the whole chip) when neither is.
+    int erasePages = 0;
+    long eraseSpan = 0;
+    // The identification bytes of the chip's status answer: the first byte alone
+    // (idSecond < 0), or both; idFirst < 0 when the handshake never names this model.
+    int idFirst = -1;
+    int idSecond = -1;
 };
 
 // Number of rows of the model list, and the row selected on a first run (M-070).
@@ -64,8 +82,22 @@ struct ReportedModel {
     std::string_view name;
     int family;
     std::string_view idCode;
+    int idFirst = -1;  // identification bytes, as in ModelEntry
+    int idSecond = -1;
+    bool firmwareSizeLimit = false;  // the loader limits the image size by its version
 };
 const std::vector<ReportedModel>& reportedModelNames();
+
+// The model name the handshake reports for a chip's identification bytes (a list row or a
+// reported name); empty when no model carries these bytes.
+std::string modelForIdBytes(std::uint8_t id1, std::uint8_t id2);
+
+// Whether a chip the handshake reported under this name limits the image size by its
+// firmware version (as every family-2 selection does).
+bool reportedWithSizeLimit(std::string_view identifiedName);
+
+// Pages the erase command clears on this model with a loader of `bootArea` bytes.
+int erasePagesFor(const ModelEntry& model, int bootArea);
 
 // Whether a chip identified by the handshake as `identifiedName` fits the selected model:
 // the same name, an identified M-081 for the selections M-080 and M-083, or a reported name

@@ -12,8 +12,8 @@
 
 #include "catalogue/model_catalogue.h"
 #include "core/isp_core.h"
+#include "core/session_state.h"
 #include "core/ui.h"
-#include "ops/session_state.h"
 
 namespace qmx::cli {
 

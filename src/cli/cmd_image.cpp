@@ -35,7 +35,8 @@ Runner registerImage(CLI::App& app, Context& ctx) {
         for (const std::string& file : args->files) {
             LoadResult result;
             if (loadOneFile(ctx, file, result) != kExitOk) return kExitBadInput;
-            if (refuseUnsoundLoad(file, result) != kExitOk) rc = kExitBadInput;
+            // The warning is always shown; --yes accepts the load as `save` and `download` do.
+            if (refuseUnsoundLoad(file, result) != kExitOk && !ctx.yes) rc = kExitBadInput;
         }
         const CodeBuffer& b = core.buffer;
         fmt::print("checksum: {}\n", trimRight(b.checksumText));

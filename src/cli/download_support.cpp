@@ -5,11 +5,11 @@
 #include <sstream>
 #include <thread>
 
-#include "app/settings_keys.h"
 #include "catalogue/option_set.h"
 #include "image/hex_loader.h"
-#include "image/serial_number.h"
 #include "ops/download_driver.h"
+#include "ops/serial_number_store.h"
+#include "settings/settings_keys.h"
 
 namespace qmx::cli {
 

@@ -8,8 +8,8 @@
 
 #include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
+#include "core/session_state.h"
 #include "image/hex_loader.h"
-#include "ops/session_state.h"
 #include "ops/user_command.h"
 
 namespace qmx::cli {

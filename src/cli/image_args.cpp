@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "app/settings_keys.h"
 #include "catalogue/model_catalogue.h"
 #include "image/code_buffer.h"
+#include "settings/settings_keys.h"
 
 namespace qmx::cli {
 

@@ -11,15 +11,15 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_store.h"
 #include "catalogue/model_catalogue.h"
 #include "catalogue/option_set.h"
+#include "core/session_state.h"
 #include "core/ui.h"
 #include "image/code_buffer.h"
 #include "image/serial_number.h"
 #include "link/connection_facts.h"
 #include "link/serial_channel.h"
-#include "ops/session_state.h"
+#include "settings/settings_store.h"
 
 namespace qmx {
 
@@ -39,13 +39,17 @@ class MessagePane {
 
 class IspCore {
   public:
-    explicit IspCore(Ui* ui = nullptr) : ui_(ui ? ui : &silentUi()) {}
+    explicit IspCore(Ui* ui = nullptr) : ui_(ui ? ui : &silentUi()) { channel.setUi(ui_); }
     IspCore(const IspCore&) = delete;
     IspCore& operator=(const IspCore&) = delete;
 
     // The face; never null (a silent face stands in when none is given).
     Ui& ui() { return *ui_; }
-    void setUi(Ui* ui) { ui_ = ui ? ui : &silentUi(); }
+    // The channel reports through the same face, so it never keeps one that was replaced.
+    void setUi(Ui* ui) {
+        ui_ = ui ? ui : &silentUi();
+        channel.setUi(ui_);
+    }
 
     // Append one line to the message pane and show it.
     void message(std::string_view line) {

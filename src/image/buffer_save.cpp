@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/settings_store.h"
 #include "core/ui.h"
+#include "settings/settings_store.h"
 
 namespace qmx {
 namespace {

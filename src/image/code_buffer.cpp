@@ -11,41 +11,32 @@
 
 namespace qmx {
 
-MemoryMap MemoryMap::fromModel(const ModelEntry& model) {
-    MemoryMap map;
-    map.family = model.family;
-    map.programStart = model.programStart;
-    map.programEnd = model.programEnd;
-    map.dataStart = model.dataStart;
-    map.dataEnd = model.dataEnd;
-    map.bootStart = model.bootStart;
-    map.bootEnd = model.bootEnd;
-    map.noDataMemory = model.noDataMemory;
-    const std::string& n = model.name;
-    map.bootAreaSize = (n == "M-074" || n == "M-079" || n == "M-090" || n == "M-093") ? 2048 : 1024;
-    map.dataAt32K = (n == "M-074" || n == "M-090");
-    return map;
+const ModelEntry& MemoryMap::model() const {
+    static const ModelEntry blank;
+    return row ? *row : blank;
 }
 
 long MemoryMap::bootLimit() const {
-    switch (family) {
+    const ModelEntry& m = model();
+    switch (m.family) {
         case 0:
-            return bootStart;
+            return m.bootStart;
         case 1:
         case 2:
-            return bootEnd - bootAreaSize + 1;
+            return m.bootEnd - m.bootAreaSize + 1;
         case 3:
             return 0x1400;
         case 4:
             return 0x3000;
         default:
-            return bootStart;
+            return m.bootStart;
     }
 }
 
 long MemoryMap::loadLimit() const {
-    if ((family == 1 || family == 2) && noDataMemory) return bootLimit() - 1;
-    return programEnd;
+    const ModelEntry& m = model();
+    if ((m.family == 1 || m.family == 2) && m.noDataMemory) return bootLimit() - 1;
+    return m.programEnd;
 }
 
 std::string hexText(long value, int width) {
@@ -53,8 +44,8 @@ std::string hexText(long value, int width) {
 }
 
 std::array<std::string, 4> rangeDisplayTexts(const MemoryMap& map) {
-    return {hexText(map.programStart, 4), hexText(map.loadLimit(), 4), hexText(map.bootLimit(), 5),
-            hexText(map.bootEnd, 5)};
+    return {hexText(map.model().programStart, 4), hexText(map.loadLimit(), 4),
+            hexText(map.bootLimit(), 5), hexText(map.model().bootEnd, 5)};
 }
 
 void CodeBuffer::reset() {

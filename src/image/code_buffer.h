@@ -17,18 +17,11 @@ struct SerialNumberSpec;
 // The selected model's layout. Replaced from the current ModelEntry at every load, so a change
 // of model takes effect with the next file.
 struct MemoryMap {
-    int family = 0;
-    long programStart = 0;
-    long programEnd = 0;
-    long dataStart = 0;
-    long dataEnd = 0;
-    long bootStart = 0;
-    long bootEnd = 0;
-    bool noDataMemory = false;
-    long bootAreaSize = 1024;  // 2048 for M-074, M-079, M-090 and M-093
-    bool dataAt32K = false;    // M-074 and M-090: 0x5000-0x7FFF is a hole, data memory at 0x8000
+    // The catalogue row (catalogue rows live for the whole run); a blank row before any load.
+    const ModelEntry* row = nullptr;
 
-    static MemoryMap fromModel(const ModelEntry& model);
+    static MemoryMap fromModel(const ModelEntry& model) { return MemoryMap{&model}; }
+    const ModelEntry& model() const;
 
     // First address that no load may fill.
     long bootLimit() const;

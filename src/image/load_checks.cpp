@@ -75,7 +75,7 @@ std::string composeFamily012(bool over, bool data, const char* dataText, const c
 // Families 3 and 4, both loaders: clear the invalid zone between program and data memory,
 // note content in the data memory, clip what lies beyond the data end.
 LoadCheckOutcome checkFamily34(CodeBuffer& buffer, bool hexLoader, bool beyond) {
-    const MemoryMap& m = buffer.map;
+    const ModelEntry& m = buffer.map.model();
     const std::uint8_t f = buffer.fillByte;
     std::vector<std::string> lines;
     LoadCheckOutcome out;
@@ -106,12 +106,12 @@ LoadCheckOutcome checkFamily34(CodeBuffer& buffer, bool hexLoader, bool beyond) 
 }  // namespace
 
 LoadCheckOutcome checkHexLoad(CodeBuffer& buffer, bool beyond) {
-    const MemoryMap& m = buffer.map;
+    const ModelEntry& m = buffer.map.model();
     if (m.family == 3 || m.family == 4) return checkFamily34(buffer, true, beyond);
 
     const std::uint8_t f = buffer.fillByte;
-    const long bootLimit = m.bootLimit();
-    const long loadLimit = m.loadLimit();
+    const long bootLimit = buffer.map.bootLimit();
+    const long loadLimit = buffer.map.loadLimit();
     bool over = false, data = false;
 
     if (buffer.loadEnd >= bootLimit) {
@@ -149,12 +149,12 @@ LoadCheckOutcome checkHexLoad(CodeBuffer& buffer, bool beyond) {
 }
 
 LoadCheckOutcome checkBinaryLoad(CodeBuffer& buffer, bool beyond) {
-    const MemoryMap& m = buffer.map;
+    const ModelEntry& m = buffer.map.model();
     if (m.family == 3 || m.family == 4) return checkFamily34(buffer, false, beyond);
 
     const std::uint8_t f = buffer.fillByte;
-    const long bootLimit = m.bootLimit();
-    const long loadLimit = m.loadLimit();
+    const long bootLimit = buffer.map.bootLimit();
+    const long loadLimit = buffer.map.loadLimit();
     bool over = false, data = false;
 
     if (m.noDataMemory) {

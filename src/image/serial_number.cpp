@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/settings_keys.h"
-#include "app/settings_store.h"
 #include "catalogue/text_util.h"
 #include "core/ui.h"
 #include "image/code_buffer.h"
@@ -93,38 +91,12 @@ std::uint64_t largestNumber(long count, SerialFormat format) {
     return std::min(room - 1, cap);
 }
 
-void persist(const SerialNumberSpec& spec, SettingsStore& store, Ui& ui) {
-    saveSerialSettings(spec, store);
-    std::string error = store.saveWarnOnce();
-    if (!error.empty())
-        ui.appendMessage("Can not save the serial number settings. / 无法保存自动增量设置。 " +
-                         error);
-}
-
 }  // namespace
 
-void loadSerialSettings(SerialNumberSpec& spec, const SettingsStore& store) {
-    spec.addressText = store.read(kAutoIncreaseSection, auto_increase_key::kAddress, "FFFF");
-    spec.lengthText = store.read(kAutoIncreaseSection, auto_increase_key::kLength, "8");
-    spec.nextValueText = store.read(kAutoIncreaseSection, auto_increase_key::kNextValue, "0000");
-    spec.incrementText = store.read(kAutoIncreaseSection, auto_increase_key::kIncrease, "1");
-    const std::string format = std::string(
-        trimSpace(store.read(kAutoIncreaseSection, auto_increase_key::kNumeralSystem, "1")));
-    spec.format = format == "1"   ? SerialFormat::Bcd
-                  : format == "2" ? SerialFormat::Ascii
-                                  : SerialFormat::Binary;
+void readSerialTexts(SerialNumberSpec& spec) {
     spec.address = readHexBox(spec.addressText, 5);
     spec.count = readCount(spec.lengthText);
     spec.active = false;
-}
-
-void saveSerialSettings(const SerialNumberSpec& spec, SettingsStore& store) {
-    store.set(kAutoIncreaseSection, auto_increase_key::kAddress, spec.addressText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kLength, spec.lengthText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kNextValue, spec.nextValueText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kIncrease, spec.incrementText);
-    store.set(kAutoIncreaseSection, auto_increase_key::kNumeralSystem,
-              std::to_string(static_cast<int>(spec.format)));
 }
 
 void serialParametersEdited(SerialNumberSpec& spec) {
@@ -238,11 +210,8 @@ bool writeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
     return true;
 }
 
-bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEntry& model,
-                       SettingsStore& store, Ui& ui) {
+bool validateSerialParameters(SerialNumberSpec& spec, const ModelEntry& model, Ui& ui) {
     if (!validateSerialAddress(spec, model, ui)) return false;
-    // Every parameter is checked before anything is saved: the settings keep only numbers
-    // that can really be written.
     const SerialEncoding enc = encodeSerialNumber(spec.nextValueText, spec.count, spec.format);
     if (!enc.error.empty()) {
         if (!enc.nextValueText.empty()) spec.nextValueText = enc.nextValueText;
@@ -255,25 +224,18 @@ bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEn
         showBox(kBadIncrement, ui);
         return false;
     }
+    return true;
+}
+
+bool placeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
     const bool written = writeSerialNumber(spec, buffer, ui);
     if (!written) spec.active = false;
-    persist(spec, store, ui);
     refreshExtents(buffer, spec, ui);
     // Show the row holding A as the fourth row of the view.
     buffer.scrollValue =
         std::clamp((spec.address - buffer.viewStart) / 16 - 3, 0L, std::max(0L, buffer.scrollMax));
     ui.bufferChanged();
     return written;
-}
-
-bool serialCheckBoxChanged(SerialNumberSpec& spec, bool ticked, CodeBuffer& buffer,
-                           const ModelEntry& model, SettingsStore& store, Ui& ui) {
-    spec.enabled = ticked;
-    if (!ticked) {
-        spec.active = false;
-        return true;
-    }
-    return applySerialNumber(spec, buffer, model, store, ui);
 }
 
 void advanceSerialNumber(SerialNumberSpec& spec) {
@@ -302,15 +264,10 @@ void advanceSerialNumber(SerialNumberSpec& spec) {
                              : lastChars(kFifteenZeros + digits, width);
 }
 
-bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui) {
-    if (!spec.enabled || !spec.active) return true;
+bool advanceAndWriteSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui) {
     advanceSerialNumber(spec);
     const bool written = writeSerialNumber(spec, buffer, ui);
     refreshExtents(buffer, spec, ui);
-    // The advanced number is the next one no chip holds yet, so it is kept even when it no
-    // longer fits: the next start refuses it instead of numbering a chip twice.
-    persist(spec, store, ui);
-    spec.active = written;
     return written;
 }
 

@@ -1,6 +1,7 @@
-// Serial-number auto-increment: a value kept in the settings is written into the code buffer
-// at a fixed address before each download and advanced by a fixed increment after every
-// successful chip, so that consecutive chips carry consecutive numbers.
+// Serial-number auto-increment: a value is written into the code buffer at a fixed address
+// before each download and advanced by a fixed increment after every successful chip, so that
+// consecutive chips carry consecutive numbers. Keeping the values in the settings store is the
+// business of the operations (ops/serial_number_store.h); this unit only touches the buffer.
 //
 // The number occupies the N cells A - N + 1 ... A; its most significant byte is at the lowest
 // address, the least significant byte at A.
@@ -15,7 +16,6 @@
 namespace qmx {
 
 class CodeBuffer;
-class SettingsStore;
 class Ui;
 
 enum class SerialFormat { Binary = 0, Bcd = 1, Ascii = 2 };
@@ -36,12 +36,9 @@ struct SerialNumberSpec {
     long count = 8;
 };
 
-// The five values live in section "Auto_Increase" of the settings store.
-// Reads the five values (defaults "FFFF", "8", "0000", "1", "1"); a stored format outside 0-2
-// selects the binary format.
-void loadSerialSettings(SerialNumberSpec& spec, const SettingsStore& store);
-// Writes the five values.
-void saveSerialSettings(const SerialNumberSpec& spec, SettingsStore& store);
+// The four boxes were filled from stored texts: A and N are read from them as the last
+// validation would, and the number is not applied yet.
+void readSerialTexts(SerialNumberSpec& spec);
 
 // The user changed one of the four boxes or the format: the number is no longer applied.
 void serialParametersEdited(SerialNumberSpec& spec);
@@ -69,26 +66,22 @@ bool serialIncrementValid(const std::string& incrementText, long count, SerialFo
 // box and writes nothing (`active` keeps its value). Returns true when written.
 bool writeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui);
 
-// Ticked: validate every parameter (nothing is saved when one is refused), save the settings,
-// write the number, refresh the extents and scroll the
-// view so that the row holding A is the fourth row shown. Returns true when the number is in
-// the buffer.
-bool applySerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, const ModelEntry& model,
-                       SettingsStore& store, Ui& ui);
+// Every parameter checked before anything is saved or written: A and N against the model's
+// map, the next value against the format and N, the increment. A refusal raises its message
+// box and leaves `active` false.
+bool validateSerialParameters(SerialNumberSpec& spec, const ModelEntry& model, Ui& ui);
 
-// The check box was clicked (or set by code): unticked clears `active`; ticked applies the
-// number. Returns false when ticked and the number could not be applied.
-bool serialCheckBoxChanged(SerialNumberSpec& spec, bool ticked, CodeBuffer& buffer,
-                           const ModelEntry& model, SettingsStore& store, Ui& ui);
+// After a successful validation: write the number, refresh the extents and scroll the view so
+// that the row holding A is the fourth row shown. Returns true when the number is in the
+// buffer (otherwise `active` is cleared).
+bool placeSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui);
 
 // Box 2 = box 2 + box 3, zero-padded to the display width of the format (a longer number is
 // kept whole, so that writing it is refused). Only while active.
 void advanceSerialNumber(SerialNumberSpec& spec);
 
-// After a chip that verified and was counted: when ticked and active, advance, write the new
-// number, re-render and save the settings. Returns false when the new number could not be
-// written (its message was shown; the number is then no longer applied, so no further chip
-// may be programmed with it); true otherwise.
-bool serialAfterSuccess(SerialNumberSpec& spec, CodeBuffer& buffer, SettingsStore& store, Ui& ui);
+// After a chip that verified and was counted: advance, write the new number and refresh the
+// extents. Returns false when the new number could not be written (its message was shown).
+bool advanceAndWriteSerialNumber(SerialNumberSpec& spec, CodeBuffer& buffer, Ui& ui);
 
 }  // namespace qmx

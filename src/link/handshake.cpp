@@ -15,41 +15,7 @@
 namespace qmx {
 
 std::string identifyModel(std::uint8_t id1, std::uint8_t id2) {
-    static const std::map<std::uint8_t, const char*> byFirst{
-        {0x1A, "M-063"}, {0x18, "M-075"}, {0x14, "M-071"}, {0x12, "M-067"},
-        {0x0A, "M-094"}, {0x08, "M-100"}, {0x04, "M-098"}, {0x02, "M-096"},
-        {0x56, "M-081"}, {0x58, "M-091"}, {0x54, "M-088"}, {0x52, "M-085"}};
-    static const std::map<std::pair<std::uint8_t, std::uint8_t>, const char*> byPair = [] {
-        std::map<std::pair<std::uint8_t, std::uint8_t>, const char*> m;
-        auto row = [&m](std::uint8_t first, std::initializer_list<std::uint8_t> seconds,
-                        std::initializer_list<const char*> names) {
-            auto n = names.begin();
-            for (auto s : seconds)
-                m[{first, s}] = *n++;
-        };
-        row(0xF0, {0x01, 0x02, 0x04}, {"M-056", "M-057", "M-058"});
-        row(0xF1, {0x04, 0x05, 0x08, 0x0A, 0x10}, {"M-059", "M-060", "M-061", "M-062", "M-055"});
-        row(0xF2, {0x00, 0x01, 0x02, 0x03, 0x04, 0x05},
-            {"M-002", "M-004", "M-006", "M-008", "M-010", "M-012"});
-        row(0xF2, {0x10, 0x11, 0x12, 0x13, 0x14, 0x15},
-            {"M-003", "M-005", "M-007", "M-009", "M-011", "M-013"});
-        row(0xF2, {0x20, 0x21, 0x22, 0x23, 0x24, 0x25},
-            {"M-028", "M-030", "M-032", "M-034", "M-036", "M-038"});
-        row(0xF2, {0x30, 0x31, 0x32, 0x33, 0x34, 0x35},
-            {"M-029", "M-031", "M-033", "M-035", "M-037", "M-039"});
-        row(0xF3, {0x01, 0x02, 0x04, 0x06, 0x08, 0x0A, 0x0C},
-            {"M-014", "M-016", "M-018", "M-020", "M-022", "M-024", "M-026"});
-        row(0xF3, {0x11, 0x12, 0x14, 0x16, 0x18, 0x1A, 0x1C},
-            {"M-015", "M-017", "M-019", "M-021", "M-023", "M-025", "M-027"});
-        row(0xF3, {0x21, 0x22, 0x24, 0x26, 0x28, 0x2A, 0x2C},
-            {"M-040", "M-042", "M-044", "M-046", "M-048", "M-050", "M-052"});
-        row(0xF3, {0x31, 0x32, 0x34, 0x36, 0x38, 0x3A, 0x3C},
-            {"M-041", "M-043", "M-045", "M-047", "M-049", "M-051", "M-053"});
-        return m;
-    }();
-    if (auto it = byFirst.find(id1); it != byFirst.end()) return it->second;
-    if (auto it = byPair.find({id1, id2}); it != byPair.end()) return it->second;
-    return {};
+    return modelForIdBytes(id1, id2);
 }
 
 float clockFromStatusAnswer(const std::uint8_t* rx) {
@@ -319,10 +285,7 @@ void takeFeatureFlags(LinkContext& link, const HandshakeAnswer& a) {
     link.channel.header_expected = (a.featureFlags & 0x80) != 0;
     static const int kBootSizes[4] = {1024, 1536, 2048, 2560};
     facts.boot_area_size = kBootSizes[a.featureFlags & 0x03];
-    if (link.choices.model) {
-        const std::string& n = link.choices.model->name;
-        if (n == "M-074" || n == "M-090" || n == "M-079" || n == "M-093") facts.boot_area_size = 0;
-    }
+    if (link.choices.model && !link.choices.model->bootAreaReported) facts.boot_area_size = 0;
     facts.boot_area_from_chip = true;
 }
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "core/session_state.h"
 #include "monitor/debug_views.h"
-#include "ops/session_state.h"
 
 namespace qmx {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "ops/session_state.h"
+#include "core/session_state.h"
 
 namespace qmx {
 

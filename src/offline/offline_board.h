@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/session_state.h"
 #include "offline/board_image.h"
-#include "ops/session_state.h"
 
 namespace qmx {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "core/session_state.h"
 #include "link/op_result.h"
-#include "ops/session_state.h"
 
 namespace qmx {
 

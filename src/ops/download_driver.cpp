@@ -6,14 +6,14 @@
 
 #include <fmt/core.h>
 
-#include "app/settings_keys.h"
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
 #include "image/hex_loader.h"
-#include "image/serial_number.h"
 #include "link/serial_channel.h"
 #include "ops/options_writer.h"
 #include "ops/programmer.h"
+#include "ops/serial_number_store.h"
+#include "settings/settings_keys.h"
 
 namespace qmx {
 
@@ -144,6 +144,11 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
 
     session.stop_requested = false;
     session.session_running = true;
+    // Cleared however the session ends, after its outcome is recorded.
+    struct RunningFlag {
+        std::atomic<bool>& flag;
+        ~RunningFlag() { flag = false; }
+    } running{session.session_running};
     session.chips_done = 0;
     const bool series = index == 1;
     for (;;) {
@@ -192,7 +197,6 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
         }
         stop_download(core, link);
         stop_download(core, link);
-        session.session_running = false;
         return finish(session, OpResult::success());
     }
 
@@ -202,7 +206,6 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     else if (session.stop_requested)
         outcome = Outcome::Stopped;
     stop_download(core, link);
-    session.session_running = false;
     return finish(session, {outcome, {}});
 }
 

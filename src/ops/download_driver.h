@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/session_state.h"
 #include "ops/chip_link.h"
 #include "ops/session_control.h"
-#include "ops/session_state.h"
 
 namespace qmx {
 

@@ -47,25 +47,9 @@ int bootAreaForVersionIndex(int v) {
     }
 }
 
-namespace {
-bool isOneOf(const std::string& name, std::initializer_list<const char*> names) {
-    for (const char* n : names)
-        if (name == n) return true;
-    return false;
-}
-}  // namespace
-
 int erasePageCount(const std::string& modelName, int bootArea) {
-    if (isOneOf(modelName, {"M-080", "M-083"})) return (65536 - bootArea) / 512;
-    if (modelName == "M-091") return 64;
-    if (modelName == "M-088") return 32;
-    if (modelName == "M-085") return 16;
-    if (isOneOf(modelName, {"M-066", "M-084", "M-068", "M-086", "M-070", "M-087"}))
-        return (15360 - bootArea) / 512;
-    if (isOneOf(modelName, {"M-072", "M-089", "M-074", "M-090", "M-077", "M-092", "M-079", "M-093",
-                            "M-065", "M-082"}))
-        return (64512 - bootArea) / 512;
-    return 255;
+    const ModelEntry* model = findModel(modelName);
+    return model ? erasePagesFor(*model, bootArea) : 255;
 }
 
 std::uint8_t eraseCountByte(const std::string& modelName, int bootArea,
@@ -324,7 +308,7 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
 
     const int fam = family(core);
     const int bs = blockSize(core);
-    if (fam == 2 || core.facts.identified_model == "M-081") {
+    if (fam == 2 || reportedWithSizeLimit(core.facts.identified_model)) {
         if (fam != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
         session.downloaded_only_note_cn.clear();
         const long limit =

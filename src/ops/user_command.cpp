@@ -12,6 +12,7 @@
 #include "ops/download_driver.h"
 #include "ops/link_binding.h"
 #include "ops/programmer.h"
+#include "ops/serial_number_store.h"
 #include "ops/session_control.h"
 
 namespace qmx {

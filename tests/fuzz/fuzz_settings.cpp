@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_keys.h"
-#include "app/settings_store.h"
+#include "settings/settings_keys.h"
+#include "settings/settings_store.h"
 
 namespace {
 

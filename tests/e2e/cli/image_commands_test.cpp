@@ -185,6 +185,10 @@ TEST_F(ImageCommands, BadInputGivesStatusTwoAndClearWords) {
                         "--from", "0", "--length", "4"});
     EXPECT_EQ(yes.exitCode, 0) << yes.err;
     EXPECT_EQ(readFile(out), "\x11\x22\x33\x44");
+    // `image` takes --yes the same way: the warning still shows, the load is accepted.
+    auto shown = run_cli({"--yes", "--settings", settings(), "image", broken, "--model", "M-070"});
+    EXPECT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_NE(shown.err.find("bad checksum"), std::string::npos) << shown.err;
 
     // Random bytes under a .hex name, and a HEX file cut short before its end record.
     std::string noise = dir.file("noise.hex");

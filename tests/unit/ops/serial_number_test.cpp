@@ -1,10 +1,10 @@
 // Serial-number auto-increment: validation, byte layouts per format, the advance, persistence.
-#include "image/serial_number.h"
+#include "ops/serial_number_store.h"
 
 #include <gtest/gtest.h>
 
-#include "app/settings_store.h"
-#include "image_fixture.h"
+#include "settings/settings_store.h"
+#include "unit/image/image_fixture.h"
 
 namespace qmx::test {
 namespace {

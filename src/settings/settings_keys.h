@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings_store.h"
 #include "catalogue/option_set.h"
+#include "settings/settings_store.h"
 
 namespace qmx {
 
