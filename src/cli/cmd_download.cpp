@@ -10,6 +10,7 @@
 #include "catalogue/option_set.h"
 #include "cli/cli_context.h"
 #include "cli/download_support.h"
+#include "cli/json_report.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
 #include "link/baud.h"
@@ -27,6 +28,7 @@ struct Args {
     bool series = false, reload = false, watch = false;
     int delay = 5;
     int count = 0;
+    double timeout = 0;
 };
 
 }  // namespace
@@ -44,11 +46,12 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         "errors cancel in that 8-bit sum are not, and a loader that answers without the sum "
         "confirms only that the block arrived. Blocks that failed their check are sent again "
         "and counted in the report.");
-    sub->add_option("FILE", args->file, "Intel-HEX or binary image")->required();
+    sub->add_option("FILE", args->file, "Intel-HEX or binary image ('-': stdin)")->required();
     sub->add_option("--port", args->port, "Serial port device path")->required();
     sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
     sub->add_option("--max-baud", args->maxBaud,
                     "Highest baud rate to try: 1200 ... 115200 (default 115200)");
+    addTimeoutOption(sub, args->timeout);
     sub->add_option("--start", args->start, "Buffer start address for the file (hexadecimal)");
     sub->add_option("--fill", args->fill, "Fill byte of unused cells: FF or 00 (default: saved)");
     sub->add_option("--option", args->options,
@@ -95,6 +98,7 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         }
 
         IspCore& core = ctx.core();
+        core.chipWaitSeconds = args->timeout;
         DownloadSetup setup;
         setup.file = args->file;
         setup.port = args->port;
@@ -116,7 +120,20 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
             setup.userEntry.userCode = args->userCode;
             setup.userEntry.userCodeSettings = args->userCodeSettings;
         }
-        return runDownload(core, ctx.ui, setup);
+        // --format json: one object per chip, as each one is done, and one for the chip a
+        // failed or stopped session ended on.
+        ctx.ui.onChipDone = [&core, &ui = ctx.ui] {
+            const bool numbered = core.serial.enabled && core.serial.active;
+            ui.result(chipJson(core, core.session.chips_done + 1, Outcome::Ok,
+                               numbered ? core.serial.nextValueText : std::string()));
+        };
+        core.session.last_outcome = Outcome::Ok;
+        const int code = runDownload(core, ctx.ui, setup);
+        ctx.ui.onChipDone = nullptr;
+        const Outcome last = core.session.last_outcome;
+        if (last == Outcome::Failed || last == Outcome::Stopped || last == Outcome::PortLost)
+            ctx.ui.result(chipJson(core, core.session.chips_done + 1, last, std::string()));
+        return code;
     };
 }
 

@@ -13,6 +13,7 @@
 
 #include "core/ui.h"
 #include "link/crc16.h"
+#include "link/port_advice.h"
 
 namespace qmx {
 
@@ -172,6 +173,14 @@ int SerialChannel::open_port() {
     return rc == 0 && is_open() ? 0 : (rc ? rc : -1);
 }
 
+std::vector<std::string> SerialChannel::last_open_advice() const {
+    if (last_open_error_ == 0) return {};
+    if (port_path.empty()) return {"No serial port was chosen. / 没有选择串口。"};
+    if (const std::string detail = port_ ? port_->openFailureDetail() : ""; !detail.empty())
+        return {detail};
+    return openFailureAdvice(port_path, last_open_error_);
+}
+
 bool SerialChannel::close_port() {
     for (int i = 0; i < 3 && is_open(); ++i) {
         // A real port's close lets the output leave first; do the same on every device so that
@@ -199,6 +208,7 @@ bool SerialChannel::set_settings(const std::string& text) {
         if (auto old = PortSettings::parse(settings)) port_->apply(*old);
         return false;
     }
+    if (ui_ && text != settings) ui_->traceSettings(text);
     settings = text;
     return true;
 }

@@ -73,7 +73,8 @@ std::vector<std::string> statusReportLines(const StatusInput& in, bool& doubleSp
     std::vector<std::string> out;
     const std::string ver = versionText(in.version);
     const std::string letter = in.suffix;
-    if (!in.identifiedModel.empty()) out.push_back("MCU Type is: " + in.identifiedModel);
+    if (!in.identifiedModel.empty())
+        out.push_back("MCU Type is: " + reportedModelText(in.identifiedModel));
     out.push_back("MCU Firmware Version: " + ver + letter);
     out.push_back("Chinese:MCU 固件版本号: " + ver + letter);
     const std::uint8_t o = in.option;

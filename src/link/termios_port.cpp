@@ -10,8 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include <fmt/core.h>
-
+#include "link/port_advice.h"
 #include "link/port_lock.h"
 #include "link/serial_port.h"
 
@@ -199,12 +198,7 @@ class TermiosPort final : public SerialPort {
         return 0;
     }
 
-    void noteBusy(pid_t holder) {
-        detail_ = holder > 0
-                      ? fmt::format("COM port in use by process {}. / 串口正被进程 {} 使用。",
-                                    holder, holder)
-                      : "COM port in use by another program. / 串口正被其它程序使用。";
-    }
+    void noteBusy(pid_t holder) { detail_ = busyPortLine(holder); }
 
     int fd_ = -1;
     PortLock lock_;

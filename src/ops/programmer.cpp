@@ -254,9 +254,9 @@ bool connect_and_erase(IspCore& core, ChipLink& link) {
     }
     if (link.frameReady()) return true;
     core.ui().beep(3);
-    core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
+    core.error(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
     // A lower baud rate cannot help once the port itself is gone.
-    if (!link.portLost()) core.message(kLowerBaud);
+    if (!link.portLost()) core.error(kLowerBaud);
     return false;
 }
 
@@ -424,8 +424,8 @@ void program_image(IspCore& core, ChipLink& link) {
         core.message(kStopText);
     } else {
         ui.beep(3);
-        core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
-        if (!link.portLost()) core.message(kLowerBaud);
+        core.error(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
+        if (!link.portLost()) core.error(kLowerBaud);
         set_button_state(core, kStateIdle);
     }
 }

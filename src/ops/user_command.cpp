@@ -162,9 +162,11 @@ void showDemoHints(IspCore& core) {
 void portFailure(IspCore& core) {
     core.session.demo_port_failed = true;
     beep_times(core, 3);
-    core.message("Open COM port failure! / 打开串口失败!");
-    core.message("The COM port opened by another Program or no the COM port.");
-    core.message("Chinese:串口已被其它程序打开或该串口不存在。");
+    core.error("Open COM port failure! / 打开串口失败!");
+    core.error("The COM port opened by another Program or no the COM port.");
+    core.error("Chinese:串口已被其它程序打开或该串口不存在。");
+    for (const std::string& line : core.channel.last_open_advice())
+        core.error(line);
 }
 
 // Closes the port and opens it again at `settingsText`; reports and fails when the settings
@@ -244,7 +246,7 @@ void pleaseOpenFile(IspCore& core, const char* text) {
 
 void wrongModel(IspCore& core) {
     beep_times(core, 3);
-    core.message("MCU Type is wrong. / MCU 型号错, 请重选");
+    core.error("MCU Type is wrong. / MCU 型号错, 请重选");
     set_button_state(core, kButtonIdle);
     core.buffer.imageLoaded = false;
     MessageBoxRequest box;
@@ -317,7 +319,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
         return true;
     }
     beep_times(core, 3);
-    core.message(fmt::format("Handshake is failed. / 握手失败 (End: {})", clockNow()));
+    core.error(fmt::format("Handshake is failed. / 握手失败 (End: {})", clockNow()));
     return false;
 }
 
@@ -332,7 +334,7 @@ bool demo_read_model(IspCore& core) {
     if (stopped(core)) return false;
     if (!got) {
         beep_times(core, 3);
-        core.message(
+        core.error(
             fmt::format("Read MCU Option is failed. / 读 Option 失败 (End: {})", clockNow()));
         return false;
     }
@@ -358,7 +360,7 @@ bool demo_erase(IspCore& core) {
     if (stopped(core)) return false;
     if (answered) return true;
     beep_times(core, 3);
-    core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
+    core.error(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
     return false;
 }
 

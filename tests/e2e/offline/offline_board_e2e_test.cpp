@@ -205,7 +205,7 @@ TEST(OfflineBoardRefusals, BadLimitRefusedBeforeThePortOpens) {
             run_cli({"--settings", dir.file("s.ini"), "offline-board", file, "--model", "M-072",
                      "--port", dir.file("no-such-port"), "--limit", limit});
         EXPECT_EQ(r.exitCode, 2) << limit << r.out << r.err;
-        EXPECT_EQ(r.out.find("Open COM port is failure!"), std::string::npos) << r.out;
+        EXPECT_EQ((r.out + r.err).find("Open COM port is failure!"), std::string::npos) << r.err;
     }
     const RunResult zero = run_cli({"--settings", dir.file("s.ini"), "offline-board", file,
                                     "--model", "M-072", "--port", dir.file("x"), "--limit", "0"});
@@ -250,7 +250,7 @@ TEST(OfflineBoardWaits, BoardThatNeverAnswers) {
     writeBin(file, randomBytes(0x400, 4));
     const RunResult r = board.load(file, "M-072", {"--limit", "1", "--timeout", "2"});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_NE(r.out.find("Communication is failure!\n连接失败。"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Communication is failure!\n连接失败。"), std::string::npos) << r.err;
 }
 
 TEST(OfflineBoardWaits, StopDuringWakeUpAndDuringTheDownload) {

@@ -474,7 +474,7 @@ TEST(DownloadSeries, NumberThatNoLongerFitsStopsTheSeries) {
             {"--fill", "00", "--series", "--count", "2", "--delay", "2", "--serial", c.serial},
             90s);
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-        EXPECT_NE(r.out.find("自动增量字节数太小"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("自动增量字节数太小"), std::string::npos) << r.err;
         EXPECT_NE(r.out.find("the series stops before the next chip"), std::string::npos);
         EXPECT_EQ(r.out.find("re-connect will continue"), std::string::npos) << r.out;
         rig.sim.stop();
@@ -500,9 +500,9 @@ TEST(DownloadFailures, ChipGoingMuteMidImageFails) {
     const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079");
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_TRUE(std::regex_search(
-        r.out, std::regex(R"(Program is failure\. / 下载失败 \(End: \d\d:\d\d:\d\d\))")))
-        << r.out;
-    EXPECT_NE(r.out.find("Try to use the lower baud. / 请尝试用稍低的波特率下载。"),
+        r.err, std::regex(R"(Program is failure\. / 下载失败 \(End: \d\d:\d\d:\d\d\))")))
+        << r.err;
+    EXPECT_NE(r.err.find("Try to use the lower baud. / 请尝试用稍低的波特率下载。"),
               std::string::npos);
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
 }
@@ -550,7 +550,7 @@ TEST(DownloadFailures, ChipBusyForeverOnTheOptionCommandFails) {
     EXPECT_NE(r.out.find("The MCU answered busy (81) 50 times to the option command."),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos);
+    EXPECT_NE(r.err.find("Config option are error! / 设置选项失败。"), std::string::npos);
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
 }
 
@@ -572,7 +572,7 @@ TEST(DownloadFailures, OptionsTheChipDidNotKeepAreAnOptionFailure) {
             rig.download(rig.dir.file("a.bin"), c.model, {"--option", c.option}, 60s);
         EXPECT_EQ(r.exitCode, 1) << c.model << r.out;
         EXPECT_NE(r.out.find(c.differs), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos)
+        EXPECT_NE(r.err.find("Config option are error! / 设置选项失败。"), std::string::npos)
             << r.out;
         EXPECT_EQ(r.out.find("Config option OK."), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("Program OK"), std::string::npos) << r.out;
@@ -585,10 +585,10 @@ TEST(DownloadFailures, LineVanishingMidImageIsAPortError) {
     writeBin(rig.dir.file("a.bin"), randomBytes(0x3000, 14));
     const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079");
     EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
-    EXPECT_NE(r.out.find("is lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("is lost"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
     // A lower baud rate cannot bring an unplugged adapter back.
-    EXPECT_EQ(r.out.find("Try to use the lower baud"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.find("Try to use the lower baud"), std::string::npos) << r.err;
 }
 
 TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
@@ -606,12 +606,12 @@ TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
     writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 15));
     r = rig.download(rig.dir.file("a.bin"), "M-079", {"--serial", "2,4,1,1,bcd"});
     EXPECT_EQ(r.exitCode, 2) << r.out;
-    EXPECT_NE(r.out.find("自动增量低位地址太小或字节数太长"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("自动增量低位地址太小或字节数太长"), std::string::npos) << r.err;
     // A record with a wrong checksum: shown, and not programmed without --yes.
     writeHex(rig.dir.file("bad.hex"), 0, randomBytes(0x40, 16), /*breakOneRecord=*/true);
     r = rig.download(rig.dir.file("bad.hex"), "M-079");
     EXPECT_EQ(r.exitCode, 2) << r.out;
-    EXPECT_NE(r.out.find("[box"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("[box"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos);
     rig.sim.stop();
     EXPECT_EQ(readText(rig.log).find("erase"), std::string::npos);
@@ -659,7 +659,7 @@ TEST(DownloadFailures, ImagesThatLostBytesNeedYes) {
         SCOPED_TRACE(file);
         const RunResult r = rig.download(rig.dir.file(file), "M-064");
         EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
-        EXPECT_NE(r.out.find("[box"), std::string::npos) << "the box text is printed";
+        EXPECT_NE(r.err.find("[box"), std::string::npos) << "the box text is printed";
         EXPECT_NE(r.err.find("not programmed"), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos);
     }
