@@ -179,20 +179,19 @@ RunResult runOnce(long imageBytes, bool verbose) {
         auto link = makeChannelLink(core);
         ui.reset();
         auto gapsSoFar = [&core] {
-            return std::chrono::duration<double>(core.channel.paced_gap_total).count();
+            return std::chrono::duration<double>(core.channel.pacing().gap_total()).count();
         };
         const double g0 = gapsSoFar();
         const Clocks c0 = Clocks::now();
-        const bool connected = connect_and_erase(core, *link);
+        const bool connected = connect_and_erase(core, *link).ok();
         const Clocks c1 = Clocks::now();
         const double g1 = gapsSoFar();
         result.connect = measure(ui, c0, c1, g1 - g0);
         if (connected) {
             ui.reset();
-            program_image(core, *link);
+            result.ok = program_image(core, *link).ok();
             const Clocks c2 = Clocks::now();
             result.program = measure(ui, c1, c2, gapsSoFar() - g1);
-            result.ok = core.session.program_ok;
         }
         stop_download(core, *link);
     }

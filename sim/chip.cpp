@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 #include "uart.h"
@@ -224,171 +225,207 @@ void Chip::erasePages(unsigned pages) {
     }
 }
 
-std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
-    std::vector<ChipAction> out;
-    const Bytes& p = f.payload;
+std::optional<ChipAction> Chip::shortCommand(std::uint8_t code) const {
+    char note[40];
+    std::snprintf(note, sizeof note, "short command %02X", code);
+    return ack(note);
+}
+
+std::optional<ChipAction> Chip::watchdogPin(const Bytes& p) {
+    if (p.size() != 1) return std::nullopt;
+    wdtPin_ = p[0];
+    char note[40];
+    std::snprintf(note, sizeof note, "watchdog pin %02X", p[0]);
+    return ack(note);
+}
+
+std::optional<ChipAction> Chip::statusAnswer() const {
+    const int family = config_.model.family;
+    const std::uint8_t head[] = {0x80,
+                                 config_.model.id1,
+                                 config_.model.id2,
+                                 static_cast<std::uint8_t>(headerOnAnswers() ? featureFlags() : 0),
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 config_.firmware.version,
+                                 static_cast<std::uint8_t>(config_.firmware.letter)};
+    // Families 3 and 4 report all five option bytes, the others the first.
+    const std::size_t optionCount = family == 3 || family == 4 ? options_.size() : 1;
+    Bytes body(sizeof head + optionCount);
+    std::copy(std::begin(head), std::end(head), body.begin());
+    std::copy_n(options_.begin(), optionCount, body.begin() + sizeof head);
+    ChipAction a = ack("status request");
+    a.bytes = buildAnswer(body, headerOnAnswers());
+    return a;
+}
+
+std::optional<ChipAction> Chip::baudCommand(std::uint8_t code, const Bytes& p) {
+    // Baud test (8F, answered at the new rate, then back) and switch (8E, for good).
+    if (p.size() < 5 || p[2] != static_cast<std::uint8_t>(0xFF - p[0])) return std::nullopt;
+    const double rate = reloadRate(config_.model.family, machineClock(), p[0], p[1]);
+    char note[160];
+    std::snprintf(note, sizeof note, "%s reload %02X %02X: %.0f baud",
+                  code == 0x8F ? "baud test" : "baud switch", p[0], p[1], rate);
+    if (rate <= 0) return std::nullopt;
+    if (config_.maxRate > 0 && rate > config_.maxRate * 1.03) {
+        // Beyond what this chip's UART can do: it never answers at that rate.
+        ChipAction a;
+        a.note = std::string(note) + " (beyond this chip: no answer)";
+        return a;
+    }
+    ChipAction a = ack(note);
+    a.sendRate = rate;
+    a.awaitHostRate = true;
+    a.settleMs = std::clamp<int>(p[4], 20, 100);
+    a.restoreRate = code == 0x8F ? uartRate_ : 0;
+    uartRate_ = rate;
+    return a;
+}
+
+std::optional<ChipAction> Chip::erase(const Bytes& p) {
+    if (p.size() != 1) return std::nullopt;
+    erasePages(p[0]);
+    char note[40];
+    std::snprintf(note, sizeof note, "erase %u pages", p[0]);
+    ChipAction a = ack(note);
+    a.workMs = p[0];  // about a millisecond a page
+    return a;
+}
+
+std::optional<ChipAction> Chip::blockWrite(std::uint8_t code, const Bytes& p) {
+    if (p.size() < 6) return std::nullopt;
+    const std::uint32_t addr = (static_cast<std::uint32_t>(p[0]) << 24) |
+                               (static_cast<std::uint32_t>(p[1]) << 16) |
+                               (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
+    const std::size_t n = static_cast<std::size_t>(p[4]) * 256 + p[5];
+    if (p.size() != 6 + n) return std::nullopt;
+    ++writesSeen_;
+    char note[160];
+    if (writesSeen_ == config_.loseWrite) {
+        // The frame was hit on the line: the loader drops it and stays silent.
+        std::snprintf(note, sizeof note, "fault: block write %ld at %04X lost on the line",
+                      writesSeen_, addr);
+        ChipAction lost;
+        lost.note = note;
+        return lost;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t a = static_cast<std::uint64_t>(addr) + i;
+        if (a < flash_.size() && config_.model.hasFlashAt(a)) flash_[a] = p[6 + i];
+    }
+    const std::uint8_t dataSum = sum8(p.data() + 6, n);
+    std::snprintf(note, sizeof note, "%s %04X..%04X (%zu bytes), data sum %02X",
+                  code == 0 ? "write" : "write again", addr,
+                  static_cast<unsigned>(addr + (n ? n - 1 : 0)), n, dataSum);
+    ChipAction a = ack(note);
+    a.bytes = config_.shortBlockAnswers ? buildAnswer({0x80}, headerOnAnswers())
+                                        : buildAnswer({0x80, dataSum}, headerOnAnswers());
+    if (writesSeen_ == config_.lateAnswer) {
+        a.lateMs = config_.lateMs;
+        a.note += " (fault: answered late)";
+    }
+    return a;
+}
+
+std::optional<ChipAction> Chip::setFiveOptionBytes(const Bytes& p) {
+    if (optionBusyLeft_ > 0) {
+        --optionBusyLeft_;
+        return ack("options: busy", 0x81);
+    }
+    std::copy(p.begin(), p.begin() + 5, options_.begin());
+    clockField_ = (static_cast<std::uint32_t>(p[5]) << 24) |
+                  (static_cast<std::uint32_t>(p[6]) << 16) |
+                  (static_cast<std::uint32_t>(p[7]) << 8) | p[8];
+    char note[160];
+    std::snprintf(note, sizeof note, "options %02X %02X %02X %02X %02X, clock %08X", p[0], p[1],
+                  p[2], p[3], p[4], clockField_);
+    return ack(note);
+}
+
+std::optional<ChipAction> Chip::setOptions(const Bytes& p) {
     const int family = config_.model.family;
     char note[160];
+    if (optionIgnoreLeft_ > 0 && (family == 0 || family >= 2)) {
+        // A chip whose option bytes are write-protected: it acknowledges and keeps its old
+        // bytes, which the status request then shows.
+        --optionIgnoreLeft_;
+        return ack("options: acknowledged, not kept");
+    }
+    if (family == 0 && p.size() == 1) {
+        // Once the 6-clock mode is burnt in, only a parallel programmer clears it; the new mode
+        // takes effect at the next power-on.
+        options_[0] = static_cast<std::uint8_t>(p[0] | (options_[0] & 0x08));
+        std::snprintf(note, sizeof note, "options %02X", options_[0]);
+        return ack(note);
+    }
+    if (family == 2 && p.size() == 3) {
+        // The new clock mode applies at once, with the reload that keeps the line's rate.
+        options_[0] = p[0];
+        doubleSpeed_ = (p[0] & 0x01) == 0;
+        const double rate = reloadRate(family, machineClock(), p[1], p[2]);
+        if (rate > 0) uartRate_ = rate;
+        std::snprintf(note, sizeof note, "options %02X, reload %02X %02X: %.0f baud", p[0], p[1],
+                      p[2], rate);
+        return ack(note);
+    }
+    if ((family == 3 || family == 4) && p.size() == 9) return setFiveOptionBytes(p);
+    return std::nullopt;
+}
+
+std::optional<ChipAction> Chip::runUserProgram() {
+    power_ = Power::running;
+    receiver_.reset();
+    ChipAction a;
+    a.kind = ChipAction::Kind::run;
+    a.note = "run user program";
+    return a;
+}
+
+std::vector<ChipAction> Chip::handle(const CommandFrame& f) {
+    const Bytes& p = f.payload;
+    std::optional<ChipAction> done;
     switch (f.command) {
         case 0x80:
         case 0x81:
         case 0x82:
         case 0x95:
-            std::snprintf(note, sizeof note, "short command %02X", f.command);
-            out.push_back(ack(note));
+            done = shortCommand(f.command);
             break;
         case 0x86:
-            if (p.size() != 1) break;
-            wdtPin_ = p[0];
-            std::snprintf(note, sizeof note, "watchdog pin %02X", p[0]);
-            out.push_back(ack(note));
+            done = watchdogPin(p);
             break;
-        case 0x50: {
-            const bool five = family == 3 || family == 4;
-            Bytes body{0x80,
-                       config_.model.id1,
-                       config_.model.id2,
-                       static_cast<std::uint8_t>(headerOnAnswers() ? featureFlags() : 0),
-                       0,
-                       0,
-                       0,
-                       0,
-                       config_.firmware.version,
-                       static_cast<std::uint8_t>(config_.firmware.letter)};
-            if (five) {
-                body.insert(body.end(), options_.begin(), options_.end());
-            } else {
-                body.push_back(options_[0]);
-            }
-            ChipAction a = ack("status request");
-            a.bytes = buildAnswer(body, headerOnAnswers());
-            out.push_back(std::move(a));
+        case 0x50:
+            done = statusAnswer();
             break;
-        }
         case 0x8F:
-        case 0x8E: {
-            // Baud test (8F, answered at the new rate, then back) and switch (8E, for good).
-            if (p.size() < 5 || p[2] != static_cast<std::uint8_t>(0xFF - p[0])) break;
-            const double rate = reloadRate(family, machineClock(), p[0], p[1]);
-            std::snprintf(note, sizeof note, "%s reload %02X %02X: %.0f baud",
-                          f.command == 0x8F ? "baud test" : "baud switch", p[0], p[1], rate);
-            if (rate <= 0) break;
-            if (config_.maxRate > 0 && rate > config_.maxRate * 1.03) {
-                // Beyond what this chip's UART can do: it never answers at that rate.
-                ChipAction a;
-                a.note = std::string(note) + " (beyond this chip: no answer)";
-                out.push_back(std::move(a));
-                break;
-            }
-            ChipAction a = ack(note);
-            a.sendRate = rate;
-            a.awaitHostRate = true;
-            a.settleMs = std::clamp<int>(p[4], 20, 100);
-            a.restoreRate = f.command == 0x8F ? uartRate_ : 0;
-            uartRate_ = rate;
-            out.push_back(std::move(a));
+        case 0x8E:
+            done = baudCommand(f.command, p);
             break;
-        }
-        case 0x84: {
-            if (p.size() != 1) break;
-            erasePages(p[0]);
-            std::snprintf(note, sizeof note, "erase %u pages", p[0]);
-            ChipAction a = ack(note);
-            a.workMs = p[0];  // about a millisecond a page
-            out.push_back(std::move(a));
+        case 0x84:
+            done = erase(p);
             break;
-        }
         case 0x00:
-        case 0x30: {
-            if (p.size() < 6) break;
-            const std::uint32_t addr = (static_cast<std::uint32_t>(p[0]) << 24) |
-                                       (static_cast<std::uint32_t>(p[1]) << 16) |
-                                       (static_cast<std::uint32_t>(p[2]) << 8) | p[3];
-            const std::size_t n = static_cast<std::size_t>(p[4]) * 256 + p[5];
-            if (p.size() != 6 + n) break;
-            ++writesSeen_;
-            if (writesSeen_ == config_.loseWrite) {
-                // The frame was hit on the line: the loader drops it and stays silent.
-                std::snprintf(note, sizeof note, "fault: block write %ld at %04X lost on the line",
-                              writesSeen_, addr);
-                ChipAction lost;
-                lost.note = note;
-                out.push_back(std::move(lost));
-                break;
-            }
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::uint64_t a = static_cast<std::uint64_t>(addr) + i;
-                if (a < flash_.size() && config_.model.hasFlashAt(a)) flash_[a] = p[6 + i];
-            }
-            const std::uint8_t dataSum = sum8(p.data() + 6, n);
-            std::snprintf(note, sizeof note, "%s %04X..%04X (%zu bytes), data sum %02X",
-                          f.command == 0 ? "write" : "write again", addr,
-                          static_cast<unsigned>(addr + (n ? n - 1 : 0)), n, dataSum);
-            ChipAction a = ack(note);
-            a.bytes = config_.shortBlockAnswers ? buildAnswer({0x80}, headerOnAnswers())
-                                                : buildAnswer({0x80, dataSum}, headerOnAnswers());
-            if (writesSeen_ == config_.lateAnswer) {
-                a.lateMs = config_.lateMs;
-                a.note += " (fault: answered late)";
-            }
-            out.push_back(std::move(a));
+        case 0x30:
+            done = blockWrite(f.command, p);
             break;
-        }
         case 0x8D:
-            if (optionIgnoreLeft_ > 0 && (family == 0 || family >= 2)) {
-                // A chip whose option bytes are write-protected: it acknowledges and keeps its
-                // old bytes, which the status request then shows.
-                --optionIgnoreLeft_;
-                out.push_back(ack("options: acknowledged, not kept"));
-            } else if (family == 0 && p.size() == 1) {
-                // Once the 6-clock mode is burnt in, only a parallel programmer clears it; the
-                // new mode takes effect at the next power-on.
-                options_[0] = static_cast<std::uint8_t>(p[0] | (options_[0] & 0x08));
-                std::snprintf(note, sizeof note, "options %02X", options_[0]);
-                out.push_back(ack(note));
-            } else if (family == 2 && p.size() == 3) {
-                // The new clock mode applies at once, with the reload that keeps the line's rate.
-                options_[0] = p[0];
-                doubleSpeed_ = (p[0] & 0x01) == 0;
-                const double rate = reloadRate(family, machineClock(), p[1], p[2]);
-                if (rate > 0) uartRate_ = rate;
-                std::snprintf(note, sizeof note, "options %02X, reload %02X %02X: %.0f baud", p[0],
-                              p[1], p[2], rate);
-                out.push_back(ack(note));
-            } else if ((family == 3 || family == 4) && p.size() == 9) {
-                if (optionBusyLeft_ > 0) {
-                    --optionBusyLeft_;
-                    out.push_back(ack("options: busy", 0x81));
-                    break;
-                }
-                std::copy(p.begin(), p.begin() + 5, options_.begin());
-                clockField_ = (static_cast<std::uint32_t>(p[5]) << 24) |
-                              (static_cast<std::uint32_t>(p[6]) << 16) |
-                              (static_cast<std::uint32_t>(p[7]) << 8) | p[8];
-                std::snprintf(note, sizeof note, "options %02X %02X %02X %02X %02X, clock %08X",
-                              p[0], p[1], p[2], p[3], p[4], clockField_);
-                out.push_back(ack(note));
-            }
+            done = setOptions(p);
             break;
-        case 0x52: {
-            power_ = Power::running;
-            receiver_.reset();
-            ChipAction a;
-            a.kind = ChipAction::Kind::run;
-            a.note = "run user program";
-            out.push_back(std::move(a));
+        case 0x52:
+            done = runUserProgram();
             break;
-        }
         default:
             break;
     }
-    if (out.empty()) {
+    if (!done) {
+        char note[40];
         std::snprintf(note, sizeof note, "command %02X not taken", f.command);
-        ChipAction a;
-        a.note = note;
-        out.push_back(std::move(a));
+        done.emplace();
+        done->note = note;
     }
-    return out;
+    return {std::move(*done)};
 }
 
 }  // namespace qmxsim

@@ -106,6 +106,16 @@ class Chip {
   private:
     ChipAction ack(const std::string& note, std::uint8_t code = 0x80) const;
     std::vector<ChipAction> handle(const CommandFrame& f);
+    // One command each; nothing when the command is not taken (a payload of the wrong form).
+    std::optional<ChipAction> shortCommand(std::uint8_t code) const;
+    std::optional<ChipAction> watchdogPin(const Bytes& p);
+    std::optional<ChipAction> statusAnswer() const;
+    std::optional<ChipAction> baudCommand(std::uint8_t code, const Bytes& p);
+    std::optional<ChipAction> erase(const Bytes& p);
+    std::optional<ChipAction> blockWrite(std::uint8_t code, const Bytes& p);
+    std::optional<ChipAction> setOptions(const Bytes& p);
+    std::optional<ChipAction> setFiveOptionBytes(const Bytes& p);
+    std::optional<ChipAction> runUserProgram();
     void erasePages(unsigned pages);
     bool keepsDataFlash() const;
 

@@ -40,6 +40,76 @@ bool parseCount(const std::string& s, long& out) {
 
 }  // namespace
 
+namespace {
+
+// The faults with a bounded number (a time, a byte count or a rate); false when `key` is none.
+bool applyBounded(const std::string& key, const std::string& value, FaultSpec& spec,
+                  std::string& error) {
+    long n = 0;
+    if (key == "delay") {
+        if (!parseCount(value, n) || n > 60000)
+            error = "delay wants milliseconds (0-60000), got " + value;
+        else
+            spec.delayMs = static_cast<int>(n);
+    } else if (key == "noise") {
+        if (!parseCount(value, n) || n > 1000)
+            error = "noise wants a byte count (0-1000), got " + value;
+        else
+            spec.noise = n;
+    } else if (key == "late-ms") {
+        if (!parseCount(value, n) || n > 60000)
+            error = "late-ms wants milliseconds (0-60000), got " + value;
+        else
+            spec.lateMs = static_cast<int>(n);
+    } else if (key == "max-rate") {
+        if (!parseCount(value, n) || n > 10000000)
+            error = "max-rate wants a baud rate, got " + value;
+        else
+            spec.maxRate = n;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The faults that count frames or commands; nothing when `key` is none of them.
+long* countOf(const std::string& key, FaultSpec& spec) {
+    if (key == "late-answer") return &spec.lateAnswer;
+    if (key == "lose-write") return &spec.loseWrite;
+    if (key == "mute-after") return &spec.muteAfter;
+    if (key == "vanish-after") return &spec.vanishAfter;
+    if (key == "option-ignore") return &spec.optionIgnore;
+    if (key == "option-busy") return &spec.optionBusy;
+    return nullptr;
+}
+
+// One item key=value; the error, empty when it was taken.
+std::string applyFaultItem(const std::string& key, const std::string& value, FaultSpec& spec) {
+    std::string error;
+    if (key == "drop" || key == "corrupt") {
+        double d = 0;
+        if (!parseNumber(value, d) || d < 0 || d > 1)
+            return key + " wants a chance from 0 to 1, got " + value;
+        (key == "drop" ? spec.drop : spec.corrupt) = d;
+    } else if (applyBounded(key, value, spec, error)) {
+        return error;
+    } else if (long* count = countOf(key, spec)) {
+        long n = 0;
+        if (!parseCount(value, n)) return key + " wants a count, got " + value;
+        *count = n;
+    } else if (key == "seed") {
+        char* end = nullptr;
+        const unsigned long long s = std::strtoull(value.c_str(), &end, 0);
+        if (value.empty() || !end || *end != '\0') return "seed wants a number, got " + value;
+        spec.seed = s;
+    } else {
+        return "unknown fault: " + key;
+    }
+    return {};
+}
+
+}  // namespace
+
 std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& error) {
     FaultSpec spec;
     std::stringstream in(text);
@@ -51,73 +121,8 @@ std::optional<FaultSpec> parseFaultSpec(const std::string& text, std::string& er
             error = "fault item without a value: " + item;
             return std::nullopt;
         }
-        const std::string key = item.substr(0, eq);
-        const std::string value = item.substr(eq + 1);
-        double d = 0;
-        long n = 0;
-        if (key == "drop" || key == "corrupt") {
-            if (!parseNumber(value, d) || d < 0 || d > 1) {
-                error = key + " wants a chance from 0 to 1, got " + value;
-                return std::nullopt;
-            }
-            (key == "drop" ? spec.drop : spec.corrupt) = d;
-        } else if (key == "delay") {
-            if (!parseCount(value, n) || n > 60000) {
-                error = "delay wants milliseconds (0-60000), got " + value;
-                return std::nullopt;
-            }
-            spec.delayMs = static_cast<int>(n);
-        } else if (key == "noise") {
-            if (!parseCount(value, n) || n > 1000) {
-                error = "noise wants a byte count (0-1000), got " + value;
-                return std::nullopt;
-            }
-            spec.noise = n;
-        } else if (key == "late-ms") {
-            if (!parseCount(value, n) || n > 60000) {
-                error = "late-ms wants milliseconds (0-60000), got " + value;
-                return std::nullopt;
-            }
-            spec.lateMs = static_cast<int>(n);
-        } else if (key == "late-answer" || key == "lose-write") {
-            if (!parseCount(value, n)) {
-                error = key + " wants a count, got " + value;
-                return std::nullopt;
-            }
-            (key == "late-answer" ? spec.lateAnswer : spec.loseWrite) = n;
-        } else if (key == "max-rate") {
-            if (!parseCount(value, n) || n > 10000000) {
-                error = "max-rate wants a baud rate, got " + value;
-                return std::nullopt;
-            }
-            spec.maxRate = n;
-        } else if (key == "mute-after" || key == "vanish-after" || key == "option-busy" ||
-                   key == "option-ignore") {
-            if (!parseCount(value, n)) {
-                error = key + " wants a count, got " + value;
-                return std::nullopt;
-            }
-            if (key == "mute-after") {
-                spec.muteAfter = n;
-            } else if (key == "vanish-after") {
-                spec.vanishAfter = n;
-            } else if (key == "option-ignore") {
-                spec.optionIgnore = n;
-            } else {
-                spec.optionBusy = n;
-            }
-        } else if (key == "seed") {
-            char* end = nullptr;
-            const unsigned long long s = std::strtoull(value.c_str(), &end, 0);
-            if (value.empty() || !end || *end != '\0') {
-                error = "seed wants a number, got " + value;
-                return std::nullopt;
-            }
-            spec.seed = s;
-        } else {
-            error = "unknown fault: " + key;
-            return std::nullopt;
-        }
+        error = applyFaultItem(item.substr(0, eq), item.substr(eq + 1), spec);
+        if (!error.empty()) return std::nullopt;
     }
     return spec;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -101,17 +102,123 @@ bool parseHexBytes(const std::string& text, qmxsim::Bytes& out) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    using namespace qmxsim;
-    RunnerOptions opt;
+struct CommandLine {
+    qmxsim::RunnerOptions opt;
     std::string model, firmware, options, personality = "bootloader", faultText;
     std::string clockText, flagsText;
     bool shortStatus = false;
     bool shortBlockAnswers = false;
-    BoardConfig board;
+    qmxsim::BoardConfig board;
+};
 
+// Where reading the command line ends: nothing to go on, or the exit code to leave with.
+using Exit = std::optional<int>;
+
+int listModels() {
+    for (const auto& m : qmxsim::allModels()) {
+        std::printf("%s family %d id %02X %02X last %04X\n", m.name.c_str(), m.family, m.id1, m.id2,
+                    m.lastAddress());
+    }
+    return 0;
+}
+
+// The options without a value; false when `arg` is none of them.
+bool applySwitch(const std::string& arg, CommandLine& cl) {
+    if (arg == "--wire-time")
+        cl.opt.wireTime = true;
+    else if (arg == "--no-wire-time")
+        cl.opt.wireTime = false;
+    else if (arg == "--no-rate-check")
+        cl.opt.rateCheck = false;
+    else if (arg == "--short-status")
+        cl.shortStatus = true;
+    else if (arg == "--in-app-loader")
+        cl.opt.appConfig.inAppLoader = true;
+    else if (arg == "--short-block-answers")
+        cl.shortBlockAnswers = true;
+    else
+        return false;
+    return true;
+}
+
+bool takesValue(const std::string& arg) {
+    static const char* const kValued[] = {
+        "--model",       "--link",       "--clock",         "--firmware",      "--options",
+        "--chips",       "--swap-delay", "--flash-out",     "--fault",         "--personality",
+        "--log",         "--flags",      "--sync-window",   "--report-period", "--breakpoint-after",
+        "--window-base", "--user-code",  "--power-on-delay"};
+    for (const char* name : kValued)
+        if (arg == name) return true;
+    return false;
+}
+
+// The timing and monitor options that take a number; false when `arg` is none of them, else
+// `error` tells what was wrong with the value (empty when it was taken).
+bool applyNumber(const std::string& arg, const std::string& v, CommandLine& cl,
+                 std::string& error) {
+    long n = 0;
+    auto& opt = cl.opt;
+    if (arg == "--power-on-delay") {
+        if (!parseLong(v, 0, 86400000, n)) error = "--power-on-delay wants milliseconds";
+        opt.powerOnDelayMs = static_cast<int>(n);
+    } else if (arg == "--sync-window") {
+        if (!parseLong(v, 0, 86400000, n)) error = "--sync-window wants milliseconds";
+        opt.syncWindowMs = static_cast<int>(n);
+    } else if (arg == "--report-period") {
+        if (!parseLong(v, 1, 600000, n)) error = "--report-period wants milliseconds";
+        opt.monitor.reportPeriodMs = static_cast<int>(n);
+    } else if (arg == "--breakpoint-after") {
+        if (!parseLong(v, 0, 1000000, n)) error = "--breakpoint-after wants a count";
+        opt.monitor.breakpointAfter = static_cast<int>(n);
+    } else if (arg == "--window-base") {
+        char* end = nullptr;
+        const long base = std::strtol(v.c_str(), &end, 16);
+        if (v.empty() || !end || *end != '\0' || base < 0 || base > 0xFE00)
+            error = "--window-base wants a hexadecimal address up to FE00";
+        opt.monitor.windowBase = base & 0xFE00;
+    } else if (arg == "--chips") {
+        if (!parseLong(v, 1, 1000000, n)) error = "--chips wants a count of 1 or more";
+        opt.chips = static_cast<int>(n);
+        opt.chipsGiven = true;
+    } else if (arg == "--swap-delay") {
+        if (!parseLong(v, 0, 86400000, n)) error = "--swap-delay wants milliseconds";
+        opt.swapDelayMs = static_cast<int>(n);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// An option with its value; the message to leave with, empty when the value was taken.
+std::string applyValue(const std::string& arg, const std::string& v, CommandLine& cl) {
+    std::string error;
+    if (applyNumber(arg, v, cl, error)) return error;
+    if (arg == "--model")
+        cl.model = v;
+    else if (arg == "--link")
+        cl.opt.link = v;
+    else if (arg == "--clock")
+        cl.clockText = v;
+    else if (arg == "--firmware")
+        cl.firmware = v;
+    else if (arg == "--options")
+        cl.options = v;
+    else if (arg == "--flash-out")
+        cl.opt.flashOut = v;
+    else if (arg == "--fault")
+        cl.faultText = v;
+    else if (arg == "--personality")
+        cl.personality = v;
+    else if (arg == "--log")
+        cl.opt.logPath = v;
+    else if (arg == "--user-code" && !parseHexBytes(v, cl.opt.appConfig.userCode))
+        return "--user-code wants hexadecimal bytes such as \"12 34 AB\"";
+    else if (arg == "--flags")
+        cl.flagsText = v;
+    return {};
+}
+
+Exit readArguments(int argc, char** argv, CommandLine& cl) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
@@ -133,105 +240,42 @@ int main(int argc, char** argv) {
             dst = argv[++i];
             return true;
         };
-        long n = 0;
         std::string v;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (arg == "--list-models") {
-            for (const auto& m : allModels()) {
-                std::printf("%s family %d id %02X %02X last %04X\n", m.name.c_str(), m.family,
-                            m.id1, m.id2, m.lastAddress());
-            }
-            return 0;
-        } else if (arg == "--wire-time") {
-            opt.wireTime = true;
-        } else if (arg == "--no-wire-time") {
-            opt.wireTime = false;
-        } else if (arg == "--no-rate-check") {
-            opt.rateCheck = false;
-        } else if (arg == "--short-status") {
-            shortStatus = true;
-        } else if (arg == "--in-app-loader") {
-            opt.appConfig.inAppLoader = true;
-        } else if (arg == "--short-block-answers") {
-            shortBlockAnswers = true;
-        } else if (arg == "--model" || arg == "--link" || arg == "--clock" || arg == "--firmware" ||
-                   arg == "--options" || arg == "--power-on-delay" || arg == "--chips" ||
-                   arg == "--swap-delay" || arg == "--flash-out" || arg == "--fault" ||
-                   arg == "--personality" || arg == "--log" || arg == "--flags" ||
-                   arg == "--sync-window" || arg == "--report-period" ||
-                   arg == "--breakpoint-after" || arg == "--window-base" || arg == "--user-code") {
+        }
+        if (arg == "--list-models") return listModels();
+        if (applySwitch(arg, cl)) continue;
+        if (takesValue(arg)) {
             if (!need(v)) return fail("option " + arg + " needs a value\n\n" + kUsage);
-            if (arg == "--model") {
-                model = v;
-            } else if (arg == "--link") {
-                opt.link = v;
-            } else if (arg == "--clock") {
-                clockText = v;
-            } else if (arg == "--firmware") {
-                firmware = v;
-            } else if (arg == "--options") {
-                options = v;
-            } else if (arg == "--power-on-delay") {
-                if (!parseLong(v, 0, 86400000, n))
-                    return fail("--power-on-delay wants milliseconds");
-                opt.powerOnDelayMs = static_cast<int>(n);
-            } else if (arg == "--sync-window") {
-                if (!parseLong(v, 0, 86400000, n)) return fail("--sync-window wants milliseconds");
-                opt.syncWindowMs = static_cast<int>(n);
-            } else if (arg == "--report-period") {
-                if (!parseLong(v, 1, 600000, n)) return fail("--report-period wants milliseconds");
-                opt.monitor.reportPeriodMs = static_cast<int>(n);
-            } else if (arg == "--breakpoint-after") {
-                if (!parseLong(v, 0, 1000000, n)) return fail("--breakpoint-after wants a count");
-                opt.monitor.breakpointAfter = static_cast<int>(n);
-            } else if (arg == "--window-base") {
-                char* end = nullptr;
-                const long base = std::strtol(v.c_str(), &end, 16);
-                if (v.empty() || !end || *end != '\0' || base < 0 || base > 0xFE00)
-                    return fail("--window-base wants a hexadecimal address up to FE00");
-                opt.monitor.windowBase = base & 0xFE00;
-            } else if (arg == "--chips") {
-                if (!parseLong(v, 1, 1000000, n)) return fail("--chips wants a count of 1 or more");
-                opt.chips = static_cast<int>(n);
-                opt.chipsGiven = true;
-            } else if (arg == "--swap-delay") {
-                if (!parseLong(v, 0, 86400000, n)) return fail("--swap-delay wants milliseconds");
-                opt.swapDelayMs = static_cast<int>(n);
-            } else if (arg == "--flash-out") {
-                opt.flashOut = v;
-            } else if (arg == "--fault") {
-                faultText = v;
-            } else if (arg == "--personality") {
-                personality = v;
-            } else if (arg == "--log") {
-                opt.logPath = v;
-            } else if (arg == "--user-code") {
-                if (!parseHexBytes(v, opt.appConfig.userCode))
-                    return fail("--user-code wants hexadecimal bytes such as \"12 34 AB\"");
-            } else {
-                flagsText = v;
-            }
+            const std::string error = applyValue(arg, v, cl);
+            if (!error.empty()) return fail(error);
         } else if (arg.rfind("--board-", 0) == 0) {
-            if (boardOptionTakesValue(arg) && !need(v))
+            if (qmxsim::boardOptionTakesValue(arg) && !need(v))
                 return fail("option " + arg + " needs a value\n\n" + kUsage);
             bool known = false;
-            const std::string error = setBoardOption(board, arg, v, known);
+            const std::string error = qmxsim::setBoardOption(cl.board, arg, v, known);
             if (!known) return fail("unknown argument " + arg + "\n\n" + kUsage);
             if (!error.empty()) return fail(error);
         } else {
             return fail("unknown argument " + arg + "\n\n" + kUsage);
         }
     }
+    return std::nullopt;
+}
 
+Exit choosePersonality(CommandLine& cl) {
+    auto& opt = cl.opt;
+    const std::string& personality = cl.personality;
     opt.monitorOnly = personality == "monitor";
     opt.app = personality == "app";
     if (!opt.app && (opt.appConfig.inAppLoader || !opt.appConfig.userCode.empty()))
         return fail("--user-code and --in-app-loader belong to --personality app");
     if (personality == "offline-board") {
-        opt.makeChip = [board](const ChipConfig& c) -> std::unique_ptr<Chip> {
-            return std::make_unique<OfflineBoard>(c, board);
+        opt.makeChip =
+            [board = cl.board](const qmxsim::ChipConfig& c) -> std::unique_ptr<qmxsim::Chip> {
+            return std::make_unique<qmxsim::OfflineBoard>(c, board);
         };
     } else if (personality != "bootloader" && personality != "monitor" && !opt.app) {
         if (personality == "isp-demo") {
@@ -242,53 +286,62 @@ int main(int argc, char** argv) {
         return fail("unknown personality " + personality +
                     " (known: bootloader, app, offline-board, monitor)");
     }
-    if (model.empty()) return fail("--model is required\n\n" + std::string(kUsage));
-    if (opt.link.empty()) return fail("--link is required\n\n" + std::string(kUsage));
-    const ChipModel* m = findModel(model);
-    if (!m) return fail("unknown model " + model + " (see --list-models)");
+    return std::nullopt;
+}
 
-    ChipConfig& c = opt.chip;
-    c.model = *m;
-    if (!clockText.empty()) {
+Exit readOptionBytes(const std::string& text, qmxsim::ChipConfig& c) {
+    std::stringstream in(text);
+    std::string item;
+    std::size_t k = 0;
+    while (std::getline(in, item, ',')) {
+        if (k >= c.options.size()) return fail("--options takes at most five bytes");
+        if (!parseHexByte(item, c.options[k]))
+            return fail("--options wants hexadecimal bytes such as FD,F8, got " + item);
+        ++k;
+    }
+    return std::nullopt;
+}
+
+// The chip of the model: clock, boot-loader firmware, option bytes and status flags.
+Exit configureChip(CommandLine& cl, const qmxsim::ChipModel& m) {
+    qmxsim::ChipConfig& c = cl.opt.chip;
+    c.model = m;
+    if (!cl.clockText.empty()) {
         char* end = nullptr;
-        const double hz = std::strtod(clockText.c_str(), &end);
-        if (!end || *end != '\0' || !(hz >= 1000 && hz <= 200e6)) {
+        const double hz = std::strtod(cl.clockText.c_str(), &end);
+        if (!end || *end != '\0' || !(hz >= 1000 && hz <= 200e6))
             return fail("--clock wants a frequency in Hz from 1000 to 200000000");
-        }
         c.clockHz = hz;
     }
-    c.firmware = typicalFirmware(m->family);
-    if (!firmware.empty()) {
-        auto fw = parseFirmware(firmware, c.firmware.letter);
-        if (!fw) return fail("--firmware wants a version such as 3.6C, got " + firmware);
+    c.firmware = qmxsim::typicalFirmware(m.family);
+    if (!cl.firmware.empty()) {
+        auto fw = qmxsim::parseFirmware(cl.firmware, c.firmware.letter);
+        if (!fw) return fail("--firmware wants a version such as 3.6C, got " + cl.firmware);
         c.firmware = *fw;
     }
-    c.options = erasedOptions(m->family);
-    if (!options.empty()) {
-        std::stringstream in(options);
-        std::string item;
-        std::size_t k = 0;
-        while (std::getline(in, item, ',')) {
-            if (k >= c.options.size()) return fail("--options takes at most five bytes");
-            if (!parseHexByte(item, c.options[k])) {
-                return fail("--options wants hexadecimal bytes such as FD,F8, got " + item);
-            }
-            ++k;
-        }
-    }
-    if (!flagsText.empty()) {
+    c.options = qmxsim::erasedOptions(m.family);
+    if (!cl.options.empty())
+        if (Exit end = readOptionBytes(cl.options, c)) return end;
+    if (!cl.flagsText.empty()) {
         std::uint8_t f = 0;
-        if (!parseHexByte(flagsText, f)) return fail("--flags wants one hexadecimal byte");
+        if (!parseHexByte(cl.flagsText, f)) return fail("--flags wants one hexadecimal byte");
         c.flags = f;
     }
-    c.shortStatus = shortStatus;
-    c.shortBlockAnswers = shortBlockAnswers;
-    if (!faultText.empty()) {
+    c.shortStatus = cl.shortStatus;
+    c.shortBlockAnswers = cl.shortBlockAnswers;
+    return std::nullopt;
+}
+
+// The faults asked for, handed to the chip and the monitor that play them.
+Exit applyFaults(CommandLine& cl) {
+    auto& opt = cl.opt;
+    if (!cl.faultText.empty()) {
         std::string error;
-        auto spec = parseFaultSpec(faultText, error);
+        auto spec = qmxsim::parseFaultSpec(cl.faultText, error);
         if (!spec) return fail("--fault: " + error);
         opt.fault = *spec;
     }
+    qmxsim::ChipConfig& c = opt.chip;
     c.seed = opt.fault.seed;
     // A monitor spoils whole frames: the corrupt chance applies to each report frame.
     opt.monitor.corruptFrames = opt.fault.corrupt;
@@ -299,5 +352,20 @@ int main(int argc, char** argv) {
     c.lateMs = opt.fault.lateMs;
     c.loseWrite = opt.fault.loseWrite;
     c.maxRate = static_cast<double>(opt.fault.maxRate);
-    return runSimulator(opt);
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLine cl;
+    if (Exit end = readArguments(argc, argv, cl)) return *end;
+    if (Exit end = choosePersonality(cl)) return *end;
+    if (cl.model.empty()) return fail("--model is required\n\n" + std::string(kUsage));
+    if (cl.opt.link.empty()) return fail("--link is required\n\n" + std::string(kUsage));
+    const qmxsim::ChipModel* m = qmxsim::findModel(cl.model);
+    if (!m) return fail("unknown model " + cl.model + " (see --list-models)");
+    if (Exit end = configureChip(cl, *m)) return *end;
+    if (Exit end = applyFaults(cl)) return *end;
+    return qmxsim::runSimulator(cl.opt);
 }

@@ -119,6 +119,16 @@ class Simulator {
     double nextWake(double now) const;
     bool wantData(double now) const;
     void vanish();
+    // The steps of run().
+    enum class Wait { Again, Leave };
+    bool openLog();
+    int takeSignals();
+    bool openLine();
+    // Power-on, chip swap, sync window, vanishing, and the bytes and answers that are due;
+    // false when the run ends.
+    bool runDueEvents(double now);
+    // Sleeps until the next due event or input, and takes in what arrived.
+    Wait waitForInput(int sigFd);
 
     RunnerOptions opt_;
     FaultInjector faults_;
@@ -538,16 +548,16 @@ double Simulator::nextWake(double now) const {
     return t;
 }
 
-int Simulator::run() {
-    start_ = monoNow();
-    if (!opt_.logPath.empty()) {
-        log_ = std::fopen(opt_.logPath.c_str(), "w");
-        if (!log_) {
-            std::fprintf(stderr, "qmx-chipsim: cannot write the log %s: %s\n", opt_.logPath.c_str(),
-                         std::strerror(errno));
-            return 2;
-        }
-    }
+bool Simulator::openLog() {
+    if (opt_.logPath.empty()) return true;
+    log_ = std::fopen(opt_.logPath.c_str(), "w");
+    if (log_) return true;
+    std::fprintf(stderr, "qmx-chipsim: cannot write the log %s: %s\n", opt_.logPath.c_str(),
+                 std::strerror(errno));
+    return false;
+}
+
+int Simulator::takeSignals() {
     // Closed standard descriptors would be handed to the terminal we open; fill them first.
     for (int fd = 0; fd <= 2; ++fd) {
         if (::fcntl(fd, F_GETFD) < 0) {
@@ -562,12 +572,14 @@ int Simulator::run() {
     sigaddset(&mask, SIGHUP);
     sigprocmask(SIG_BLOCK, &mask, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
-    const int sigFd = ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+    return ::signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+}
 
+bool Simulator::openLine() {
     std::string error;
     if (!line_.open(opt_.link, error)) {
         std::fprintf(stderr, "qmx-chipsim: %s\n", error.c_str());
-        return 1;
+        return false;
     }
     observedRate_ = line_.hostRate();
     newChip();
@@ -585,73 +597,86 @@ int Simulator::run() {
         monitorHandOver_ = true;
         quit_ = true;
     }
+    return true;
+}
 
+bool Simulator::runDueEvents(double now) {
+    if (now >= powerOnAt_) powerOn();
+    if (now >= swapAt_) {
+        swapAt_ = kNever;
+        ++chipNo_;
+        newChip();
+        rx_.clear();
+        tx_.clear();
+        answers_.clear();
+        log("chip %d of %d put in", chipNo_, opt_.chips);
+        powerOn();
+    }
+    if (now >= exitAt_) return false;
+    if (now >= syncUntil_) {
+        syncUntil_ = kNever;
+        if (chip_->power() == Power::listening) {
+            chip_->startUserProgram();
+            log("no sync within %d ms: chip %d runs its user program", opt_.syncWindowMs, chipNo_);
+        }
+    }
+    if (now >= vanishAt_) {
+        vanish();
+        return false;
+    }
+    deliverDue(now);
+    if (quit_) return false;
+    serviceAnswers(now);
+    if (quit_) return false;
+    writeDue(now);
+    return !quit_;
+}
+
+Simulator::Wait Simulator::waitForInput(int sigFd) {
+    double now = monoNow();
+    const double wake = nextWake(now);
+    struct timespec ts {};
+    struct timespec* tsp = nullptr;
+    if (wake < kNever) {
+        const double d = std::max(0.0, wake - now);
+        ts.tv_sec = static_cast<time_t>(d);
+        ts.tv_nsec = static_cast<long>((d - static_cast<double>(ts.tv_sec)) * 1e9);
+        tsp = &ts;
+    }
+    struct pollfd fds[3];
+    nfds_t nf = 0;
+    fds[nf++] = {line_.master(), static_cast<short>(wantData(now) ? (POLLIN | POLLPRI) : POLLPRI),
+                 0};
+    fds[nf++] = {sigFd, POLLIN, 0};
+    const bool haveStdin = stdinFd_ >= 0;
+    if (haveStdin) fds[nf++] = {stdinFd_, POLLIN, 0};
+    const int r = ::ppoll(fds, nf, tsp, nullptr);
+    if (r < 0) {
+        if (errno == EINTR) return Wait::Again;
+        std::fprintf(stderr, "qmx-chipsim: poll: %s\n", std::strerror(errno));
+        return Wait::Leave;
+    }
+    now = monoNow();
+    if (fds[1].revents & POLLIN) {
+        struct signalfd_siginfo si {};
+        if (::read(sigFd, &si, sizeof si) > 0) {
+            log("signal %u: writing the flash and leaving", si.ssi_signo);
+            return Wait::Leave;
+        }
+    }
+    if (fds[0].revents & (POLLIN | POLLPRI)) readLine(now);
+    if (haveStdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readStdin();
+    return Wait::Again;
+}
+
+int Simulator::run() {
+    start_ = monoNow();
+    if (!openLog()) return 2;
+    const int sigFd = takeSignals();
+    if (!openLine()) return 1;
     while (!quit_) {
-        double now = monoNow();
-        if (now >= powerOnAt_) powerOn();
-        if (now >= swapAt_) {
-            swapAt_ = kNever;
-            ++chipNo_;
-            newChip();
-            rx_.clear();
-            tx_.clear();
-            answers_.clear();
-            log("chip %d of %d put in", chipNo_, opt_.chips);
-            powerOn();
-        }
-        if (now >= exitAt_) break;
-        if (now >= syncUntil_) {
-            syncUntil_ = kNever;
-            if (chip_->power() == Power::listening) {
-                chip_->startUserProgram();
-                log("no sync within %d ms: chip %d runs its user program", opt_.syncWindowMs,
-                    chipNo_);
-            }
-        }
-        if (now >= vanishAt_) {
-            vanish();
-            break;
-        }
-        deliverDue(now);
-        if (quit_) break;
-        serviceAnswers(now);
-        if (quit_) break;
-        writeDue(now);
-        if (quit_) break;
-
-        now = monoNow();
-        const double wake = nextWake(now);
-        struct timespec ts {};
-        struct timespec* tsp = nullptr;
-        if (wake < kNever) {
-            const double d = std::max(0.0, wake - now);
-            ts.tv_sec = static_cast<time_t>(d);
-            ts.tv_nsec = static_cast<long>((d - static_cast<double>(ts.tv_sec)) * 1e9);
-            tsp = &ts;
-        }
-        struct pollfd fds[3];
-        nfds_t nf = 0;
-        fds[nf++] = {line_.master(),
-                     static_cast<short>(wantData(now) ? (POLLIN | POLLPRI) : POLLPRI), 0};
-        fds[nf++] = {sigFd, POLLIN, 0};
-        const bool haveStdin = stdinFd_ >= 0;
-        if (haveStdin) fds[nf++] = {stdinFd_, POLLIN, 0};
-        const int r = ::ppoll(fds, nf, tsp, nullptr);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            std::fprintf(stderr, "qmx-chipsim: poll: %s\n", std::strerror(errno));
-            break;
-        }
-        now = monoNow();
-        if (fds[1].revents & POLLIN) {
-            struct signalfd_siginfo si {};
-            if (::read(sigFd, &si, sizeof si) > 0) {
-                log("signal %u: writing the flash and leaving", si.ssi_signo);
-                break;
-            }
-        }
-        if (fds[0].revents & (POLLIN | POLLPRI)) readLine(now);
-        if (haveStdin && (fds[2].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) readStdin();
+        if (!runDueEvents(monoNow())) break;
+        if (waitForInput(sigFd) == Wait::Leave) break;
     }
     if (monitorHandOver_) exitCode_ = runMonitorOnLine(line_, opt_.monitor, log_, sigFd);
     writeFlash("exit");

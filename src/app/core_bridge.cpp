@@ -18,7 +18,7 @@ std::vector<PortRow> availablePorts() {
 }
 
 void readChipOptions(IspCore& core) {
-    comReadChipLock_Click(core);
+    read_chip_options(core);
 }
 
 void resetStatusPanel(IspCore& core) {
@@ -26,7 +26,7 @@ void resetStatusPanel(IspCore& core) {
 }
 
 void prepareOperation(IspCore& core) {
-    core.channel.port_path = core.portPath;
+    core.channel.set_port_path(core.portPath);
     core.channel.setStopFlag(&core.session.stop_requested);
 }
 

@@ -158,158 +158,140 @@ void MainWindow::buildWindow() {
     setMinimumSize(twips(1000), twips(800));
 }
 
-QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
-    auto* col = new QWidget(parent);
-    col->setObjectName("leftColumn");
-    col->setFixedWidth(430);
-    auto* v = new QVBoxLayout(col);
-    v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(twips(100));
-
-    // Step 1: model and memory ranges.
+// Step 1: model and memory ranges.
+void MainWindow::buildModelFrame(QWidget* col) {
     frame1_ =
         makeGroup(col, "Frame1", QStringLiteral("Step1/步骤1: Select MCU Type  选择单片机型号"));
-    {
-        auto* g = new QGridLayout(frame1_);
-        QStringList names;
-        for (const ModelEntry& m : modelCatalogue())
-            names << qs(m.name);
-        combMcuModel_ = makeList(frame1_, "combMcuModel", names);
-        combMcuModel_->setMaxVisibleItems(20);
-        g->addWidget(combMcuModel_, 0, 0, 1, 2);
-        auto* ranges = new QHBoxLayout;
-        for (int i = 0; i < 4; ++i) {
-            txtISP_reange_[size_t(i)] = makeEdit(frame1_, arrayName("txtISP_reange", i));
-            txtISP_reange_[size_t(i)]->setReadOnly(true);
-            txtISP_reange_[size_t(i)]->setFrame(false);
-            txtISP_reange_[size_t(i)]->setFocusPolicy(Qt::NoFocus);
-            txtISP_reange_[size_t(i)]->setMaximumWidth(52);
-        }
-        ranges->addWidget(new QLabel(QStringLiteral("AP:"), frame1_));
-        ranges->addWidget(txtISP_reange_[0]);
-        ranges->addWidget(new QLabel("-", frame1_));
-        ranges->addWidget(txtISP_reange_[1]);
-        ranges->addWidget(new QLabel(QStringLiteral("  ISP:"), frame1_));
-        ranges->addWidget(txtISP_reange_[2]);
-        ranges->addWidget(new QLabel("-", frame1_));
-        ranges->addWidget(txtISP_reange_[3]);
-        ranges->addStretch(1);
-        g->addLayout(ranges, 1, 0, 1, 2);
+    auto* g = new QGridLayout(frame1_);
+    QStringList names;
+    for (const ModelEntry& m : modelCatalogue())
+        names << qs(m.name);
+    combMcuModel_ = makeList(frame1_, "combMcuModel", names);
+    combMcuModel_->setMaxVisibleItems(20);
+    g->addWidget(combMcuModel_, 0, 0, 1, 2);
+    auto* ranges = new QHBoxLayout;
+    for (int i = 0; i < 4; ++i) {
+        txtISP_reange_[size_t(i)] = makeEdit(frame1_, arrayName("txtISP_reange", i));
+        txtISP_reange_[size_t(i)]->setReadOnly(true);
+        txtISP_reange_[size_t(i)]->setFrame(false);
+        txtISP_reange_[size_t(i)]->setFocusPolicy(Qt::NoFocus);
+        txtISP_reange_[size_t(i)]->setMaximumWidth(52);
     }
-    v->addWidget(frame1_);
+    ranges->addWidget(new QLabel(QStringLiteral("AP:"), frame1_));
+    ranges->addWidget(txtISP_reange_[0]);
+    ranges->addWidget(new QLabel("-", frame1_));
+    ranges->addWidget(txtISP_reange_[1]);
+    ranges->addWidget(new QLabel(QStringLiteral("  ISP:"), frame1_));
+    ranges->addWidget(txtISP_reange_[2]);
+    ranges->addWidget(new QLabel("-", frame1_));
+    ranges->addWidget(txtISP_reange_[3]);
+    ranges->addStretch(1);
+    g->addLayout(ranges, 1, 0, 1, 2);
+}
 
-    // Step 2: the file.
+// Step 2: the file.
+void MainWindow::buildFileFrame(QWidget* col) {
     frame5_ = makeGroup(col, "Frame5", QStringLiteral("Step2/步骤2: Open File / 打开文件"));
-    {
-        auto* g = new QGridLayout(frame5_);
-        comLoadFile_ = makeButton(frame5_, "comLoadFile", QStringLiteral("Open File"));
-        g->addWidget(comLoadFile_, 0, 0);
-        g->addWidget(makeLabel(frame5_, "Label_fill", QStringLiteral("填充/Fill:")), 0, 1,
-                     Qt::AlignRight);
-        optFillbyte_[0] = makeRadio(frame5_, "optFillbyte_0", "FF");
-        optFillbyte_[1] = makeRadio(frame5_, "optFillbyte_1", "00");
-        auto* fill = new QButtonGroup(frame5_);
-        fill->addButton(optFillbyte_[0], 0);
-        fill->addButton(optFillbyte_[1], 1);
-        optFillbyte_[1]->setChecked(true);
-        g->addWidget(optFillbyte_[0], 0, 2);
-        g->addWidget(optFillbyte_[1], 0, 3);
-        g->addWidget(
-            makeLabel(frame5_, "Label_Text4", QStringLiteral("Buffer Start/缓冲区起始地址(HEX):")),
-            1, 0, 1, 2);
-        text4_ = makeEdit(frame5_, "Text4", "0");
-        text4_->setMaximumWidth(70);
-        g->addWidget(text4_, 1, 2);
-        check6_ = makeCheck(frame5_, "Check6", QStringLiteral("Clear Buffer"));
-        g->addWidget(check6_, 1, 3);
-        g->addWidget(
-            makeLabel(frame5_, "Label_checksum", QStringLiteral("File Check Sum/文件校验和(HEX):")),
-            2, 0, 1, 2);
-        txtFileCheckSum_ = makeEdit(frame5_, "txtFileCheckSum");
-        txtFileCheckSum_->setReadOnly(true);
-        g->addWidget(txtFileCheckSum_, 2, 2, 1, 2);
-    }
-    v->addWidget(frame5_);
+    auto* g = new QGridLayout(frame5_);
+    comLoadFile_ = makeButton(frame5_, "comLoadFile", QStringLiteral("Open File"));
+    g->addWidget(comLoadFile_, 0, 0);
+    g->addWidget(makeLabel(frame5_, "Label_fill", QStringLiteral("填充/Fill:")), 0, 1,
+                 Qt::AlignRight);
+    optFillbyte_[0] = makeRadio(frame5_, "optFillbyte_0", "FF");
+    optFillbyte_[1] = makeRadio(frame5_, "optFillbyte_1", "00");
+    auto* fill = new QButtonGroup(frame5_);
+    fill->addButton(optFillbyte_[0], 0);
+    fill->addButton(optFillbyte_[1], 1);
+    optFillbyte_[1]->setChecked(true);
+    g->addWidget(optFillbyte_[0], 0, 2);
+    g->addWidget(optFillbyte_[1], 0, 3);
+    g->addWidget(
+        makeLabel(frame5_, "Label_Text4", QStringLiteral("Buffer Start/缓冲区起始地址(HEX):")), 1,
+        0, 1, 2);
+    text4_ = makeEdit(frame5_, "Text4", "0");
+    text4_->setMaximumWidth(70);
+    g->addWidget(text4_, 1, 2);
+    check6_ = makeCheck(frame5_, "Check6", QStringLiteral("Clear Buffer"));
+    g->addWidget(check6_, 1, 3);
+    g->addWidget(
+        makeLabel(frame5_, "Label_checksum", QStringLiteral("File Check Sum/文件校验和(HEX):")), 2,
+        0, 1, 2);
+    txtFileCheckSum_ = makeEdit(frame5_, "txtFileCheckSum");
+    txtFileCheckSum_->setReadOnly(true);
+    g->addWidget(txtFileCheckSum_, 2, 2, 1, 2);
+}
 
-    // Step 3: port and maximum baud rate.
+// Step 3: port and maximum baud rate.
+void MainWindow::buildPortFrame(QWidget* col) {
     frame3_ =
         makeGroup(col, "Frame3",
                   QStringLiteral("Step3/步骤3: Select COM Port,Max Baud/选择串行口,最高波特率"));
-    {
-        auto* g = new QGridLayout(frame3_);
-        combCommPort_ = makeList(frame3_, "combCommPort", {});
-        combCommPort_->setMinimumContentsLength(14);
-        comOtherPort_ = makeButton(frame3_, "comOtherPort", QStringLiteral("..."));
-        comOtherPort_->setToolTip(QStringLiteral("Other port / 其它串口 (e.g. /dev/pts/3)"));
-        comOtherPort_->setMaximumWidth(30);
-        cobBaudMax_ = makeList(frame3_, "cobBaudMax",
-                               {"115200", "57600", "38400", "28800", "19200", "14400", "12800",
-                                "11520", "9600", "4800", "2400", "1200"});
-        g->addWidget(combCommPort_, 0, 0);
-        g->addWidget(comOtherPort_, 0, 1);
-        g->addWidget(makeLabel(frame3_, "Label_BaudMax", QStringLiteral("Max Baud:")), 0, 2);
-        g->addWidget(cobBaudMax_, 0, 3);
-        g->setColumnStretch(0, 1);
-    }
-    v->addWidget(frame3_);
+    auto* g = new QGridLayout(frame3_);
+    combCommPort_ = makeList(frame3_, "combCommPort", {});
+    combCommPort_->setMinimumContentsLength(14);
+    comOtherPort_ = makeButton(frame3_, "comOtherPort", QStringLiteral("..."));
+    comOtherPort_->setToolTip(QStringLiteral("Other port / 其它串口 (e.g. /dev/pts/3)"));
+    comOtherPort_->setMaximumWidth(30);
+    cobBaudMax_ = makeList(frame3_, "cobBaudMax",
+                           {"115200", "57600", "38400", "28800", "19200", "14400", "12800", "11520",
+                            "9600", "4800", "2400", "1200"});
+    g->addWidget(combCommPort_, 0, 0);
+    g->addWidget(comOtherPort_, 0, 1);
+    g->addWidget(makeLabel(frame3_, "Label_BaudMax", QStringLiteral("Max Baud:")), 0, 2);
+    g->addWidget(cobBaudMax_, 0, 3);
+    g->setColumnStretch(0, 1);
+}
 
-    // Step 4: the option rows (built per family by OptionControls, together with Frame12).
-    // Frame12 starts in this column and moves to its page of TabStrip1 in buildRightSide; an
-    // owner from the start means nothing is left without a parent.
-    options_ = new OptionControls(core_.options, col, col);
-    v->addWidget(options_->frame2());
-
-    // Step 5: download.
+// Step 5: download, the message pane and the progress line.
+void MainWindow::buildDownloadFrame(QWidget* col) {
     frame6_ =
         makeGroup(col, "Frame6",
                   QStringLiteral("Step5/步骤5: Download/下载  先点下载按钮再MCU上电复位-冷启动"));
-    {
-        auto* g = new QGridLayout(frame6_);
-        comDownload_[0] = makeButton(frame6_, "comDownload_0", QStringLiteral("Download/下载"));
-        comDownload_[1] =
-            makeButton(frame6_, "comDownload_1", QStringLiteral("Re-Download/重复下载"));
-        comStop_ = makeButton(frame6_, "comStop_Download", QStringLiteral("Stop/停止"));
-        g->addWidget(comDownload_[0], 0, 0);
-        g->addWidget(comDownload_[1], 0, 1);
-        g->addWidget(comStop_, 0, 2);
-        // The single steps of a session; the session drives their states, they have no
-        // action of their own in this window.
-        comWrite_ = makeButton(frame6_, "comWrite", QStringLiteral("DownLoad,Check"));
-        comLock_ = makeButton(frame6_, "comLock", QStringLiteral("加  锁"));
-        comRun_ = makeButton(frame6_, "comRun", QStringLiteral("Run/运行"));
-        for (QPushButton* b : {comWrite_, comLock_, comRun_})
-            b->hide();
-        cekReloadFile_ =
-            makeCheck(frame6_, "cekReloadFile",
-                      QStringLiteral("每次下载前重新调入已打开在缓冲区的文件，方便调试使用"));
-        cekReloadOnChange_ =
-            makeCheck(frame6_, "cekReloadFileWhileFileChange",
-                      QStringLiteral("文件改变时自动调入并下载 / Auto reload && download"));
-        for (QCheckBox* c : {cekReloadFile_, cekReloadOnChange_}) {
-            c->setStyleSheet("QCheckBox { font-size: 9pt; }");
-        }
-        g->addWidget(cekReloadFile_, 1, 0, 1, 3);
-        g->addWidget(cekReloadOnChange_, 2, 0, 1, 3);
-        progress_ = new QProgressBar(frame6_);
-        progress_->setObjectName("ProgressBar1");
-        progress_->setTextVisible(false);
-        progress_->hide();
-        labKbyte_ = makeLabel(frame6_, "labKbyte", QString());
-        labKbyte_->setMinimumWidth(60);
-        auto* prog = new QHBoxLayout;
-        prog->addWidget(progress_, 1);
-        prog->addWidget(labKbyte_);
-        g->addLayout(prog, 3, 0, 1, 3);
-        textMsg_ = new QPlainTextEdit(frame6_);
-        textMsg_->setObjectName("textMsg");
-        textMsg_->setReadOnly(true);
-        textMsg_->setMinimumHeight(80);
-        g->addWidget(textMsg_, 4, 0, 1, 3);
-        g->setRowStretch(4, 1);
+    auto* g = new QGridLayout(frame6_);
+    comDownload_[0] = makeButton(frame6_, "comDownload_0", QStringLiteral("Download/下载"));
+    comDownload_[1] = makeButton(frame6_, "comDownload_1", QStringLiteral("Re-Download/重复下载"));
+    comStop_ = makeButton(frame6_, "comStop_Download", QStringLiteral("Stop/停止"));
+    g->addWidget(comDownload_[0], 0, 0);
+    g->addWidget(comDownload_[1], 0, 1);
+    g->addWidget(comStop_, 0, 2);
+    // The single steps of a session; the session drives their states, they have no
+    // action of their own in this window.
+    comWrite_ = makeButton(frame6_, "comWrite", QStringLiteral("DownLoad,Check"));
+    comLock_ = makeButton(frame6_, "comLock", QStringLiteral("加  锁"));
+    comRun_ = makeButton(frame6_, "comRun", QStringLiteral("Run/运行"));
+    for (QPushButton* b : {comWrite_, comLock_, comRun_})
+        b->hide();
+    cekReloadFile_ =
+        makeCheck(frame6_, "cekReloadFile",
+                  QStringLiteral("每次下载前重新调入已打开在缓冲区的文件，方便调试使用"));
+    cekReloadOnChange_ =
+        makeCheck(frame6_, "cekReloadFileWhileFileChange",
+                  QStringLiteral("文件改变时自动调入并下载 / Auto reload && download"));
+    for (QCheckBox* c : {cekReloadFile_, cekReloadOnChange_}) {
+        c->setStyleSheet("QCheckBox { font-size: 9pt; }");
     }
-    v->addWidget(frame6_, 1);  // the message pane takes all extra height
+    g->addWidget(cekReloadFile_, 1, 0, 1, 3);
+    g->addWidget(cekReloadOnChange_, 2, 0, 1, 3);
+    progress_ = new QProgressBar(frame6_);
+    progress_->setObjectName("ProgressBar1");
+    progress_->setTextVisible(false);
+    progress_->hide();
+    labKbyte_ = makeLabel(frame6_, "labKbyte", QString());
+    labKbyte_->setMinimumWidth(60);
+    auto* prog = new QHBoxLayout;
+    prog->addWidget(progress_, 1);
+    prog->addWidget(labKbyte_);
+    g->addLayout(prog, 3, 0, 1, 3);
+    textMsg_ = new QPlainTextEdit(frame6_);
+    textMsg_->setObjectName("textMsg");
+    textMsg_->setReadOnly(true);
+    textMsg_->setMinimumHeight(80);
+    g->addWidget(textMsg_, 4, 0, 1, 3);
+    g->setRowStretch(4, 1);
+}
 
-    // The counter line.
+// The counter line.
+QHBoxLayout* MainWindow::buildCounterLine(QWidget* col) {
     auto* counter = new QHBoxLayout;
     counter->addWidget(makeLabel(col, "labWrite_OK_Count", QStringLiteral("成功计数")));
     txtWrite_OK_Count_ = makeEdit(col, "txtWrite_OK_Count", "0");
@@ -320,7 +302,32 @@ QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
     counter->addSpacing(twips(200));
     labUpdataVersion_ = makeLabel(col, "LabUpdataVersion", QStringLiteral("QMX-ISP Ver:3.1"));
     counter->addWidget(labUpdataVersion_, 1);
-    v->addLayout(counter);
+    return counter;
+}
+
+QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
+    auto* col = new QWidget(parent);
+    col->setObjectName("leftColumn");
+    col->setFixedWidth(430);
+    auto* v = new QVBoxLayout(col);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(twips(100));
+
+    buildModelFrame(col);
+    v->addWidget(frame1_);
+    buildFileFrame(col);
+    v->addWidget(frame5_);
+    buildPortFrame(col);
+    v->addWidget(frame3_);
+    // Step 4: the option rows (built per family by OptionControls, together with Frame12).
+    // Frame12 starts in this column and moves to its page of TabStrip1 in buildRightSide; an
+    // owner from the start means nothing is left without a parent.
+    options_ = new OptionControls(core_.options, col, col);
+    v->addWidget(options_->frame2());
+
+    buildDownloadFrame(col);
+    v->addWidget(frame6_, 1);  // the message pane takes all extra height
+    v->addLayout(buildCounterLine(col));
     return col;
 }
 
@@ -437,7 +444,8 @@ void MainWindow::beepTimes(int times) {
 // ---------------------------------------------------------------------------------------------
 // Controls
 
-void MainWindow::connectControls() {
+// Model, tabs, file, port and baud rate.
+void MainWindow::connectSetupControls() {
     connect(combMcuModel_, &QComboBox::activated, this, &MainWindow::combMcuModel_Click);
     connect(tabStrip1_, &QTabBar::tabBarClicked, this, &MainWindow::selectSetupTab);
     connect(tabStrip2_, &QTabBar::tabBarClicked, this, &MainWindow::selectViewTab);
@@ -484,7 +492,10 @@ void MainWindow::connectControls() {
     connect(cobBaudMax_, &QComboBox::currentTextChanged, this, [this](const QString& t) {
         changeCore([this, baud = t.toLong()] { core_.maxBaud = baud; });
     });
+}
 
+// The operation buttons and the choices a session reads when it starts.
+void MainWindow::connectSessionControls() {
     connect(comDownload_[0], &QPushButton::clicked, this, [this] { comDownload_Click(0); });
     connect(comDownload_[1], &QPushButton::clicked, this, [this] { comDownload_Click(1); });
     connect(comStop_, &QPushButton::clicked, this, &MainWindow::comStop_Download_Click);
@@ -505,8 +516,10 @@ void MainWindow::connectControls() {
             [this](bool on) { changeCore([this, on] { core_.download.reloadFile = on; }); });
     connect(cekReloadOnChange_, &QCheckBox::toggled, this,
             [this](bool on) { changeCore([this, on] { core_.download.reloadOnChange = on; }); });
+}
 
-    // Option page: beep, delay and the persisted RS-485 choices save.
+// Option page: beep, delay and the persisted RS-485 choices save.
+void MainWindow::connectOptionPage() {
     options_->changeChoices = [this](std::function<void()> write) { changeCore(std::move(write)); };
     options_->showNotice = [this](const QString& text) {
         core_.ui().messageBox({ss(text), "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::None});
@@ -520,8 +533,10 @@ void MainWindow::connectControls() {
         changeCore([this, row] { core_.download.seriesDelayRow = row; });
         if (!loading_) scheduleSave();
     });
+}
 
-    // Auto-increment.
+// Auto-increment.
+void MainWindow::connectAutoIncrease() {
     connect(autoIncrease_.cheAuto_Increase, &QCheckBox::clicked, this,
             &MainWindow::cheAuto_Increase_Click);
     for (int i = 0; i < 4; ++i) {
@@ -544,8 +559,10 @@ void MainWindow::connectControls() {
             });
         });
     }
+}
 
-    // Saving the buffer.
+// Saving the buffer.
+void MainWindow::connectBufferStore() {
     auto storeEnable = [this] {
         store_.store->setEnabled(!store_.start->text().isEmpty() &&
                                  !store_.length->text().isEmpty());
@@ -556,7 +573,30 @@ void MainWindow::connectControls() {
     connect(view_, &BufferView::viewEndChanged, this,
             [this](long viewEnd) { store_.length->setText(qs(hexText(viewEnd + 1))); });
     view_->autoIncreaseTicked = [this] { return autoIncrease_.cheAuto_Increase->isChecked(); };
+}
 
+// The window's own timers: delayed save, delayed close, file watch.
+void MainWindow::startWindowTimers() {
+    timer3_.setObjectName("Timer3");
+    timer3_.setSingleShot(true);
+    timer3_.setInterval(500);
+    connect(&timer3_, &QTimer::timeout, this, &MainWindow::Timer3_Timer);
+    timerUnload_.setObjectName("TimerUnload");
+    timerUnload_.setSingleShot(true);
+    timerUnload_.setInterval(500);
+    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::TimerUnload_Timer);
+    timer12_.setObjectName("Timer12");
+    timer12_.setInterval(1000);
+    connect(&timer12_, &QTimer::timeout, this, &MainWindow::Timer12_Timer);
+    timer12_.start();
+}
+
+void MainWindow::connectControls() {
+    connectSetupControls();
+    connectSessionControls();
+    connectOptionPage();
+    connectAutoIncrease();
+    connectBufferStore();
     connectUserEntryPages();
     // The persisted port lists save when chosen.
     for (auto* list : {userCode_.port[0], userCode_.port[1], userCode_.port[2], userCode_.port[3],
@@ -574,19 +614,7 @@ void MainWindow::connectControls() {
         const std::string dir = ss(monitorDir_);
         startOperation([this, dir] { downloadSoftIce(core_, dir); });
     });
-
-    timer3_.setObjectName("Timer3");
-    timer3_.setSingleShot(true);
-    timer3_.setInterval(500);
-    connect(&timer3_, &QTimer::timeout, this, &MainWindow::Timer3_Timer);
-    timerUnload_.setObjectName("TimerUnload");
-    timerUnload_.setSingleShot(true);
-    timerUnload_.setInterval(500);
-    connect(&timerUnload_, &QTimer::timeout, this, &MainWindow::TimerUnload_Timer);
-    timer12_.setObjectName("Timer12");
-    timer12_.setInterval(1000);
-    connect(&timer12_, &QTimer::timeout, this, &MainWindow::Timer12_Timer);
-    timer12_.start();
+    startWindowTimers();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -801,7 +829,7 @@ void MainWindow::startOperation(std::function<void()> operation) {
 // Download (index 0) and Re-Download (index 1, a series of chips).
 void MainWindow::comDownload_Click(int index) {
     startOperation([this, index] {
-        const bool ok = qmx::comDownload_Click(core_, index).ok();
+        const bool ok = run_download_session(core_, index).ok();
         // The debug port comes back after a single download when the user asked for it.
         if (index == 0 && ok && core_.download.reopenDebugPort)
             QMetaObject::invokeMethod(
@@ -821,7 +849,7 @@ void MainWindow::comReadChipLock_Click() {
 void MainWindow::comClear_OK_Count_Click() {
     if (operationRunning()) return;  // the running session counts
     core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
-    qmx::comClear_OK_Count_Click(core_);
+    clear_success_count(core_);
     txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
 }
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -89,9 +90,20 @@ class MainWindow : public QMainWindow {
     // --- construction ---
     void buildWindow();
     QWidget* buildLeftColumn(QWidget* parent);
+    void buildModelFrame(QWidget* col);
+    void buildFileFrame(QWidget* col);
+    void buildPortFrame(QWidget* col);
+    void buildDownloadFrame(QWidget* col);
+    QHBoxLayout* buildCounterLine(QWidget* col);
     QWidget* buildRightSide(QWidget* parent);
     void connectFace();
     void connectControls();
+    void connectSetupControls();
+    void connectSessionControls();
+    void connectOptionPage();
+    void connectAutoIncrease();
+    void connectBufferStore();
+    void startWindowTimers();
     // --- start-up ---
     void startUp(const WindowOptions& options);
     void loadSettings();

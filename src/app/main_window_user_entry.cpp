@@ -40,7 +40,7 @@ void MainWindow::setUserEntryButtons(bool startAllowed, bool stopAllowed) {
 void MainWindow::connectUserEntryPages() {
     connect(userCode_.comSendUserCode, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation([this, choices] { comSendUserCode_Click(core_, choices); });
+        startOperation([this, choices] { run_user_code_download(core_, choices); });
     });
     connect(demo_.download_, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
@@ -51,7 +51,7 @@ void MainWindow::connectUserEntryPages() {
         startOperation([this, choices] { run_isp_demo(core_, choices, true); });
     });
     // Takes effect at the demo's next wait (or at once in the countdown between chips).
-    connect(demo_.stop, &QPushButton::clicked, this, [this] { com_Demo_Stop_Click(core_); });
+    connect(demo_.stop, &QPushButton::clicked, this, [this] { stop_isp_demo(core_); });
     connect(demo_.txt_DEMO_UserCode, &QLineEdit::textChanged, this, [this] {
         if (!loading_) scheduleSave();
     });

@@ -42,11 +42,9 @@ int OptionChoices::*rowField(int i) {
 
 }  // namespace
 
-OptionControls::OptionControls(OptionChoices& choices, QWidget* frame2Parent,
-                               QWidget* frame12Parent)
-    : QObject(frame2Parent), choices_(choices) {
-    // --- Frame2: the "Step 4" rows ---
-    frame2_ = makeGroup(frame2Parent, "Frame2", QString());
+// Frame2: the "Step 4" rows, shown per family.
+void OptionControls::buildStepFourRows(QWidget* parent) {
+    frame2_ = makeGroup(parent, "Frame2", QString());
     auto* f2 = new QVBoxLayout(frame2_);
     f2->setSpacing(2);
     for (int i = 0; i < 8; ++i) {
@@ -73,144 +71,134 @@ OptionControls::OptionControls(OptionChoices& choices, QWidget* frame2Parent,
         f2->addWidget(l);
         l->hide();
     }
+}
 
-    // --- Frame12: the tab "选项" ---
-    frame12_ = new QWidget(frame12Parent);
-    frame12_->setObjectName("Frame12");
-    auto* grid = new QGridLayout(frame12_);
-
-    // Family 2: data-flash erase and the external watchdog fed during download.
+// Family 2: data-flash erase and the external watchdog fed during download.
+void OptionControls::buildEraseAndWatchdogFrame() {
     frame15_ = makeGroup(frame12_, "Frame15", QString());
-    {
-        auto* v = new QGridLayout(frame15_);
-        v->addWidget(makeLabel(frame15_, "Label_erase_data",
-                               QStringLiteral("下次下载用户应用程序时将数据 Flash 区一并擦除")),
-                     0, 0, 1, 3);
-        eraseData_ = makePair(frame15_, "opt_erase_data", "YES", "NO", &OptionChoices::eraseData);
-        v->addWidget(eraseData_.choice[0], 1, 1);
-        v->addWidget(eraseData_.choice[1], 1, 2);
-        v->addWidget(makeLabel(frame15_, "Label_ISP_DEMO_WDT", QStringLiteral("外部看门狗:")), 2,
-                     0);
-        downloadWdt_ = makePair(frame15_, "opt_ISP_DEMO_WDT", QStringLiteral("无"),
-                                QStringLiteral("用1个I/O口喂狗"), &OptionChoices::downloadWdt);
-        v->addWidget(downloadWdt_.choice[0], 2, 1);
-        v->addWidget(downloadWdt_.choice[1], 2, 2);
-        combWdt_ = makeList(frame15_, "comb_WDT", rowsOf(watchdogFeedPinList()));
-        v->addWidget(combWdt_, 2, 3);
-        auto* note = makeLabel(frame15_, "Label_WDT_note",
-                               QStringLiteral("以下功能单片机底层软件固件版本号 2.8x 以上才有效"));
-        note->setWordWrap(true);
-        v->addWidget(note, 3, 0, 1, 4);
-    }
-    // Family 2: AUX-RAM access and the watchdog after reset.
+    auto* v = new QGridLayout(frame15_);
+    v->addWidget(makeLabel(frame15_, "Label_erase_data",
+                           QStringLiteral("下次下载用户应用程序时将数据 Flash 区一并擦除")),
+                 0, 0, 1, 3);
+    eraseData_ = makePair(frame15_, "opt_erase_data", "YES", "NO", &OptionChoices::eraseData);
+    v->addWidget(eraseData_.choice[0], 1, 1);
+    v->addWidget(eraseData_.choice[1], 1, 2);
+    v->addWidget(makeLabel(frame15_, "Label_ISP_DEMO_WDT", QStringLiteral("外部看门狗:")), 2, 0);
+    downloadWdt_ = makePair(frame15_, "opt_ISP_DEMO_WDT", QStringLiteral("无"),
+                            QStringLiteral("用1个I/O口喂狗"), &OptionChoices::downloadWdt);
+    v->addWidget(downloadWdt_.choice[0], 2, 1);
+    v->addWidget(downloadWdt_.choice[1], 2, 2);
+    combWdt_ = makeList(frame15_, "comb_WDT", rowsOf(watchdogFeedPinList()));
+    v->addWidget(combWdt_, 2, 3);
+    auto* note = makeLabel(frame15_, "Label_WDT_note",
+                           QStringLiteral("以下功能单片机底层软件固件版本号 2.8x 以上才有效"));
+    note->setWordWrap(true);
+    v->addWidget(note, 3, 0, 1, 4);
+}
+
+// Family 2: AUX-RAM access and the watchdog after reset.
+void OptionControls::buildAuxRamFrame() {
     frame14_ = makeGroup(frame12_, "Frame14", QString());
-    {
-        auto* v = new QGridLayout(frame14_);
-        v->addWidget(makeLabel(frame14_, "Label_AUX_RAM", QStringLiteral("内部扩展AUX-RAM:")), 0,
-                     0);
-        auto* no = makeRadio(frame14_, "optAUX_RAM_NO", QStringLiteral("禁止访问"));
-        auto* yes = makeRadio(frame14_, "optAUX_RAM_YES", QStringLiteral("允许访问(强烈推荐)"));
-        auxRam_ = makePair(frame14_, no, yes, &OptionChoices::auxRam, 0);
-        v->addWidget(no, 0, 1);
-        v->addWidget(yes, 0, 2);
-        v->addWidget(
-            makeLabel(frame14_, "Label_RST_CLOSE_WDT", QStringLiteral("用户软件启动内部看门狗后")),
-            1, 0);
-        auto* rYes = makeRadio(frame14_, "optRST_CLOSE_WDT_YES", QStringLiteral("复位关看门狗"));
-        auto* rNo = makeRadio(frame14_, "optRST_CLOSE_WDT_NO", QStringLiteral("只有停电关看门狗"));
-        resetWdt_ = makePair(frame14_, rYes, rNo, &OptionChoices::resetWdt, 0);
-        v->addWidget(rYes, 1, 1);
-        v->addWidget(rNo, 1, 2);
-        v->addWidget(makeLabel(frame14_, "Label_2005", QStringLiteral("2005年6月以后供货")), 2, 0,
-                     1, 3);
-    }
-    // Families 3 and 4: RS-485 direction line.
+    auto* v = new QGridLayout(frame14_);
+    v->addWidget(makeLabel(frame14_, "Label_AUX_RAM", QStringLiteral("内部扩展AUX-RAM:")), 0, 0);
+    auto* no = makeRadio(frame14_, "optAUX_RAM_NO", QStringLiteral("禁止访问"));
+    auto* yes = makeRadio(frame14_, "optAUX_RAM_YES", QStringLiteral("允许访问(强烈推荐)"));
+    auxRam_ = makePair(frame14_, no, yes, &OptionChoices::auxRam, 0);
+    v->addWidget(no, 0, 1);
+    v->addWidget(yes, 0, 2);
+    v->addWidget(
+        makeLabel(frame14_, "Label_RST_CLOSE_WDT", QStringLiteral("用户软件启动内部看门狗后")), 1,
+        0);
+    auto* rYes = makeRadio(frame14_, "optRST_CLOSE_WDT_YES", QStringLiteral("复位关看门狗"));
+    auto* rNo = makeRadio(frame14_, "optRST_CLOSE_WDT_NO", QStringLiteral("只有停电关看门狗"));
+    resetWdt_ = makePair(frame14_, rYes, rNo, &OptionChoices::resetWdt, 0);
+    v->addWidget(rYes, 1, 1);
+    v->addWidget(rNo, 1, 2);
+    v->addWidget(makeLabel(frame14_, "Label_2005", QStringLiteral("2005年6月以后供货")), 2, 0, 1,
+                 3);
+}
+
+// Families 3 and 4: RS-485 direction line.
+void OptionControls::buildRs485Frame() {
     frame23_ = makeGroup(frame12_, "Frame23", QString());
-    {
-        auto* v = new QGridLayout(frame23_);
-        v->addWidget(makeLabel(frame23_, "Label_485", QStringLiteral("485收发控制:")), 0, 0);
-        rs485_ = makePair(frame23_, "opt_485_pin", QStringLiteral("无485"),
-                          QStringLiteral("用1个I/O口控制"), &OptionChoices::rs485);
-        v->addWidget(rs485_.choice[0], 0, 1);
-        v->addWidget(rs485_.choice[1], 0, 2);
-        comb485Pin_ = makeList(frame23_, "comb_485_pin", rowsOf(ioPinList()));
-        v->addWidget(comb485Pin_, 0, 3);
-        logicLabel_ = makeLabel(frame23_, "Label_485_logic", QStringLiteral("控制逻辑:"));
-        v->addWidget(logicLabel_, 1, 0);
-        rs485Logic_ = makePair(frame23_, "opt_485_logic", QStringLiteral("高电平发送,低接收"),
-                               QStringLiteral("高接收,低发送"), &OptionChoices::rs485Logic);
-        v->addWidget(rs485Logic_.choice[0], 1, 1);
-        v->addWidget(rs485Logic_.choice[1], 1, 2);
-    }
-    // Families 3 and 4: external watchdog.
+    auto* v = new QGridLayout(frame23_);
+    v->addWidget(makeLabel(frame23_, "Label_485", QStringLiteral("485收发控制:")), 0, 0);
+    rs485_ = makePair(frame23_, "opt_485_pin", QStringLiteral("无485"),
+                      QStringLiteral("用1个I/O口控制"), &OptionChoices::rs485);
+    v->addWidget(rs485_.choice[0], 0, 1);
+    v->addWidget(rs485_.choice[1], 0, 2);
+    comb485Pin_ = makeList(frame23_, "comb_485_pin", rowsOf(ioPinList()));
+    v->addWidget(comb485Pin_, 0, 3);
+    logicLabel_ = makeLabel(frame23_, "Label_485_logic", QStringLiteral("控制逻辑:"));
+    v->addWidget(logicLabel_, 1, 0);
+    rs485Logic_ = makePair(frame23_, "opt_485_logic", QStringLiteral("高电平发送,低接收"),
+                           QStringLiteral("高接收,低发送"), &OptionChoices::rs485Logic);
+    v->addWidget(rs485Logic_.choice[0], 1, 1);
+    v->addWidget(rs485Logic_.choice[1], 1, 2);
+}
+
+// Families 3 and 4: external watchdog.
+void OptionControls::buildExternalWatchdogFrame() {
     frame20_ = makeGroup(frame12_, "Frame20", QString());
-    {
-        auto* v = new QGridLayout(frame20_);
-        v->addWidget(makeLabel(frame20_, "Label_External_WDT", QStringLiteral("外部看门狗:")), 0,
-                     0);
-        externalWdt_ = makePair(frame20_, "opt_External_WDT", QStringLiteral("无"),
-                                QStringLiteral("用1个I/O口喂狗"), &OptionChoices::externalWdt);
-        v->addWidget(externalWdt_.choice[0], 0, 1);
-        v->addWidget(externalWdt_.choice[1], 0, 2);
-        combExternalWdtPin_ = makeList(frame20_, "comb_ISP_DEMO_WDT", rowsOf(ioPinList()));
-        v->addWidget(combExternalWdtPin_, 0, 3);
-    }
-    // Families 3 and 4: internal watchdog rows 8 to 10 and the prescaler.
+    auto* v = new QGridLayout(frame20_);
+    v->addWidget(makeLabel(frame20_, "Label_External_WDT", QStringLiteral("外部看门狗:")), 0, 0);
+    externalWdt_ = makePair(frame20_, "opt_External_WDT", QStringLiteral("无"),
+                            QStringLiteral("用1个I/O口喂狗"), &OptionChoices::externalWdt);
+    v->addWidget(externalWdt_.choice[0], 0, 1);
+    v->addWidget(externalWdt_.choice[1], 0, 2);
+    combExternalWdtPin_ = makeList(frame20_, "comb_ISP_DEMO_WDT", rowsOf(ioPinList()));
+    v->addWidget(combExternalWdtPin_, 0, 3);
+}
+
+// Families 3 and 4: internal watchdog rows 8 to 10 and the prescaler.
+void OptionControls::buildWatchdogRows() {
     watchdogBox_ = new QWidget(frame12_);
     watchdogBox_->setObjectName("Frame_watchdog_rows");
-    {
-        auto* v = new QGridLayout(watchdogBox_);
-        v->setContentsMargins(0, 0, 0, 0);
-        for (int i = 8; i <= 10; ++i) {
-            rowBox_[i] = new QWidget(watchdogBox_);
-            rowBox_[i]->setObjectName(arrayName("Picture2", i));
-            auto* h = new QHBoxLayout(rowBox_[i]);
-            h->setContentsMargins(0, 0, 0, 0);
-            rowLabel_[i] =
-                makeLabel(rowBox_[i], arrayName("LabOption", i), qs(kWatchdogRowLabels[i - 8]));
-            h->addWidget(rowLabel_[i], 1);
-            row_[i] =
-                makePair(rowBox_[i], QStringLiteral("Option%1").arg(i), "YES", "NO", rowField(i));
-            h->addWidget(row_[i].choice[0]);
-            h->addWidget(row_[i].choice[1]);
-            v->addWidget(rowBox_[i], i - 8, 0, 1, 2);
-        }
-        label20_ = makeLabel(watchdogBox_, "Label20",
-                             QStringLiteral("上电自动启动内部看门狗时的预分频数"));
-        prescaler_ = makeList(watchdogBox_, "comWDT_Prescalar", rowsOf(prescalerList()));
-        v->addWidget(label20_, 3, 0);
-        v->addWidget(prescaler_, 3, 1);
+    auto* v = new QGridLayout(watchdogBox_);
+    v->setContentsMargins(0, 0, 0, 0);
+    for (int i = 8; i <= 10; ++i) {
+        rowBox_[i] = new QWidget(watchdogBox_);
+        rowBox_[i]->setObjectName(arrayName("Picture2", i));
+        auto* h = new QHBoxLayout(rowBox_[i]);
+        h->setContentsMargins(0, 0, 0, 0);
+        rowLabel_[i] =
+            makeLabel(rowBox_[i], arrayName("LabOption", i), qs(kWatchdogRowLabels[i - 8]));
+        h->addWidget(rowLabel_[i], 1);
+        row_[i] = makePair(rowBox_[i], QStringLiteral("Option%1").arg(i), "YES", "NO", rowField(i));
+        h->addWidget(row_[i].choice[0]);
+        h->addWidget(row_[i].choice[1]);
+        v->addWidget(rowBox_[i], i - 8, 0, 1, 2);
     }
-    // All families: success beep and re-download delay.
+    label20_ =
+        makeLabel(watchdogBox_, "Label20", QStringLiteral("上电自动启动内部看门狗时的预分频数"));
+    prescaler_ = makeList(watchdogBox_, "comWDT_Prescalar", rowsOf(prescalerList()));
+    v->addWidget(label20_, 3, 0);
+    v->addWidget(prescaler_, 3, 1);
+}
+
+// All families: success beep and re-download delay.
+void OptionControls::buildBeepFrame() {
     frame16_ = makeGroup(frame12_, "Frame16", QString());
-    {
-        auto* v = new QGridLayout(frame16_);
-        v->addWidget(makeLabel(frame16_, "Label_beep", QStringLiteral("下载成功声音提示:")), 0, 0);
-        beepYes_ = makeRadio(frame16_, "optBeepYes", "YES");
-        beepNo_ = makeRadio(frame16_, "optBeepNo", "NO");
-        auto* g = new QButtonGroup(frame16_);
-        g->addButton(beepYes_);
-        g->addButton(beepNo_);
-        beepYes_->setChecked(true);
-        v->addWidget(beepYes_, 0, 1);
-        v->addWidget(beepNo_, 0, 2);
-        v->addWidget(makeLabel(frame16_, "Label_delay", QStringLiteral("重复下载间隔时间(秒)")), 1,
-                     0);
-        delay_ =
-            makeList(frame16_, "comDalay_ReDownLoad", {"9", "8", "7", "6", "5", "4", "3", "2"});
-        delay_->setCurrentIndex(4);
-        v->addWidget(delay_, 1, 1, 1, 2);
-        v->setColumnStretch(3, 1);
-    }
+    auto* v = new QGridLayout(frame16_);
+    v->addWidget(makeLabel(frame16_, "Label_beep", QStringLiteral("下载成功声音提示:")), 0, 0);
+    beepYes_ = makeRadio(frame16_, "optBeepYes", "YES");
+    beepNo_ = makeRadio(frame16_, "optBeepNo", "NO");
+    auto* g = new QButtonGroup(frame16_);
+    g->addButton(beepYes_);
+    g->addButton(beepNo_);
+    beepYes_->setChecked(true);
+    v->addWidget(beepYes_, 0, 1);
+    v->addWidget(beepNo_, 0, 2);
+    v->addWidget(makeLabel(frame16_, "Label_delay", QStringLiteral("重复下载间隔时间(秒)")), 1, 0);
+    delay_ = makeList(frame16_, "comDalay_ReDownLoad", {"9", "8", "7", "6", "5", "4", "3", "2"});
+    delay_->setCurrentIndex(4);
+    v->addWidget(delay_, 1, 1, 1, 2);
+    v->setColumnStretch(3, 1);
+}
 
-    grid->addWidget(frame15_, 0, 0);
-    grid->addWidget(frame14_, 1, 0);
-    grid->addWidget(frame23_, 2, 0);
-    grid->addWidget(frame20_, 3, 0);
-    grid->addWidget(watchdogBox_, 4, 0);
-    grid->addWidget(frame16_, 5, 0);
-    grid->setRowStretch(6, 1);
-
+// The pin lists and the prescaler write their choice; the RS-485 and external-watchdog
+// choices are saved as they change.
+void OptionControls::connectPinLists() {
     connect(comb485Pin_, &QComboBox::activated, this, [this](int row) {
         OptionChoices next = choices_;  // the check sees the new row even while held back
         next.rs485Pin = row;
@@ -234,6 +222,33 @@ OptionControls::OptionControls(OptionChoices& choices, QWidget* frame2Parent,
     // is saved.
     for (QButtonGroup* g : {rs485Logic_.group, rs485_.group, externalWdt_.group})
         connect(g, &QButtonGroup::idClicked, this, [this] { emit saveRequested(); });
+}
+
+OptionControls::OptionControls(OptionChoices& choices, QWidget* frame2Parent,
+                               QWidget* frame12Parent)
+    : QObject(frame2Parent), choices_(choices) {
+    buildStepFourRows(frame2Parent);
+
+    // --- Frame12: the tab "选项" ---
+    frame12_ = new QWidget(frame12Parent);
+    frame12_->setObjectName("Frame12");
+    auto* grid = new QGridLayout(frame12_);
+    buildEraseAndWatchdogFrame();
+    buildAuxRamFrame();
+    buildRs485Frame();
+    buildExternalWatchdogFrame();
+    buildWatchdogRows();
+    buildBeepFrame();
+
+    grid->addWidget(frame15_, 0, 0);
+    grid->addWidget(frame14_, 1, 0);
+    grid->addWidget(frame23_, 2, 0);
+    grid->addWidget(frame20_, 3, 0);
+    grid->addWidget(watchdogBox_, 4, 0);
+    grid->addWidget(frame16_, 5, 0);
+    grid->setRowStretch(6, 1);
+
+    connectPinLists();
 
     for (QWidget* w :
          {static_cast<QWidget*>(frame14_), static_cast<QWidget*>(frame15_),

@@ -71,6 +71,15 @@ class OptionControls : public QObject {
     Pair makePair(QWidget* parent, QRadioButton* first, QRadioButton* second,
                   int OptionChoices::*field, int firstValue);
     void setPair(const Pair& pair, int choice);
+    // The construction steps, one frame each.
+    void buildStepFourRows(QWidget* parent);
+    void buildEraseAndWatchdogFrame();
+    void buildAuxRamFrame();
+    void buildRs485Frame();
+    void buildExternalWatchdogFrame();
+    void buildWatchdogRows();
+    void buildBeepFrame();
+    void connectPinLists();
     void applyEnables();
     void checkPinLists(const OptionChoices& choices);
 

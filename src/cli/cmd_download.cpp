@@ -29,7 +29,86 @@ struct Args {
     int delay = 5;
     int count = 0;
     double timeout = 0;
+    CLI::Option* countOption = nullptr;  // to tell "--count 0" from no --count
 };
+
+// The road choices of a download: series, reload, user code first, file watch.
+void addRoadOptions(CLI::App* sub, Args& args) {
+    auto* series = sub->add_flag("--series", args.series, "Re-Download: program chip after chip");
+    sub->add_option("--delay", args.delay, "Seconds between chips of a series: 2 ... 9 (default 5)")
+        ->needs(series);
+    args.countOption =
+        sub->add_option("--count", args.count, "End a series after N successful chips (N >= 1)")
+            ->needs(series);
+    sub->add_flag("--reload", args.reload, "Reload the file from disk before every download");
+    auto* userCode = sub->add_option(
+        "--user-code", args.userCode,
+        "First send these bytes (hexadecimal pairs, e.g. \"12 34 AB\") so that a running "
+        "application jumps into its boot loader; then download as usual");
+    userCode->excludes(series);
+    sub->add_option("--user-code-settings", args.userCodeSettings,
+                    "Port settings for the user code: baud,parity,data,stop (default "
+                    "38400,N,8,1)")
+        ->needs(userCode);
+    auto* watch = sub->add_flag(
+        "--watch", args.watch,
+        "Stay running and download again whenever the file changes (Ctrl-C ends; the exit "
+        "status is that of the last download)");
+    watch->excludes(userCode);
+}
+
+int runDownloadCommand(const Args& args, Context& ctx) {
+    const ModelEntry* model = lookupModel(args.model);
+    if (!model) return kExitBadInput;
+    if (!checkMaxBaud(args.maxBaud)) return kExitBadInput;
+    if (args.delay < 2 || args.delay > 9) {
+        std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
+        return kExitBadInput;
+    }
+    // A series that is to end after no chip at all is a mistake in the command, not an
+    // endless series.
+    if (args.count < 0 || (args.countOption && args.countOption->count() > 0 && args.count == 0)) {
+        std::fprintf(stderr, "qmx-isp: --count must be at least 1\n");
+        return kExitBadInput;
+    }
+    IspCore& core = ctx.core();
+    core.chipWaitSeconds = args.timeout;
+    DownloadSetup setup;
+    setup.file = args.file;
+    setup.port = args.port;
+    setup.model = model;
+    setup.maxBaud = args.maxBaud;
+    setup.startText = args.start;
+    setup.fill = args.fill;
+    setup.options = args.options;
+    setup.serial = args.serial;
+    setup.series = args.series;
+    setup.delaySeconds = args.delay;
+    setup.count = args.count;
+    setup.reload = args.reload;
+    setup.watch = args.watch;
+    setup.settingsPath = ctx.settingsPath;
+    setup.assumeYes = ctx.yes;
+    if (!args.userCode.empty()) {
+        setup.road = DownloadSetup::Road::UserCodeFirst;
+        setup.userEntry.userCode = args.userCode;
+        setup.userEntry.userCodeSettings = args.userCodeSettings;
+    }
+    // --format json: one object per chip, as each one is done, and one for the chip a failed
+    // or stopped session ended on.
+    ctx.ui.onChipDone = [&core, &ui = ctx.ui] {
+        const bool numbered = core.serial.enabled && core.serial.active;
+        ui.result(chipJson(core, core.session.chips_done + 1, Outcome::Ok,
+                           numbered ? core.serial.nextValueText : std::string()));
+    };
+    core.session.last_outcome = Outcome::Ok;
+    const int code = runDownload(core, ctx.ui, setup);
+    ctx.ui.onChipDone = nullptr;
+    const Outcome last = core.session.last_outcome;
+    if (last == Outcome::Failed || last == Outcome::Stopped || last == Outcome::PortLost)
+        ctx.ui.result(chipJson(core, core.session.chips_done + 1, last, std::string()));
+    return code;
+}
 
 }  // namespace
 
@@ -59,82 +138,8 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
     sub->add_option("--serial", args->serial,
                     "Serial-number auto-increment ADDR,COUNT,NEXT,INCREMENT,FORMAT "
                     "(ADDR hexadecimal; FORMAT hex, bcd or ascii)");
-    auto* series = sub->add_flag("--series", args->series, "Re-Download: program chip after chip");
-    sub->add_option("--delay", args->delay,
-                    "Seconds between chips of a series: 2 ... 9 (default 5)")
-        ->needs(series);
-    auto* count =
-        sub->add_option("--count", args->count, "End a series after N successful chips (N >= 1)")
-            ->needs(series);
-    sub->add_flag("--reload", args->reload, "Reload the file from disk before every download");
-    auto* userCode = sub->add_option(
-        "--user-code", args->userCode,
-        "First send these bytes (hexadecimal pairs, e.g. \"12 34 AB\") so that a running "
-        "application jumps into its boot loader; then download as usual");
-    userCode->excludes(series);
-    sub->add_option("--user-code-settings", args->userCodeSettings,
-                    "Port settings for the user code: baud,parity,data,stop (default "
-                    "38400,N,8,1)")
-        ->needs(userCode);
-    auto* watch = sub->add_flag(
-        "--watch", args->watch,
-        "Stay running and download again whenever the file changes (Ctrl-C ends; the exit "
-        "status is that of the last download)");
-    watch->excludes(userCode);
-
-    return [args, count, &ctx]() -> int {
-        const ModelEntry* model = lookupModel(args->model);
-        if (!model) return kExitBadInput;
-        if (!checkMaxBaud(args->maxBaud)) return kExitBadInput;
-        if (args->delay < 2 || args->delay > 9) {
-            std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
-            return kExitBadInput;
-        }
-        // A series that is to end after no chip at all is a mistake in the command, not an
-        // endless series.
-        if (args->count < 0 || (count->count() > 0 && args->count == 0)) {
-            std::fprintf(stderr, "qmx-isp: --count must be at least 1\n");
-            return kExitBadInput;
-        }
-
-        IspCore& core = ctx.core();
-        core.chipWaitSeconds = args->timeout;
-        DownloadSetup setup;
-        setup.file = args->file;
-        setup.port = args->port;
-        setup.model = model;
-        setup.maxBaud = args->maxBaud;
-        setup.startText = args->start;
-        setup.fill = args->fill;
-        setup.options = args->options;
-        setup.serial = args->serial;
-        setup.series = args->series;
-        setup.delaySeconds = args->delay;
-        setup.count = args->count;
-        setup.reload = args->reload;
-        setup.watch = args->watch;
-        setup.settingsPath = ctx.settingsPath;
-        setup.assumeYes = ctx.yes;
-        if (!args->userCode.empty()) {
-            setup.road = DownloadSetup::Road::UserCodeFirst;
-            setup.userEntry.userCode = args->userCode;
-            setup.userEntry.userCodeSettings = args->userCodeSettings;
-        }
-        // --format json: one object per chip, as each one is done, and one for the chip a
-        // failed or stopped session ended on.
-        ctx.ui.onChipDone = [&core, &ui = ctx.ui] {
-            const bool numbered = core.serial.enabled && core.serial.active;
-            ui.result(chipJson(core, core.session.chips_done + 1, Outcome::Ok,
-                               numbered ? core.serial.nextValueText : std::string()));
-        };
-        core.session.last_outcome = Outcome::Ok;
-        const int code = runDownload(core, ctx.ui, setup);
-        ctx.ui.onChipDone = nullptr;
-        const Outcome last = core.session.last_outcome;
-        if (last == Outcome::Failed || last == Outcome::Stopped || last == Outcome::PortLost)
-            ctx.ui.result(chipJson(core, core.session.chips_done + 1, last, std::string()));
-        return code;
-    };
+    addRoadOptions(sub, *args);
+    return [args, &ctx]() -> int { return runDownloadCommand(*args, ctx); };
 }
 
 }  // namespace qmx::cli

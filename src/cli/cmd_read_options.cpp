@@ -28,7 +28,7 @@ Runner registerReadOptions(CLI::App& app, Context& ctx) {
         core.portPath = args->port;
         core.chipWaitSeconds = args->timeout;
         installStopHandler(core);
-        const Outcome outcome = comReadChipLock_Click(core).outcome;
+        const Outcome outcome = read_chip_options(core).outcome;
         ctx.ui.result(connectionJson("read-options", core, outcome));
         return exitFor(outcome);
     };

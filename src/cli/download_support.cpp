@@ -98,13 +98,13 @@ bool parseSerial(const std::string& text, SerialNumberSpec& spec, std::string& e
 Outcome firstSession(IspCore& core, const DownloadSetup& setup) {
     switch (setup.road) {
         case DownloadSetup::Road::UserCodeFirst:
-            return comSendUserCode_Click(core, setup.userEntry);
+            return run_user_code_download(core, setup.userEntry);
         case DownloadSetup::Road::IspDemo:
             return run_isp_demo(core, setup.userEntry, setup.series);
         case DownloadSetup::Road::BootLoader:
             break;
     }
-    return comDownload_Click(core, setup.series ? 1 : 0).outcome;
+    return run_download_session(core, setup.series ? 1 : 0).outcome;
 }
 
 }  // namespace

@@ -60,4 +60,19 @@ struct SessionState {
     int chips_done = 0;
 };
 
+// Marks a session as running for as long as it is in scope: `session_running` falls back
+// however the session is left, so the file watch never waits for a session that has ended.
+class RunningSession {
+  public:
+    explicit RunningSession(SessionState& session) : flag_(session.session_running) {
+        flag_ = true;
+    }
+    ~RunningSession() { flag_ = false; }
+    RunningSession(const RunningSession&) = delete;
+    RunningSession& operator=(const RunningSession&) = delete;
+
+  private:
+    std::atomic<bool>& flag_;
+};
+
 }  // namespace qmx

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "catalogue/text_util.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -174,14 +175,14 @@ bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t 
     if (!ch.is_open()) ch.open_port();
     ch.wait_ms(20);
     auto payload = testBaudPayload(baud, newBaud_H, newBaud_L, f, link.family());
-    ch.send_command_frame(0x8F, {payload.begin(), payload.end()});
+    ch.send_frame(wire::frame(wire::Command::TestBaud, payload));
     ch.close_port();
-    std::string remembered = ch.settings;
+    std::string remembered = ch.settings();
     if (ch.set_settings(rateSettings(new_baud)) && ch.open_port() == 0) {
         long ms = std::max(std::lround(300.0 - 0.008 * static_cast<double>(baud)), 950L);
         ch.wait_response(static_cast<int>(ms));
     }
-    bool answered = ch.frame_ready;
+    bool answered = ch.frame_ready();
     ch.close_port();
     ch.set_settings(remembered);
     ch.open_port();
@@ -191,15 +192,15 @@ bool test_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t 
 bool set_new_baud(LinkContext& link, const std::string& new_baud, std::uint8_t newBaud_H,
                   std::uint8_t newBaud_L) {
     SerialChannel& ch = link.channel;
-    ch.rx_count = 0;
-    ch.frame_ready = false;
+    ch.clear_rx_count();
+    ch.set_frame_ready(false);
     ch.close_port();
     ch.set_settings("1200,n,8,1");
     ch.open_port();
     ch.wait_ms(1);
     long baud = std::atol(new_baud.c_str());
     auto payload = setBaudPayload(baud, newBaud_H, newBaud_L, link.facts.clock_hz);
-    ch.send_command_frame(0x8E, {payload.begin(), payload.end()});
+    ch.send_frame(wire::frame(wire::Command::SwitchBaud, payload));
     ch.close_port();
     if (!ch.set_settings(rateSettings(new_baud))) return false;
     if (ch.open_port() != 0) return false;
@@ -213,10 +214,10 @@ bool send_extern_WDT_address(LinkContext& link) {
     std::uint8_t p = watchdogPinByte(link.choices.watchdogPin);
     if (!ch.is_open()) ch.open_port();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        ch.rx_count = 0;
-        ch.frame_ready = false;
+        ch.clear_rx_count();
+        ch.set_frame_ready(false);
         ch.wait_ms(20);
-        ch.send_command_frame(0x86, {p});
+        ch.send_frame(wire::frame(wire::Command::WatchdogPin, {p}));
         if (ch.wait_response(500)) return true;
         if (ch.stop_requested() || ch.vanished()) break;
     }

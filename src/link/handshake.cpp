@@ -11,6 +11,7 @@
 
 #include "link/baud.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -130,8 +131,8 @@ OpResult openAtSyncRate(LinkContext& link) {
     }
     ch.flush_receive();
     if (ch.close_port()) ch.close_port();
-    ch.port_path = link.choices.portPath;
-    ch.frame_ready = false;
+    ch.set_port_path(link.choices.portPath);
+    ch.set_frame_ready(false);
     ch.set_settings("1200,n,8,1");
     if (ch.open_port() != 0) {
         link.beep(3);
@@ -161,7 +162,7 @@ std::string noChipAnswerText(double seconds) {
 // seconds in (or at the limit, when that comes first).
 OpResult syncUntilAnswer(LinkContext& link) {
     SerialChannel& ch = link.channel;
-    ch.header_expected = false;
+    ch.set_header_expected(false);
     const auto started = std::chrono::steady_clock::now();
     const auto hintsAt = started + std::chrono::milliseconds(4000);
     const double limit = link.choices.chipWaitSeconds;
@@ -176,20 +177,20 @@ OpResult syncUntilAnswer(LinkContext& link) {
     // second of silence so that the chip's real answer can still be assembled.
     int lastCount = 0;
     auto lastGrowth = std::chrono::steady_clock::now();
-    while (!ch.frame_ready && !ch.stop_requested()) {
+    while (!ch.frame_ready() && !ch.stop_requested()) {
         if (ch.vanished()) return lostPort(link);
-        ch.receive_armed = true;
+        ch.set_receive_armed(true);
         ch.yield_once();
         const auto now = std::chrono::steady_clock::now();
-        if (ch.rx_count != lastCount) {
-            lastCount = ch.rx_count;
+        if (ch.rx_count() != lastCount) {
+            lastCount = ch.rx_count();
             lastGrowth = now;
-        } else if (ch.rx_count > 0 && now - lastGrowth > std::chrono::seconds(1)) {
+        } else if (ch.rx_count() > 0 && now - lastGrowth > std::chrono::seconds(1)) {
             ch.reset_receiver();
             lastCount = 0;
         }
         ch.wait_tx_empty();
-        if (ch.frame_ready) break;
+        if (ch.frame_ready()) break;
         ch.write_bytes(kSync, 2);
         ch.yield_once();
         const auto later = std::chrono::steady_clock::now();
@@ -197,12 +198,12 @@ OpResult syncUntilAnswer(LinkContext& link) {
             hintsPending = false;
             showConnectionHints(link);
         }
-        if (limit > 0 && later >= giveUpAt && !ch.frame_ready) {
+        if (limit > 0 && later >= giveUpAt && !ch.frame_ready()) {
             if (hintsPending) showConnectionHints(link);
             return failed(link, noChipAnswerText(limit));
         }
     }
-    if (!ch.frame_ready) return stopped(link);
+    if (!ch.frame_ready()) return stopped(link);
     return OpResult::success();
 }
 
@@ -233,16 +234,16 @@ void offlineBoardLinkStep(LinkContext& link) {
     ch.set_settings("115200,n,8,1");
     ch.open_port();
     ch.discard_both();
-    const auto query =
-        frames::boardCommand(0x51, static_cast<std::uint8_t>(link.family()), 0x00, true);
+    const auto query = wire::boardCommand(wire::code(wire::Command::BoardRelay),
+                                          static_cast<std::uint8_t>(link.family()), 0x00, true);
     for (int i = 0; i < 4; ++i) {
         ch.flush_receive();
-        ch.frame_error = false;
-        ch.receive_armed = true;
-        ch.write_bytes(query);
-        ch.wait_until(1000, [&ch] { return ch.frame_ready || ch.frame_error; });
+        ch.set_frame_error(false);
+        ch.set_receive_armed(true);
+        ch.write_bytes(query.bytes);
+        ch.wait_until(1000, [&ch] { return ch.frame_ready() || ch.frame_error(); });
         if (ch.stop_requested() || ch.vanished()) return;
-        if (ch.frame_ready && ch.rx_buffer[3] == 0x51) return;
+        if (ch.frame_ready() && ch.rx_buffer()[3] == wire::code(wire::Command::BoardRelay)) return;
     }
 }
 
@@ -252,22 +253,22 @@ OpResult reachChipThroughBoard(LinkContext& link) {
     SerialChannel& ch = link.channel;
     link.message("与下载板连接成功, 正在与 MCU 连接...");
     link.facts.offline_board_link = true;
-    ch.crc_check = true;
+    ch.set_crc_check(true);
     do {
         offlineBoardLinkStep(link);
         if (auto end = interrupted(link)) {
-            ch.crc_check = false;
+            ch.set_crc_check(false);
             return *end;
         }
-    } while (!(ch.frame_ready && ch.rx_buffer[2] > 24));
-    ch.crc_check = false;
+    } while (!(ch.frame_ready() && ch.rx_buffer()[2] > 24));
+    ch.set_crc_check(false);
     return OpResult::success();
 }
 
 // The first answer came from the chip itself: its timing counts give the clock.
 void takeClockFromAnswer(LinkContext& link) {
     ConnectionFacts& facts = link.facts;
-    facts.clock_hz = clockFromStatusAnswer(link.channel.rx_buffer.data());
+    facts.clock_hz = clockFromStatusAnswer(link.channel.rx_buffer().data());
     facts.handshake_clock_hz = facts.clock_hz;
     facts.chip_identified = false;
     facts.double_speed = false;
@@ -297,7 +298,7 @@ void takeFeatureFlags(LinkContext& link, const HandshakeAnswer& a) {
     ConnectionFacts& facts = link.facts;
     facts.boot_area_from_chip = false;
     if (!a.carriesFeatureFlags()) return;
-    link.channel.header_expected = (a.featureFlags & 0x80) != 0;
+    link.channel.set_header_expected((a.featureFlags & 0x80) != 0);
     static const int kBootSizes[4] = {1024, 1536, 2048, 2560};
     facts.boot_area_size = kBootSizes[a.featureFlags & 0x03];
     if (link.choices.model && !link.choices.model->bootAreaReported) facts.boot_area_size = 0;
@@ -350,10 +351,10 @@ OpResult tryCandidate(LinkContext& link, int& maxNo, BaudChoice& choice, bool& t
                                   choice.doubleBaud, link.family(), link.choices.maxBaud);
     // No rate fits this clock: there is no reload to send.
     if (choice.count < 0) return failed(link, timedFailureLine());
-    ch.baud_error_percent = errNumb;
+    ch.pacing().set_baud_error_percent(errNumb);
     ch.yield_once();
     ch.close_port();
-    const std::string remembered = ch.settings;
+    const std::string remembered = ch.settings();
     const bool accepted = ch.set_settings(fmt::format("{},n,8,1", choice.baud));
     ch.set_settings(remembered);
     if (!accepted) {
@@ -420,13 +421,13 @@ OpResult takeFirstAnswer(LinkContext& link, const HandshakeRequest& request, boo
     finished = false;
     ConnectionFacts& facts = link.facts;
     facts.offline_board_link = false;
-    if (!isOfflineBoardAnswer(link.channel.rx_buffer.data())) {
+    if (!isOfflineBoardAnswer(link.channel.rx_buffer().data())) {
         takeClockFromAnswer(link);
     } else if (OpResult r = reachChipThroughBoard(link); !r.ok()) {
         return r;
     }
     facts.identified_model.clear();
-    const HandshakeAnswer answer = parseHandshakeAnswer(link.channel.rx_buffer.data());
+    const HandshakeAnswer answer = parseHandshakeAnswer(link.channel.rx_buffer().data());
     if (answer.identifies()) {
         takeIdentification(link, answer);
         report_status(link, answer.version, answer.option);

@@ -20,34 +20,18 @@
 #include <string_view>
 #include <vector>
 
+#include "link/frame_receiver.h"
+#include "link/pacing.h"
 #include "link/serial_port.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
 class Ui;
 
-// Boot-loader frame builders (host to chip). All return the complete bytes on the wire.
-namespace frames {
-// 46 B9 6A len(2) cmd payload sum 16; len counts 6A through the end byte.
-std::vector<std::uint8_t> command(std::uint8_t cmd, const std::vector<std::uint8_t>& payload);
-// The six bytes after the header of a short command (6A 00 06 code sum 16); empty for a code
-// that is not one of 80, 81, 82, 95.
-std::vector<std::uint8_t> shortCommandBody(std::uint8_t code);
-// A user-command frame: 5A A5 00 08 code sumH sumL 16.
-std::vector<std::uint8_t> userFrame(std::uint8_t code);
-// The board-command frame: with crc, 46 B9 6A 00 09 code K P crcL crcH 16; without,
-// 46 B9 6A 00 08 code K P sum 16.
-std::vector<std::uint8_t> boardCommand(std::uint8_t code, std::uint8_t family, std::uint8_t param,
-                                       bool crc);
-// The status request 46 B9 6A 00 06 50 C0 16.
-inline std::vector<std::uint8_t> statusRequest() {
-    return command(0x50, {});
-}
-}  // namespace frames
-
 class SerialChannel {
   public:
-    static constexpr int kRxSize = 1101;
+    static constexpr int kRxSize = FrameReceiver::kSize;
 
     SerialChannel();
     ~SerialChannel();
@@ -56,7 +40,7 @@ class SerialChannel {
 
     // --- wiring (set once by the owner) ---
     // Where every byte sent and received is reported, and where the channel reports a port that
-    // vanished. Both may be null.
+    // vanished. Both may be null. The core object keeps the face in step with its own.
     void setUi(Ui* ui) { ui_ = ui; }
     void setMessageSink(std::function<void(std::string_view)> sink) { message_ = std::move(sink); }
     // The stop flag every response wait reads (SessionState::stop_requested).
@@ -66,8 +50,14 @@ class SerialChannel {
     SerialPort* port() { return port_.get(); }
 
     // --- port handling ---
-    std::string port_path;                // device path chosen by the user (the port list row)
-    std::string settings = "1200,n,8,1";  // current settings text
+    // The device path chosen by the user (the port list row).
+    const std::string& port_path() const { return portPath_; }
+    void set_port_path(const std::string& path) { portPath_ = path; }
+    // The current settings text.
+    const std::string& settings() const { return settings_; }
+    // Takes a settings text for the next open as it is, without touching an open port; a text
+    // that is not a valid setting makes that open fail.
+    void set_settings_for_next_open(const std::string& text) { settings_ = text; }
 
     // Discards both queues and resets the byte-pacing estimate.
     void configure_port();
@@ -121,19 +111,19 @@ class SerialChannel {
     bool stop_requested() const { return stop_ && stop_->load(); }
 
     // --- transmit ---
-    int tx_sum = 0;     // running sum of send_byte, 0..255
-    int paced_sum = 0;  // running sum of send_paced_byte, 0..255
+    int tx_sum() const { return txSum_; }        // running sum of send_byte, 0..255
+    int paced_sum() const { return pacedSum_; }  // running sum of send_paced_byte, 0..255
 
     // tx_sum += value; waits until the queue is empty, waits `delay` ms, writes the byte.
     void send_byte(std::uint8_t value, int delay = 0);
     // Writes tx_sum once the queue is empty.
     void send_sum();
-    // A whole boot-loader command frame byte by byte, each byte preceded by `delay` ms
-    // (the sum excepted; the two header bytes by `headerDelay`, -1 = the same as `delay`).
-    // Arms the receiver and clears frame_ready.
-    void send_command_frame(std::uint8_t cmd, const std::vector<std::uint8_t>& payload,
-                            int delay = 0, int headerDelay = -1);
-    // One of the one-byte commands 80, 81, 82, 95; 0 when sent, -1 otherwise.
+    // A whole host frame byte by byte, each byte preceded by `delay` ms (the check excepted;
+    // the two header bytes by `headerDelay`, -1 = the same as `delay`). Arms the receiver and
+    // clears frame_ready once the header is out.
+    void send_frame(const wire::Frame& frame, int delay = 0, int headerDelay = -1);
+    // One of the one-byte commands 80, 81, 82, 95; 0 when sent. Any other code, or a port
+    // that cannot be opened, returns -1 before a byte goes out.
     int send_short_command(std::uint8_t code);
     // A user-command frame after a 20 ms pause, in one write.
     void send_user_frame(std::uint8_t code);
@@ -144,50 +134,53 @@ class SerialChannel {
     }
 
     // --- paced transmit (block writes) ---
-    // The pacing unit is the microsecond: loops_per_ms is 1000 and a gap of n "loops" sleeps
-    // n microseconds, so pace_loops keeps its formula (about six bit times per byte).
-    long loops_per_ms = 1000;
-    long pace_loops = 5;
-    double baud_error_percent = 0;  // last baud error chosen by the baud search
-
-    // Time spent in the paced gaps so far (benchmarks count it as protocol time).
-    std::chrono::microseconds paced_gap_total{0};
-
-    void calibrate_loops();
-    void compute_pacing(const std::string& settingsText);
+    Pacing& pacing() { return pacing_; }
+    const Pacing& pacing() const { return pacing_; }
+    void calibrate_loops() { pacing_.calibrate(); }
+    void compute_pacing(const std::string& settingsText) { pacing_.compute(settingsText); }
     void send_paced_byte(std::uint8_t value, long loops);
     void send_paced_sum();
     // The end byte of a paced frame, after the full gap. Whatever arrived before it is dropped
     // and the receiver armed afresh: the chip answers a frame only once it has its end byte, so
     // anything older is an answer to some earlier frame and must not confirm this one.
     void send_paced_end(std::uint8_t value);
+    // A programming block: the header, then the body with the pacing gap (fast: header and
+    // body in one write, the port's own queue pacing them), then the check and the end byte,
+    // each after the full gap (a loader may use that pause to check the data).
+    void send_paced_frame(const wire::Frame& frame, bool fast);
     // Receives and drops bytes until none has arrived for quietMs (giving up after maxMs or on
     // the stop flag), then resets the receiver. True when the line fell quiet.
     bool wait_quiet(int quietMs, int maxMs);
 
-    // --- receive ---
-    std::array<std::uint8_t, kRxSize> rx_buffer{};
-    int rx_count = 0;
-    bool frame_ready = false;
-    bool frame_error = false;
-    bool receive_armed = false;
-    bool header_expected = false;
-    bool header_46_seen = false;
-    bool header_B9_seen = false;
-    bool crc_check = false;
-    bool user_command_mode = false;
-    bool user_frame_ready = false;
-    bool debug_mode = false;
+    // --- receive (the state is the receiver's) ---
+    const FrameReceiver& receiver() const { return rx_; }
+    const std::array<std::uint8_t, kRxSize>& rx_buffer() const { return rx_.buffer(); }
+    int rx_count() const { return rx_.count(); }
+    void clear_rx_count() { rx_.clear_count(); }
+    bool frame_ready() const { return rx_.frame_ready(); }
+    void set_frame_ready(bool on) { rx_.set_frame_ready(on); }
+    bool frame_error() const { return rx_.frame_error(); }
+    void set_frame_error(bool on) { rx_.set_frame_error(on); }
+    bool user_frame_ready() const { return rx_.user_frame_ready(); }
+    void set_user_frame_ready(bool on) { rx_.set_user_frame_ready(on); }
+    bool header_46_seen() const { return rx_.header_46_seen(); }
+    bool header_B9_seen() const { return rx_.header_B9_seen(); }
+    void clear_header_search() { rx_.clear_header_search(); }
+    bool receive_armed() const { return rx_.receive_armed(); }
+    void set_receive_armed(bool on) { rx_.set_receive_armed(on); }
+    bool header_expected() const { return rx_.header_expected(); }
+    void set_header_expected(bool on) { rx_.set_header_expected(on); }
+    bool crc_check() const { return rx_.crc_check(); }
+    void set_crc_check(bool on) { rx_.set_crc_check(on); }
+    bool user_command_mode() const { return rx_.user_command_mode(); }
+    void set_user_command_mode(bool on) { rx_.set_user_command_mode(on); }
+    bool debug_mode() const { return rx_.debug_mode(); }
+    void set_debug_mode(bool on) { rx_.set_debug_mode(on); }
     // Receives the bytes while in debug mode (the debug monitor's parser).
-    std::function<void(const std::uint8_t*, std::size_t)> debug_sink;
+    void set_debug_sink(FrameReceiver::DebugSink sink) { rx_.set_debug_sink(std::move(sink)); }
 
-    // rx_count and a copy of rx_buffer.
-    int get_received(std::array<std::uint8_t, kRxSize>& copy) const {
-        copy = rx_buffer;
-        return rx_count;
-    }
     // Clears rx_count, frame_ready, user_frame_ready and both header flags.
-    void reset_receiver();
+    void reset_receiver() { rx_.reset(); }
 
     // The receive handler: consumes the bytes that have arrived (see feed) in the current mode.
     void on_receive();
@@ -195,7 +188,7 @@ class SerialChannel {
     // used by tests and fuzzing).
     void feed(const std::uint8_t* data, std::size_t count);
     // Bytes taken from the port but not yet consumed by the handler.
-    std::size_t pending() const { return pending_.size() - pendingPos_; }
+    std::size_t pending() const { return rx_.pending(); }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -204,19 +197,19 @@ class SerialChannel {
     // to the handler; returns early when something arrived and `returnOnInput` is set.
     void pump(Clock::time_point deadline, bool returnOnInput);
     void readAvailable();
-    void pacedGap(long loops);
     void markVanished(int err);
     void noteSent(std::size_t count);
-    void boot_loader_receive();
-    void user_command_receive();
-    void check_boot_frame();
 
     std::unique_ptr<SerialPort> port_;
     Ui* ui_ = nullptr;
     std::function<void(std::string_view)> message_;
     const std::atomic<bool>* stop_ = nullptr;
-    std::vector<std::uint8_t> pending_;
-    std::size_t pendingPos_ = 0;
+    std::string portPath_;
+    std::string settings_ = "1200,n,8,1";
+    int txSum_ = 0;
+    int pacedSum_ = 0;
+    FrameReceiver rx_;
+    Pacing pacing_;
     int last_open_error_ = 0;
     bool vanished_ = false;
     Clock::time_point lineBusyUntil_{};

@@ -4,6 +4,8 @@
 
 #include <fmt/core.h>
 
+#include "link/wire_format.h"
+
 namespace qmx {
 
 const char* const kPanelHintTop = "Option state read from the MCU / 从 MCU 读出的选项:";
@@ -227,9 +229,8 @@ void report_status(LinkContext& link, std::uint8_t version, std::uint8_t option)
     facts.firmware_version = versionText(version);
     facts.firmware_version_byte = version;
     if (link.family() != 0 && !facts.boot_area_from_chip) {
-        link.channel.header_expected = false;
-        link.channel.header_46_seen = false;
-        link.channel.header_B9_seen = false;
+        link.channel.set_header_expected(false);
+        link.channel.clear_header_search();
     }
     bool ds = facts.double_speed;
     const auto lines = statusReportLines(inputFrom(facts, version, option), ds);
@@ -259,21 +260,21 @@ bool read_status(LinkContext& link, bool byteDelays) {
             ch.discard_both();
             ch.wait_ms(50);
         }
-        ch.receive_armed = true;
+        ch.set_receive_armed(true);
         ch.wait_ms(50);
-        ch.send_command_frame(0x50, {}, byteDelays ? 1 : 0, 0);
+        ch.send_frame(wire::statusRequest(), byteDelays ? 1 : 0, 0);
         if (ch.wait_response(900)) break;
         if (ch.stop_requested() || ch.vanished()) return false;
     }
-    if (!ch.frame_ready) return false;
+    if (!ch.frame_ready()) return false;
     link.facts.status_read_ok = true;
     const int family = link.family();
     if (family == 3 || family == 4) {
         for (std::size_t i = 0; i < 5; ++i)
-            link.facts.ext_option_bytes[i] = ch.rx_buffer[13 + i];
+            link.facts.ext_option_bytes[i] = ch.rx_buffer()[13 + i];
     }
-    report_status(link, ch.rx_buffer[11], ch.rx_buffer[13]);
-    show_status_panel(link, ch.rx_buffer[11], ch.rx_buffer[13]);
+    report_status(link, ch.rx_buffer()[11], ch.rx_buffer()[13]);
+    show_status_panel(link, ch.rx_buffer()[11], ch.rx_buffer()[13]);
     return true;
 }
 

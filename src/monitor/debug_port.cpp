@@ -8,6 +8,7 @@
 
 #include "catalogue/text_util.h"
 #include "core/isp_core.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -17,26 +18,15 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDebugPortTitle = "  调试用串口     ";
 
-std::uint8_t trailerOf(char letter) {
-    switch (letter) {
-        case 'P':
-            return 0xFA;
-        case 'R':
-            return 0xFC;
-        default:
-            return 0xFE;
-    }
-}
-
 // Opens the channel's port with the debug settings; raises the box on failure.
 bool openDebugPort(IspCore& core) {
     const int rc = core.channel.open_port();
     if (rc == 0) return true;
     const std::string why = rc > 0 ? std::strerror(rc) : "the port did not open";
     MessageBoxRequest box;
-    box.text =
-        fmt::format("Cannot open the debug port {} ({}): {}\r\nChinese:无法打开调试用串口 {}",
-                    core.channel.port_path, core.channel.settings, why, core.channel.port_path);
+    box.text = fmt::format(
+        "Cannot open the debug port {} ({}): {}\r\nChinese:无法打开调试用串口 {}",
+        core.channel.port_path(), core.channel.settings(), why, core.channel.port_path());
     box.title = kDebugPortTitle;
     box.icon = BoxIcon::Exclamation;
     core.ui().messageBox(box);
@@ -46,7 +36,7 @@ bool openDebugPort(IspCore& core) {
 // Sends a monitor command, only while the port is open.
 void sendCommand(IspCore& core, char letter) {
     if (!core.channel.is_open()) return;
-    core.channel.write_bytes(monitorCommand(letter));
+    core.channel.write_bytes(wire::monitorCommand(letter));
 }
 
 struct Arrival {
@@ -55,18 +45,6 @@ struct Arrival {
 };
 
 }  // namespace
-
-std::vector<std::uint8_t> monitorCommand(char letter) {
-    return {0xFE,
-            0xFE,
-            0xFE,
-            0xFE,
-            0xFE,
-            0xFE,
-            0xAA,
-            static_cast<std::uint8_t>(letter),
-            trailerOf(letter)};
-}
 
 std::string debugSettingsText(const std::string& baud, const std::string& parity,
                               const std::string& dataBits, const std::string& stopBits) {
@@ -145,23 +123,23 @@ Outcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews&
     // A Stop left over from an earlier operation must not end the port at once.
     core.session.stop_requested = false;
     ch.setStopFlag(&core.session.stop_requested);
-    ch.user_command_mode = false;
-    ch.debug_mode = false;
-    ch.port_path = request.portPath;
-    ch.settings = request.settings;
+    ch.set_user_command_mode(false);
+    ch.set_debug_mode(false);
+    ch.set_port_path(request.portPath);
+    ch.set_settings_for_next_open(request.settings);
     if (!openDebugPort(core)) return Outcome::PortLost;
 
     ReportReceiver rx;
     RetryTimer retry;
     std::deque<Arrival> arrivals;
     Clock::time_point lastByte = Clock::now();
-    ch.debug_sink = [&](const std::uint8_t* data, std::size_t n) {
+    ch.set_debug_sink([&](const std::uint8_t* data, std::size_t n) {
         lastByte = Clock::now();
         rx.feed(data, n, [&](ReportReceiver::Event e, const std::vector<std::uint8_t>& f) {
             arrivals.push_back({e, f});
         });
-    };
-    ch.debug_mode = true;
+    });
+    ch.set_debug_mode(true);
     if (events.opened) events.opened();
     if (request.continueAtStart) sendCommand(core, 'T');
 
@@ -209,8 +187,8 @@ Outcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews&
         }
         if (retry.tick(now)) sendCommand(core, 'R');
     }
-    ch.debug_sink = nullptr;
-    ch.debug_mode = false;
+    ch.set_debug_sink(nullptr);
+    ch.set_debug_mode(false);
     ch.close_port();
     if (events.closed) events.closed();
     return outcome;

@@ -23,9 +23,6 @@ namespace qmx {
 
 class IspCore;
 
-// The 9-byte monitor command: FE FE FE FE FE FE AA, the letter, its trailer (P FA, R FC, T FE).
-std::vector<std::uint8_t> monitorCommand(char letter);
-
 // The settings text of the debug port: "38400,N,8,1" from the four list texts (baud, parity,
 // data bits, stop bits); blanks around each are dropped and the parity is its first letter.
 std::string debugSettingsText(const std::string& baud, const std::string& parity,

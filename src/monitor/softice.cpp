@@ -109,8 +109,8 @@ Outcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build
     core.buffer.bytes = build.image;
     core.buffer.viewStart = kMonitorBodyStart;
     core.buffer.viewEnd = kMonitorBodyEnd;
-    core.channel.header_expected = false;
-    if (!connect_and_erase(core, link)) return failureOutcome(core, link);
+    core.channel.set_header_expected(false);
+    if (!connect_and_erase(core, link).ok()) return failureOutcome(core, link);
     reportFileSizes(core, build, modelFile);
     if (!programMonitor(core, link)) return failureOutcome(core, link);
     run_user_program(core, link);
@@ -128,8 +128,8 @@ Outcome writeImage(IspCore& core, ChipLink& link, const MonitorImageBuild& build
 Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monitorDir) {
     auto& session = core.session;
     // The debug port gives the port back first.
-    core.channel.debug_mode = false;
-    core.channel.debug_sink = nullptr;
+    core.channel.set_debug_mode(false);
+    core.channel.set_debug_sink(nullptr);
     if (!core.model || !core.model->monitorCapable) {
         notice(core, fmt::format("The model {} cannot take the monitor.\r\nChinese:{} 不能下载 "
                                  "SoftICE 仿真程序。",
@@ -154,7 +154,7 @@ Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monito
 
     // An earlier Stop must not end this command before it starts.
     session.stop_requested = false;
-    session.session_running = true;
+    const RunningSession running(session);
     set_button_state(core, kStateBusy);
     const MonitorImageBuild build = buildMonitorImage(coreBytes, modelBytes, modelFile);
     // The user's buffer and file state come back unchanged whatever happens.
@@ -162,7 +162,6 @@ Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monito
     const Outcome outcome = writeImage(core, link, build, modelFile);
     core.buffer = saved;
     stop_download(core, link);
-    session.session_running = false;
     return session.last_outcome = outcome;
 }
 

@@ -8,9 +8,9 @@
 #include <fmt/core.h>
 
 #include "core/isp_core.h"
-#include "link/crc16.h"
 #include "link/handshake.h"
 #include "link/serial_channel.h"
+#include "link/wire_format.h"
 #include "ops/download_driver.h"
 #include "ops/link_binding.h"
 
@@ -23,7 +23,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPleaseOpenFile = "    Please open file./请打开文件。    ";
 constexpr int kBlockTimeoutMs = 600;
 constexpr int kStallMs = 200;
-constexpr std::uint8_t kGood = 0x80;
 
 // A step either lets the session go on (nothing) or ends it with an outcome it has already
 // reported to the user.
@@ -66,7 +65,7 @@ class BoardSession {
   private:
     // Sends `code` up to `tries` times until an answer (with status `want` when it is >= 0);
     // `answered` tells whether one came.
-    Step command(std::uint8_t code, int timeoutMs, std::uint8_t param, int tries, bool& answered,
+    Step command(wire::Command cmd, int timeoutMs, std::uint8_t param, int tries, bool& answered,
                  int want = -1);
     Step failed(std::initializer_list<const char*> lines);
     Step openPort();
@@ -86,14 +85,14 @@ class BoardSession {
     long sent_ = 0;
 };
 
-Step BoardSession::command(std::uint8_t code, int timeoutMs, std::uint8_t param, int tries,
+Step BoardSession::command(wire::Command cmd, int timeoutMs, std::uint8_t param, int tries,
                            bool& answered, int want) {
     answered = false;
     for (int i = 0; i < tries && !answered; ++i) {
-        send_board_command(ch_, family_, code, param);
+        send_board_command(ch_, family_, wire::code(cmd), param);
         const BoardAnswer r = wait_board_answer(ch_, timeoutMs);
         if (Step end = endUnlessAnswered(core_, r, stopBeeps_)) return end;
-        answered = r == BoardAnswer::Answer && (want < 0 || ch_.rx_buffer[3] == want);
+        answered = r == BoardAnswer::Answer && (want < 0 || ch_.rx_buffer()[3] == want);
     }
     return {};
 }
@@ -107,7 +106,7 @@ Step BoardSession::failed(std::initializer_list<const char*> lines) {
 
 Step BoardSession::openPort() {
     ch_.close_port();
-    ch_.port_path = core_.portPath;
+    ch_.set_port_path(core_.portPath);
     ch_.set_settings("115200,n,8,1");
     if (ch_.open_port() != 0) {
         failed({"Open COM port is failure!",
@@ -126,8 +125,8 @@ Step BoardSession::wakeUp() {
     for (long i = 0; i < wakeTries_; ++i) {
         ch_.wait_tx_empty();
         ch_.reset_receiver();
-        ch_.frame_error = false;
-        ch_.receive_armed = true;
+        ch_.set_frame_error(false);
+        ch_.set_receive_armed(true);
         ch_.write_bytes(&kWake, 1);
         const BoardAnswer r = wait_board_answer(ch_, 1000);
         if (Step end = endUnlessAnswered(core_, r, stopBeeps_)) return end;
@@ -142,7 +141,8 @@ Step BoardSession::synchronise(std::uint8_t param, int timeoutMs, int series, in
                                bool anySeries) {
     for (int s = 0; s < series; ++s) {
         bool answered = false;
-        if (Step end = command(0x80, timeoutMs, param, tries, answered)) return end;
+        if (Step end = command(wire::Command::BoardSync, timeoutMs, param, tries, answered))
+            return end;
         if (answered && anySeries) return {};
         if (!answered && !anySeries) break;
         if (answered && s == series - 1) return {};
@@ -152,9 +152,11 @@ Step BoardSession::synchronise(std::uint8_t param, int timeoutMs, int series, in
 
 Step BoardSession::readVersion(int timeoutMs) {
     bool answered = false;
-    if (Step end = command(0x0C, timeoutMs, 0, 4, answered, 0x0C)) return end;
+    if (Step end = command(wire::Command::BoardVersion, timeoutMs, 0, 4, answered,
+                           wire::code(wire::Command::BoardVersion)))
+        return end;
     if (!answered) return failed({"Communication is failure!", "连接失败。"});
-    info_.version = decodeBoardVersion(ch_.rx_buffer[4]);
+    info_.version = decodeBoardVersion(ch_.rx_buffer()[4]);
     return {};
 }
 
@@ -174,10 +176,10 @@ Step BoardSession::connect() {
 
 Step BoardSession::readBoardInfo() {
     bool answered = false;
-    if (Step end = command(0x0E, 300, 0, 4, answered)) return end;
+    if (Step end = command(wire::Command::BoardInfo, 300, 0, 4, answered)) return end;
     if (!answered) return failed({"Communication is failure!", "连接失败。"});
-    info_.extended = ch_.rx_buffer[4] != 0;
-    info_.capacity = static_cast<long>(ch_.rx_buffer[5]) * 1024;
+    info_.extended = ch_.rx_buffer()[4] != 0;
+    info_.capacity = static_cast<long>(ch_.rx_buffer()[5]) * 1024;
     return readVersion(300);
 }
 
@@ -185,14 +187,14 @@ Step BoardSession::sendChunk(const BoardBytes& image, long from, long to, bool a
     good = false;
     for (long at = from; at <= to; at += 128) {
         const std::size_t n = static_cast<std::size_t>(std::min(to - at + 1, 128L));
-        const std::uint8_t cmd = again && at == from ? 0x30 : 0x00;
         ch_.reset_receiver();
-        ch_.frame_error = false;
-        ch_.receive_armed = true;
-        ch_.write_bytes(boardDataBlock(cmd, at, &image[static_cast<std::size_t>(at)], n));
+        ch_.set_frame_error(false);
+        ch_.set_receive_armed(true);
+        const std::span<const std::uint8_t> data(&image[static_cast<std::size_t>(at)], n);
+        ch_.write_bytes(wire::boardBlockFrame(again && at == from, at, data).bytes);
         const BoardAnswer r = wait_board_answer(ch_, kBlockTimeoutMs);
         if (Step end = endUnlessAnswered(core_, r, stopBeeps_)) return end;
-        if (r != BoardAnswer::Answer || ch_.rx_buffer[3] != kGood) return {};
+        if (r != BoardAnswer::Answer || ch_.rx_buffer()[3] != wire::kAccepted) return {};
     }
     good = true;
     return {};
@@ -227,7 +229,7 @@ Step BoardSession::sendRange(const BoardBytes& image, long from, long to) {
 
 Step BoardSession::secondPhase(const BoardBytes& image, const ChipCopy& chip) {
     bool answered = false;
-    if (Step end = command(0x86, 600, 0, 6, answered)) return end;
+    if (Step end = command(wire::Command::BoardEraseSecond, 600, 0, 6, answered)) return end;
     if (!answered) return failed({"Erase application is failed.", "下载失败。"});
     if (Step end = synchronise(0xF1, 50, 6, 6, true)) return end;
     if (!info_.extended) return sendRange(image, board::kSecondPartStart, board::kSecondPartEnd);
@@ -243,7 +245,7 @@ Step BoardSession::download(const BoardBytes& image, const ChipCopy& chip) {
     core_.message("We are erasing all ...");
     core_.message("正在擦除全片内容...");
     bool answered = false;
-    if (Step end = command(0x84, 4000, 0, 6, answered)) return end;
+    if (Step end = command(wire::Command::Erase, 4000, 0, 6, answered)) return end;
     if (!answered) return failed({"Erase application is failed.", "擦除失败"});
     core_.message("We are download ...");
     core_.message("正在下载 ...");
@@ -361,7 +363,7 @@ struct SessionEnd {
     IspCore& core;
     bool portUsed = false;
     ~SessionEnd() {
-        core.channel.crc_check = false;
+        core.channel.set_crc_check(false);
         core.session.session_running = false;
         if (portUsed)
             stop_download(core);
@@ -374,56 +376,32 @@ struct SessionEnd {
 
 void send_board_command(SerialChannel& channel, int family, std::uint8_t code, std::uint8_t param) {
     channel.reset_receiver();
-    channel.frame_error = false;
-    channel.receive_armed = true;
+    channel.set_frame_error(false);
+    channel.set_receive_armed(true);
     channel.write_bytes(
-        frames::boardCommand(code, static_cast<std::uint8_t>(family), param, channel.crc_check));
+        wire::boardCommand(code, static_cast<std::uint8_t>(family), param, channel.crc_check())
+            .bytes);
 }
 
 BoardAnswer wait_board_answer(SerialChannel& channel, int timeoutMs) {
-    int lastCount = channel.rx_count;
+    int lastCount = channel.rx_count();
     auto lastChange = Clock::now();
     channel.wait_until(timeoutMs, [&] {
-        if (channel.frame_ready || channel.frame_error) return true;
-        if (channel.rx_count != lastCount) {
-            lastCount = channel.rx_count;
+        if (channel.frame_ready() || channel.frame_error()) return true;
+        if (channel.rx_count() != lastCount) {
+            lastCount = channel.rx_count();
             lastChange = Clock::now();
         } else if (lastCount > 0 &&
                    Clock::now() - lastChange >= std::chrono::milliseconds(kStallMs)) {
-            channel.frame_error = true;  // a stalled answer ends the wait
+            channel.set_frame_error(true);  // a stalled answer ends the wait
             return true;
         }
         return false;
     });
-    if (channel.frame_ready) return BoardAnswer::Answer;
+    if (channel.frame_ready()) return BoardAnswer::Answer;
     if (channel.vanished()) return BoardAnswer::PortLost;
     if (channel.stop_requested()) return BoardAnswer::Stopped;
     return BoardAnswer::None;
-}
-
-std::vector<std::uint8_t> boardDataBlock(std::uint8_t cmd, long address, const std::uint8_t* data,
-                                         std::size_t n) {
-    const std::size_t length = n + 13;  // from 6A through the end byte
-    std::vector<std::uint8_t> f(length + 2);
-    const std::uint8_t head[] = {0x46,
-                                 0xB9,
-                                 0x6A,
-                                 static_cast<std::uint8_t>(length >> 8),
-                                 static_cast<std::uint8_t>(length & 0xFF),
-                                 cmd,
-                                 0x00,
-                                 0x00,
-                                 static_cast<std::uint8_t>((address >> 8) & 0xFF),
-                                 static_cast<std::uint8_t>(address & 0xFF),
-                                 static_cast<std::uint8_t>(n >> 8),
-                                 static_cast<std::uint8_t>(n & 0xFF)};
-    std::copy(std::begin(head), std::end(head), f.begin());
-    std::copy(data, data + n, f.begin() + sizeof head);
-    const std::uint16_t crc = crc16Modbus(f.data() + 2, sizeof head - 2 + n);
-    f[sizeof head + n] = static_cast<std::uint8_t>(crc & 0xFF);
-    f[sizeof head + n + 1] = static_cast<std::uint8_t>(crc >> 8);
-    f[sizeof head + n + 2] = 0x16;
-    return f;
 }
 
 BoardVersion decodeBoardVersion(std::uint8_t byte) {
@@ -437,7 +415,7 @@ BoardVersion decodeBoardVersion(std::uint8_t byte) {
 
 Outcome run_offline_board_session(IspCore& core, const std::string& limitText, long wakeTries) {
     // The session is busy from start to end, so Stop works throughout.
-    core.channel.debug_mode = false;
+    core.channel.set_debug_mode(false);
     core.session.stop_requested = false;
     core.session.connected = false;
     core.session.session_running = true;
@@ -450,8 +428,8 @@ Outcome run_offline_board_session(IspCore& core, const std::string& limitText, l
     bind_channel(core);
     end.portUsed = true;
     // Board answers carry a CRC and need no header, whatever the last chip left behind.
-    core.channel.crc_check = true;
-    core.channel.header_expected = false;
+    core.channel.set_crc_check(true);
+    core.channel.set_header_expected(false);
     BoardSession session(core, wakeTries);
     return core.session.last_outcome = *connectAndDownload(core, session, limit, serial);
 }

@@ -19,17 +19,12 @@ class SerialChannel;
 // How a wait for a board answer ended.
 enum class BoardAnswer { Answer, None, Stopped, PortLost };
 
-// One board command: during a board session (the channel checks answers with CRC) the frame
-// is 46 B9 6A 00 09 code K P crcL crcH 16, otherwise 46 B9 6A 00 08 code K P sum 16, K being
-// the model's family. Resets the receiver first.
+// One board command (code, the model's family K, parameter P): CRC'd during a board session
+// (the channel checks answers with CRC), summed otherwise. Resets the receiver first.
 void send_board_command(SerialChannel& channel, int family, std::uint8_t code, std::uint8_t param);
 // Waits for an answer frame up to timeoutMs. An answer that stalls for 200 ms half-way, or
 // fails its check, counts as none.
 BoardAnswer wait_board_answer(SerialChannel& channel, int timeoutMs);
-
-// One data block: 46 B9 6A L(2) cmd 00 00 addr(2) n(2) data crcL crcH 16, L = n + 13.
-std::vector<std::uint8_t> boardDataBlock(std::uint8_t cmd, long address, const std::uint8_t* data,
-                                         std::size_t n);
 
 // The board's firmware version byte: two decimal digits in hexadecimal form (0x16 is 1.6).
 struct BoardVersion {

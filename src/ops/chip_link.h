@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/op_result.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -36,15 +37,14 @@ class ChipLink {
     // A plain delay; does not look at the stop flag.
     virtual void waitMs(int ms) = 0;
 
-    // One boot-loader command frame: 46 B9 (each after headerDelayMs), then `body` (6A through
-    // the last payload byte, each after byteDelayMs), the 8-bit sum of `body` and 16 (after
-    // byteDelayMs).
-    virtual void sendCommand(std::span<const std::uint8_t> body, int byteDelayMs,
-                             int headerDelayMs) = 0;
-    // One paced block frame: 46 B9 at once, then `body` (6A through the last data byte) with
-    // the short pacing gap when fast and the full gap otherwise, then the paced sum and 16
-    // with the full gap. Only an answer that arrives after the end byte can confirm it.
-    virtual void sendBlockFrame(std::span<const std::uint8_t> body, bool fast) = 0;
+    // One boot-loader command frame byte by byte: the header (each byte after headerDelayMs),
+    // then the body (6A through the last payload byte, each after byteDelayMs), the sum and
+    // the end byte (after byteDelayMs).
+    virtual void sendCommand(const wire::Frame& frame, int byteDelayMs, int headerDelayMs) = 0;
+    // One paced block frame: the header at once, then the body with the short pacing gap when
+    // fast and the full gap otherwise, then the paced sum and the end byte with the full gap.
+    // Only an answer that arrives after the end byte can confirm it.
+    virtual void sendBlockFrame(const wire::Frame& frame, bool fast) = 0;
     // After a frame that was not confirmed: lets whatever answer is still on its way arrive and
     // go, until the line has been quiet a moment (at most maxMs), so it cannot be taken for the
     // answer to the next frame.

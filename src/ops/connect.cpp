@@ -8,6 +8,7 @@
 #include "core/isp_core.h"
 #include "link/handshake.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 #include "ops/link_binding.h"
 #include "ops/session_control.h"
 
@@ -18,7 +19,7 @@ void stop_command(IspCore& core) {
     core.session.stop_requested = true;
     core.session.connected = false;
     SerialChannel& ch = core.channel;
-    if (!ch.vanished()) ch.send_short_command(0x82);
+    if (!ch.vanished()) ch.send_short_command(wire::code(wire::Command::Stop));
     ch.discard_both();
     ch.close_port();
 }
@@ -104,10 +105,10 @@ void endSynchronisation(IspCore& core) {
     SerialChannel& ch = core.channel;
     for (int i = 0; i < 5; ++i) {
         ch.flush_receive();
-        ch.user_frame_ready = false;
+        ch.set_user_frame_ready(false);
         core.session.demo_stop_requested = false;
         ch.discard_both();
-        ch.send_short_command(0x80);
+        ch.send_short_command(wire::code(wire::Command::Continue));
         ch.wait_response(200);
     }
 }
@@ -182,9 +183,9 @@ OpResult connect_chip(IspCore& core, bool status_only) {
     return r;
 }
 
-OpResult comReadChipLock_Click(IspCore& core) {
+OpResult read_chip_options(IspCore& core) {
     bind_channel(core);
-    core.channel.debug_mode = false;
+    core.channel.set_debug_mode(false);
     set_button_state(core, kButtonReady);
     core.session.stop_requested = false;
     OpResult result;

@@ -30,9 +30,9 @@ std::vector<std::string> modelsFittingChip(const ConnectionFacts& facts);
 // The clock line(s) for the facts' firmware letter, clock and speed mode.
 void show_clock(IspCore& core);
 
-// The read-options command: connect in status-only mode, show the clock and report. Ends with
-// the Stop command (port closed, window idle). Returns how it ended.
-OpResult comReadChipLock_Click(IspCore& core);
+// The read-options command (button `comReadChipLock`): connect in status-only mode, show the clock
+// and report. Ends with the Stop command (port closed, window idle). Returns how it ended.
+OpResult read_chip_options(IspCore& core);
 
 // The Stop command over the core's channel: idle buttons, stop flag set, `connected` cleared,
 // the chip told 82, queues emptied, port closed.

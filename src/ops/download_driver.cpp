@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 
 #include <fmt/core.h>
 
@@ -89,7 +90,7 @@ void saveWriteOkCount(IspCore& core) {
     if (!error.empty()) core.message(error);
 }
 
-void comClear_OK_Count_Click(IspCore& core) {
+void clear_success_count(IspCore& core) {
     if (numericValue(core.download.writeOkCount) > 0) {
         MessageBoxRequest box;
         box.text = "您要把下载成功计数清0吗(Y/N)? ";
@@ -101,9 +102,37 @@ void comClear_OK_Count_Click(IspCore& core) {
     saveWriteOkCount(core);
 }
 
+namespace {
+
+// Why a session cannot start (no image, an image that no longer loads, a serial number that
+// cannot be applied); nothing when it can.
+std::optional<Outcome> refused_before_start(IspCore& core) {
+    Ui& ui = core.ui();
+    if (!core.buffer.imageLoaded || !core.model) {
+        MessageBoxRequest box;
+        box.text = kPleaseOpenFile;
+        ui.messageBox(box);
+        return Outcome::NoFile;
+    }
+    if (core.download.reloadFile) {
+        const LoadResult r = reloadForSession(core);
+        if (!r.loaded() || !core.buffer.imageLoaded) return Outcome::BadInput;
+        if (r.needsConsent() && core.download.refuseBadRecords) return Outcome::BadInput;
+    }
+    // A ticked auto-increment whose number cannot be applied stops here, before a chip is
+    // programmed without its number.
+    if (!core.serial.active && core.serial.enabled &&
+        !serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui))
+        return Outcome::BadInput;
+    return std::nullopt;
+}
+
+// The pause between two chips of a series: the port closed, a countdown in the pane.
 // The pause between two chips of a series, counted down on the pane second by second. A Stop
 // ends it at once (false) rather than after the remaining seconds.
-static bool seriesCountdown(IspCore& core, ChipLink& link) {
+bool count_down_to_next_chip(IspCore& core, ChipLink& link) {
+    link.discardQueues();
+    link.closePort();
     const std::string kept = core.pane.text();
     for (int i = core.download.seriesDelaySeconds(); i >= 1; --i) {
         const std::string text = countdownPaneText(kept, i);
@@ -115,51 +144,30 @@ static bool seriesCountdown(IspCore& core, ChipLink& link) {
             link.waitMs(50);
         }
     }
-    return !core.session.stop_requested;
+    if (core.session.stop_requested) return false;
+    core.clearMessages();
+    return true;
 }
 
-OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
+}  // namespace
+
+OpResult run_download_session(IspCore& core, ChipLink& link, int index) {
     Ui& ui = core.ui();
     auto& session = core.session;
-    core.channel.debug_mode = false;  // the debug terminal gives the port back
-
-    if (!core.buffer.imageLoaded || !core.model) {
-        MessageBoxRequest box;
-        box.text = kPleaseOpenFile;
-        ui.messageBox(box);
-        return finish(session, {Outcome::NoFile, {}});
-    }
-    if (core.download.reloadFile) {
-        const LoadResult r = reloadForSession(core);
-        if (!r.loaded() || !core.buffer.imageLoaded)
-            return finish(session, {Outcome::BadInput, {}});
-        if (r.needsConsent() && core.download.refuseBadRecords)
-            return finish(session, {Outcome::BadInput, {}});
-    }
-    // A ticked auto-increment whose number cannot be applied stops here, before a chip is
-    // programmed without its number.
-    if (!core.serial.active && core.serial.enabled &&
-        !serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings, ui))
-        return finish(session, {Outcome::BadInput, {}});
+    core.channel.set_debug_mode(false);  // the debug terminal gives the port back
+    if (const auto refused = refused_before_start(core)) return finish(session, {*refused, {}});
 
     session.stop_requested = false;
-    session.session_running = true;
-    // Cleared however the session ends, after its outcome is recorded.
-    struct RunningFlag {
-        std::atomic<bool>& flag;
-        ~RunningFlag() { flag = false; }
-    } running{session.session_running};
+    const RunningSession running(session);
     session.chips_done = 0;
     const bool series = index == 1;
     for (;;) {
-        core.channel.header_expected = false;
-        if (!connect_and_erase(core, link)) break;
-        session.program_ok = false;
-        program_image(core, link);
-        if (!session.program_ok) break;
+        core.channel.set_header_expected(false);
+        if (!connect_and_erase(core, link).ok()) break;
+        if (!program_image(core, link).ok()) break;
         ui.setProgress(0, 0, 1, false);
         ui.setKbyteLabel("");
-        if (core.model->family != 1 && !comLock_Click(core, link)) break;
+        if (core.model->family != 1 && !write_options(core, link).ok()) break;
         run_user_program(core, link);
 
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
@@ -186,13 +194,10 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
             break;
         }
         if (more) {
-            link.discardQueues();
-            link.closePort();
-            if (!seriesCountdown(core, link)) {
+            if (!count_down_to_next_chip(core, link)) {
                 core.message("Operation is stop. / 操作被停止.");
                 break;
             }
-            core.clearMessages();
             continue;
         }
         stop_download(core, link);
@@ -209,9 +214,9 @@ OpResult comDownload_Click(IspCore& core, ChipLink& link, int index) {
     return finish(session, {outcome, {}});
 }
 
-OpResult comDownload_Click(IspCore& core, int index) {
+OpResult run_download_session(IspCore& core, int index) {
     auto link = makeChannelLink(core);
-    return comDownload_Click(core, *link, index);
+    return run_download_session(core, *link, index);
 }
 
 std::string fileStamp(const std::string& path) {
@@ -250,7 +255,7 @@ OpResult reloadAndDownload(IspCore& core) {
     const LoadResult r = reloadForSession(core);
     if (!r.loaded() || !core.buffer.imageLoaded) return {Outcome::BadInput, {}};
     if (r.needsConsent() && core.download.refuseBadRecords) return {Outcome::BadInput, {}};
-    return comDownload_Click(core, 0);
+    return run_download_session(core, 0);
 }
 
 }  // namespace qmx

@@ -32,11 +32,12 @@ std::string serialSeriesStoppedText(const std::string& nextValue);
 
 // ---- commands ----
 
-// Download (index 0) or Re-Download (index 1). Returns how the session ended.
-OpResult comDownload_Click(IspCore& core, ChipLink& link, int index);
-OpResult comDownload_Click(IspCore& core, int index);
-// Clears the success counter after asking.
-void comClear_OK_Count_Click(IspCore& core);
+// Download (index 0, button `comDownload(0)`) or Re-Download (index 1, a series). Returns how
+// the session ended.
+OpResult run_download_session(IspCore& core, ChipLink& link, int index);
+OpResult run_download_session(IspCore& core, int index);
+// Clears the success counter after asking (button `comClear_OK_Count`).
+void clear_success_count(IspCore& core);
 // Saves the success counter under "Write_OK_Count".
 void saveWriteOkCount(IspCore& core);
 

@@ -10,7 +10,7 @@ void bind_channel(IspCore& core) {
     ch.setStopFlag(&core.session.stop_requested);
     // The channel speaks only when the port is lost underneath it: an error line.
     ch.setMessageSink([&core](std::string_view line) { core.error(line); });
-    if (!core.portPath.empty()) ch.port_path = core.portPath;
+    if (!core.portPath.empty()) ch.set_port_path(core.portPath);
     static thread_local bool calibrated = false;
     if (!calibrated) {
         ch.calibrate_loops();

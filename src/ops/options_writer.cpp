@@ -6,32 +6,25 @@
 
 #include "catalogue/option_set.h"
 #include "core/isp_core.h"
+#include "link/wire_format.h"
 #include "ops/programmer.h"
 #include "ops/session_control.h"
 
 namespace qmx {
 
-std::vector<std::uint8_t> family0OptionBody(std::uint8_t opt) {
-    return {0x6A, 0x00, 0x07, 0x8D, opt};
+wire::Frame family0OptionFrame(std::uint8_t opt) {
+    return wire::frame(wire::Command::SetOptions, {opt});
 }
 
-std::vector<std::uint8_t> family2OptionBody(std::uint8_t opt, std::uint8_t reloadHigh,
-                                            std::uint8_t reloadLow) {
-    return {0x6A, 0x00, 0x09, 0x8D, opt, reloadHigh, reloadLow};
+wire::Frame family2OptionFrame(std::uint8_t opt, std::uint8_t reloadHigh, std::uint8_t reloadLow) {
+    return wire::frame(wire::Command::SetOptions, {opt, reloadHigh, reloadLow});
 }
 
-std::vector<std::uint8_t> family34OptionBody(std::span<const std::uint8_t, 5> wanted,
-                                             std::array<std::uint8_t, 4> clockField) {
-    std::vector<std::uint8_t> body(13);
-    body[0] = 0x6A;
-    body[1] = 0x00;
-    body[2] = 0x0F;
-    body[3] = 0x8D;
-    for (std::size_t i = 0; i < 5; ++i)
-        body[4 + i] = wanted[i];
-    for (std::size_t i = 0; i < 4; ++i)
-        body[9 + i] = clockField[i];
-    return body;
+wire::Frame family34OptionFrame(std::span<const std::uint8_t, 5> wanted,
+                                std::array<std::uint8_t, 4> clockField) {
+    std::vector<std::uint8_t> payload(wanted.begin(), wanted.end());
+    payload.insert(payload.end(), clockField.begin(), clockField.end());
+    return wire::frame(wire::Command::SetOptions, payload);
 }
 
 bool family2OptionsUnchanged(std::uint8_t current, std::uint8_t wanted) {
@@ -108,7 +101,7 @@ bool writeFamily0(IspCore& core, ChipLink& link, const OptionSet& set) {
     for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
         link.armReceive();
         link.waitMs(50);
-        link.sendCommand(family0OptionBody(opt), 1, 0);
+        link.sendCommand(family0OptionFrame(opt), 1, 0);
         answered = link.waitAnswer(50);
         if (core.session.stop_requested || link.portLost()) break;
     }
@@ -141,7 +134,7 @@ bool writeFamily2(IspCore& core, ChipLink& link, const OptionSet& set) {
         for (int attempt = 0; attempt < 3 && !answered; ++attempt) {
             link.armReceive();
             link.waitMs(50);
-            link.sendCommand(family2OptionBody(opt, rh, rl), 1, 1);
+            link.sendCommand(family2OptionFrame(opt, rh, rl), 1, 1);
             answered = link.waitAnswer(500);
             if (core.session.stop_requested || link.portLost()) break;
         }
@@ -191,13 +184,13 @@ bool writeFamily34(IspCore& core, ChipLink& link, const OptionSet& set) {
             link.flushReceive();
             link.armReceive();
             link.waitMs(50);
-            link.sendCommand(family34OptionBody(wanted, clock), 1, 1);
+            link.sendCommand(family34OptionFrame(wanted, clock), 1, 1);
             ready = link.waitAnswer(500);
             if (core.session.stop_requested || link.portLost()) break;
             if (!ready) continue;
             const auto ans = link.answer();
             const std::uint8_t code = ans.size() > 3 ? ans[3] : 0;
-            if (code == 0x80) {
+            if (code == wire::kAccepted) {
                 accepted = true;
             } else if (code == 0x81 && busyAnswers < kMaxBusyAnswers) {
                 ++busyAnswers;
@@ -247,8 +240,9 @@ void report_option_error(IspCore& core) {
     core.error("Config option are error! / 设置选项失败。");
 }
 
-bool comLock_Click(IspCore& core, ChipLink& link) {
-    set_button_state(core, kStateOptionsDone);
+namespace {
+
+bool writeFamilyOptions(IspCore& core, ChipLink& link) {
     if (!core.model) return false;
     switch (core.model->family) {
         case 0:
@@ -263,9 +257,17 @@ bool comLock_Click(IspCore& core, ChipLink& link) {
     }
 }
 
-bool comLock_Click(IspCore& core) {
+}  // namespace
+
+OpResult write_options(IspCore& core, ChipLink& link) {
+    set_button_state(core, kStateOptionsDone);
+    if (writeFamilyOptions(core, link)) return OpResult::success();
+    return step_failure(core, link);
+}
+
+OpResult write_options(IspCore& core) {
     auto link = makeChannelLink(core);
-    return comLock_Click(core, *link);
+    return write_options(core, *link);
 }
 
 }  // namespace qmx

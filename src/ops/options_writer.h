@@ -18,12 +18,12 @@ struct ModelEntry;
 
 // ---- pure rules ----
 
-// The option command body (6A through the last payload byte) of each form.
-std::vector<std::uint8_t> family0OptionBody(std::uint8_t opt);
-std::vector<std::uint8_t> family2OptionBody(std::uint8_t opt, std::uint8_t reloadHigh,
-                                            std::uint8_t reloadLow);
-std::vector<std::uint8_t> family34OptionBody(std::span<const std::uint8_t, 5> wanted,
-                                             std::array<std::uint8_t, 4> clockField);
+// The option command frame of each form: the option byte (and the reload value of the baud
+// generator for family 2; the five option bytes and the clock field for families 3 and 4).
+wire::Frame family0OptionFrame(std::uint8_t opt);
+wire::Frame family2OptionFrame(std::uint8_t opt, std::uint8_t reloadHigh, std::uint8_t reloadLow);
+wire::Frame family34OptionFrame(std::span<const std::uint8_t, 5> wanted,
+                                std::array<std::uint8_t, 4> clockField);
 
 // Family 2: nothing to write when the chip's option byte has bit 1 clear and equals the wanted
 // byte once bits 1 and 5 are forced to 1.
@@ -42,10 +42,9 @@ std::array<std::uint8_t, 4> family34ClockField(std::uint8_t currentByte1, double
 std::uint8_t family0_option_byte(const IspCore& core);
 // Beeps three times and reports that the options could not be set.
 void report_option_error(IspCore& core);
-// The options button `comLock`: button state ready, then the form of the chip's family.
-// Returns frame_ready as the step leaves it: true when the chip answered (and the session
-// may go on).
-bool comLock_Click(IspCore& core, ChipLink& link);
-bool comLock_Click(IspCore& core);
+// The option step (button `comLock`): button state ready, then the form of the chip's family.
+// Succeeds when the chip took the options or already held them (the session may go on).
+OpResult write_options(IspCore& core, ChipLink& link);
+OpResult write_options(IspCore& core);
 
 }  // namespace qmx

@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "core/isp_core.h"
+#include "link/wire_format.h"
 #include "ops/session_control.h"
 #include "ops/user_command.h"
 
@@ -97,31 +98,9 @@ std::vector<FramePlan> splitIntoFrames(long start, long end) {
     return frames;
 }
 
-std::vector<std::uint8_t> blockFrameBody(long address, std::span<const std::uint8_t> data,
-                                         bool retry) {
-    const std::size_t n = data.size();
-    const std::size_t len = n + 12;
-    std::vector<std::uint8_t> body;
-    body.reserve(n + 10);
-    body.push_back(0x6A);
-    body.push_back(static_cast<std::uint8_t>(len >> 8));
-    body.push_back(static_cast<std::uint8_t>(len));
-    body.push_back(retry ? 0x30 : 0x00);
-    const auto a = static_cast<std::uint32_t>(address);
-    body.push_back(static_cast<std::uint8_t>(a >> 24));
-    body.push_back(static_cast<std::uint8_t>(a >> 16));
-    body.push_back(static_cast<std::uint8_t>(a >> 8));
-    body.push_back(static_cast<std::uint8_t>(a));
-    body.push_back(static_cast<std::uint8_t>(n >> 8));
-    body.push_back(static_cast<std::uint8_t>(n));
-    body.insert(body.end(), data.begin(), data.end());
-    return body;
-}
-
 bool blockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint8_t dataSum) {
-    if (answer.size() < 4 || answer[3] != 0x80) return false;
-    const int length = answer[1] * 256 + answer[2];
-    if (length == 6) return true;
+    if (wire::answerCode(answer) != wire::kAccepted) return false;
+    if (wire::answerLength(answer) == 6) return true;
     return answer.size() > 4 && answer[4] == dataSum;
 }
 
@@ -229,8 +208,7 @@ void erase_application(IspCore& core, ChipLink& link) {
         const std::uint8_t n =
             eraseCountByte(modelName(core), core.facts.boot_area_size, core.facts.firmware_version,
                            core.facts.firmware_suffix, core.buffer.viewEnd);
-        const std::uint8_t body[] = {0x6A, 0x00, 0x07, 0x84, n};
-        link.sendCommand(body, 1, 0);
+        link.sendCommand(wire::frame(wire::Command::Erase, {n}), 1, 0);
         // Any answer means the chip has erased.
         if (link.waitAnswer(5000)) break;
         if (core.session.stop_requested || link.portLost()) break;
@@ -238,26 +216,32 @@ void erase_application(IspCore& core, ChipLink& link) {
     link.waitMs(100);
 }
 
-bool connect_and_erase(IspCore& core, ChipLink& link) {
+OpResult step_failure(const IspCore& core, const ChipLink& link) {
+    if (link.portLost()) return OpResult::portLost();
+    if (core.session.stop_requested) return OpResult::stopped();
+    return OpResult::failed();
+}
+
+OpResult connect_and_erase(IspCore& core, ChipLink& link) {
     core.clearMessages();
     core.session.connected = false;
-    link.connectChip(false);
-    if (!core.session.connected) return false;
-    if (versionValue(core.facts.firmware_version) <= 0.2) return true;
+    const OpResult connected = link.connectChip(false);
+    if (!core.session.connected) return connected.ok() ? step_failure(core, link) : connected;
+    if (versionValue(core.facts.firmware_version) <= 0.2) return OpResult::success();
 
     erase_application(core, link);
     if (core.session.stop_requested) {
         core.ui().beep(1);
         core.message(kStopText);
         stop_download(core, link);
-        return false;
+        return OpResult::stopped();
     }
-    if (link.frameReady()) return true;
+    if (link.frameReady()) return OpResult::success();
     core.ui().beep(3);
     core.error(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
     // A lower baud rate cannot help once the port itself is gone.
     if (!link.portLost()) core.error(kLowerBaud);
-    return false;
+    return step_failure(core, link);
 }
 
 int send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast) {
@@ -276,7 +260,7 @@ int send_block(IspCore& core, ChipLink& link, long address, int count, bool retr
     // frame can confirm it.
     link.flushReceive();
     link.armReceive();
-    link.sendBlockFrame(blockFrameBody(address, data, retry), fast);
+    link.sendBlockFrame(wire::blockFrame(address, data, retry), fast);
     const int timeout = set_answer_timeout(core, link);
     const bool answered = link.waitAnswer(timeout);
     if (answered && blockAnswerAccepts(link.answer(), dataSum)) return 0;
@@ -299,77 +283,86 @@ int send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, l
     return 0;
 }
 
-int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
+namespace {
+
+// A range to program, its block numbers and how its frames go.
+struct RangePlan {
+    long start = 0;
+    long end = 0;
+    int blockSize = 128;
+    bool chunked = false;
+    long firstBlock() const { return start / blockSize; }
+    long lastBlock() const { return end / blockSize; }
+};
+
+// A family-2 chip (or a model whose catalogue row says the same limit applies) whose boot area
+// leaves less room than the image takes: the end is cut to the limit and the user told.
+// Returns the end to program to.
+long cut_to_firmware_size_limit(IspCore& core, ChipLink& link, Progress& bar, long start,
+                                long end) {
     auto& session = core.session;
-    Ui& ui = core.ui();
-    end = std::max(end, 639L);
-    Progress bar;
-    bar.setScale(start, end);
-
     const int fam = family(core);
-    const int bs = blockSize(core);
-    if (fam == 2 || reportedWithSizeLimit(core.facts.identified_model)) {
-        if (fam != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
-        session.downloaded_only_note_cn.clear();
-        const long limit =
-            core.model ? firmwareSizeLimit(core.model->dataEnd, core.facts.boot_area_size) : -1;
-        if (limit >= 0 && !link.userCommandMode() && end > limit) {
-            ui.beep(2);
-            end = limit;
-            bar.setScale(start, end);
-            const long k = (limit + 511) / 1024;
-            core.message(fmt::format("Enable {}K file size for this Version firmware.", k));
-            session.downloaded_only_note_cn = "(有一部分数据未下载)。";
-            core.message("");
-            core.message(fmt::format("Chinese:此版本固件最多可编程 {}K, 您的文件已超长，", k));
-            core.message("        超长部分不下载。");
-            core.message("");
+    if (fam != 2 && !reportedWithSizeLimit(core.facts.identified_model)) return end;
+    if (fam != 0 && !core.facts.boot_area_from_chip) boot_area_from_version(core);
+    session.downloaded_only_note_cn.clear();
+    const long limit =
+        core.model ? firmwareSizeLimit(core.model->dataEnd, core.facts.boot_area_size) : -1;
+    if (limit < 0 || link.userCommandMode() || end <= limit) return end;
+    core.ui().beep(2);
+    bar.setScale(start, limit);
+    const long k = (limit + 511) / 1024;
+    core.message(fmt::format("Enable {}K file size for this Version firmware.", k));
+    session.downloaded_only_note_cn = "(有一部分数据未下载)。";
+    core.message("");
+    core.message(fmt::format("Chinese:此版本固件最多可编程 {}K, 您的文件已超长，", k));
+    core.message("        超长部分不下载。");
+    core.message("");
+    return limit;
+}
+
+// A range inside one block: sent like any other, whatever the model, up to three times; a
+// range counts as written only once its bytes went out and the chip confirmed them.
+int program_lone_block(IspCore& core, ChipLink& link, const RangePlan& plan, const Progress& bar) {
+    auto& session = core.session;
+    bool ok = false;
+    for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
+        if (session.stop_requested) return -1;
+        ok = send_block_frames(core, link, plan.chunked, plan.start, plan.end, attempt > 1,
+                               false) == 0;
+        if (ok && attempt > 1) ++session.blocks_retried;
+        if (!ok && link.portLost()) return -1;
+    }
+    if (!ok) return -1;
+    core.ui().setProgress(bar.maximum, bar.minimum, bar.maximum, true);
+    showLabel(core, plan.start, plan.end);
+    return 0;
+}
+
+// The range's last block, up to six tries.
+bool write_last_block(IspCore& core, ChipLink& link, const RangePlan& plan) {
+    for (int attempt = 1; attempt <= 6; ++attempt) {
+        if (core.session.stop_requested || link.portLost()) return false;
+        if (send_block_frames(core, link, plan.chunked, plan.lastBlock() * plan.blockSize, plan.end,
+                              attempt > 1, false) == 0) {
+            if (attempt > 1) ++core.session.blocks_retried;
+            return true;
         }
     }
-    if (end < start) return 0;  // nothing left below the limit
+    return false;
+}
 
-    const long first = start / bs, last = end / bs;
-    if (first == last) {
-        // A lone block is sent like any other, whatever the model: a range counts as written
-        // only once its bytes went out and the chip confirmed them.
-        bool ok = false;
-        for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
-            if (session.stop_requested) return -1;
-            ok = send_block_frames(core, link, chunked, start, end, attempt > 1, false) == 0;
-            if (ok && attempt > 1) ++session.blocks_retried;
-            if (!ok && link.portLost()) return -1;
-        }
-        if (!ok) return -1;
-        ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
-        showLabel(core, start, end);
-        return 0;
-    }
-
-    auto writeLastBlock = [&]() {
-        for (int attempt = 1; attempt <= 6; ++attempt) {
-            if (session.stop_requested || link.portLost()) return false;
-            if (send_block_frames(core, link, chunked, last * bs, end, attempt > 1, false) == 0) {
-                if (attempt > 1) ++session.blocks_retried;
-                return true;
-            }
-        }
-        return false;
-    };
-
-    if (fam >= 1) {
-        ui.setProgress(bar.minimum, bar.minimum, bar.maximum, false);
-        if (!writeLastBlock()) return -1;
-    }
-    ui.setProgress(bar.minimum, bar.minimum, bar.maximum, true);
-
+// Every block before the last, fast until three failures in a row, given up after six.
+int write_leading_blocks(IspCore& core, ChipLink& link, const RangePlan& plan,
+                         const Progress& bar) {
+    auto& session = core.session;
     bool fast = true;
     int failures = 0;
-    for (long b = first; b < last; ++b) {
-        const long blockStart = b == first ? start : b * bs;
-        const long blockEnd = (b + 1) * bs - 1;
+    for (long b = plan.firstBlock(); b < plan.lastBlock(); ++b) {
+        const long blockStart = b == plan.firstBlock() ? plan.start : b * plan.blockSize;
+        const long blockEnd = (b + 1) * plan.blockSize - 1;
         for (int attempt = 1;; ++attempt) {
-            if (send_block_frames(core, link, chunked, blockStart, blockEnd, attempt > 1, fast) ==
-                0) {
+            if (send_block_frames(core, link, plan.chunked, blockStart, blockEnd, attempt > 1,
+                                  fast) == 0) {
                 if (attempt > 1) ++session.blocks_retried;
                 failures = 0;
                 break;
@@ -379,17 +372,39 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
             if (failures >= 3) fast = false;  // slow down for the rest of the range
             if (failures >= 6) return -1;
         }
-        ui.setProgress(bar.position(blockEnd + 1), bar.minimum, bar.maximum, true);
-        showLabel(core, start, blockEnd);
+        core.ui().setProgress(bar.position(blockEnd + 1), bar.minimum, bar.maximum, true);
+        showLabel(core, plan.start, blockEnd);
     }
+    return 0;
+}
 
-    if (fam == 0 && !writeLastBlock()) return -1;
+}  // namespace
+
+int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
+    Ui& ui = core.ui();
+    end = std::max(end, 639L);
+    Progress bar;
+    bar.setScale(start, end);
+    end = cut_to_firmware_size_limit(core, link, bar, start, end);
+    if (end < start) return 0;  // nothing left below the limit
+
+    const RangePlan plan{start, end, blockSize(core), chunked};
+    if (plan.firstBlock() == plan.lastBlock()) return program_lone_block(core, link, plan, bar);
+    // Families 1 to 4 write the last block first, family 0 after the others.
+    const int fam = family(core);
+    if (fam >= 1) {
+        ui.setProgress(bar.minimum, bar.minimum, bar.maximum, false);
+        if (!write_last_block(core, link, plan)) return -1;
+    }
+    ui.setProgress(bar.minimum, bar.minimum, bar.maximum, true);
+    if (write_leading_blocks(core, link, plan, bar) != 0) return -1;
+    if (fam == 0 && !write_last_block(core, link, plan)) return -1;
     ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
     showLabel(core, start, end);
     return 0;
 }
 
-void program_image(IspCore& core, ChipLink& link) {
+OpResult program_image(IspCore& core, ChipLink& link) {
     auto& session = core.session;
     Ui& ui = core.ui();
     session.program_ok = false;
@@ -419,7 +434,9 @@ void program_image(IspCore& core, ChipLink& link) {
 
     if (rc == 0) {
         session.program_ok = true;
-    } else if (session.stop_requested) {
+        return OpResult::success();
+    }
+    if (session.stop_requested) {
         ui.beep(2);
         core.message(kStopText);
     } else {
@@ -428,11 +445,12 @@ void program_image(IspCore& core, ChipLink& link) {
         if (!link.portLost()) core.error(kLowerBaud);
         set_button_state(core, kStateIdle);
     }
+    return step_failure(core, link);
 }
 
-void program_image(IspCore& core) {
+OpResult program_image(IspCore& core) {
     auto link = makeChannelLink(core);
-    program_image(core, *link);
+    return program_image(core, *link);
 }
 
 }  // namespace qmx

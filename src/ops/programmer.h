@@ -56,9 +56,6 @@ struct FramePlan {
 // next one, which starts at the following multiple of 128.
 std::vector<FramePlan> splitIntoFrames(long start, long end);
 
-// The block frame body from 6A through the last data byte (without sum and end byte).
-std::vector<std::uint8_t> blockFrameBody(long address, std::span<const std::uint8_t> data,
-                                         bool retry);
 // A block answer accepts when its code (byte 3) is 80 and either its length is 6 or byte 4
 // equals the low 8 bits of the data sum.
 bool blockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint8_t dataSum);
@@ -80,15 +77,19 @@ inline std::string clockNow() {
 
 // ---- operations (on the core, through a link) ----
 
-// Connect (the connect step), then erase the application area. True when the chip is
+// How a step that did not succeed ended: the port lost, a Stop, or a plain failure (in that
+// order, as the user is told).
+OpResult step_failure(const IspCore& core, const ChipLink& link);
+
+// Connect (the connect step), then erase the application area. Succeeds when the chip is
 // connected and erased or needs no erase.
-bool connect_and_erase(IspCore& core, ChipLink& link);
+OpResult connect_and_erase(IspCore& core, ChipLink& link);
 // The erase command with its retries; the outcome is link.frameReady() and the stop flag.
 void erase_application(IspCore& core, ChipLink& link);
-// Program the image; sets session.program_ok.
-void program_image(IspCore& core, ChipLink& link);
+// Program the image (session.program_ok tells the same for the window's state).
+OpResult program_image(IspCore& core, ChipLink& link);
 // The same over the core's own channel (the program button `comWrite`).
-void program_image(IspCore& core);
+OpResult program_image(IspCore& core);
 // Program one address range block by block: 0 on success, -1 on failure.
 int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end);
 // One block, split into 128-byte frames when chunked.

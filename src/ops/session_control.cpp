@@ -1,6 +1,7 @@
 #include "ops/session_control.h"
 
 #include "link/serial_channel.h"
+#include "link/wire_format.h"
 
 namespace qmx {
 
@@ -9,7 +10,7 @@ void stop_download(IspCore& core, ChipLink& link) {
     set_button_state(core, kStateIdle);
     core.session.stop_requested = true;
     core.session.connected = false;
-    link.sendShortCommand(0x82);
+    link.sendShortCommand(wire::code(wire::Command::Stop));
     link.discardQueues();
     link.closePort();
 }
@@ -20,11 +21,11 @@ void stop_download(IspCore& core) {
 }
 
 void run_user_program(IspCore& core, ChipLink& link) {
-    link.sendShortCommand(0x82);
+    link.sendShortCommand(wire::code(wire::Command::Stop));
     link.waitAnswer(100);
-    // The run frame 46 B9 6A 00 08 52 F 00 S 16 in one write; no answer is awaited.
+    // The run command (family, parameter 0, summed) in one write; no answer is awaited.
     const auto fam = static_cast<std::uint8_t>(core.model ? core.model->family : 0);
-    link.writeRaw(frames::boardCommand(0x52, fam, 0x00, false));
+    link.writeRaw(wire::boardCommand(wire::code(wire::Command::Run), fam, 0x00, false).bytes);
     link.closePort();
 }
 

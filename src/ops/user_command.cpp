@@ -9,6 +9,7 @@
 #include "core/isp_core.h"
 #include "link/handshake.h"
 #include "link/status_report.h"
+#include "link/wire_format.h"
 #include "ops/download_driver.h"
 #include "ops/link_binding.h"
 #include "ops/programmer.h"
@@ -94,35 +95,13 @@ bool demoProgrammable(const ModelEntry& model) {
                        [&](const DemoModelCode& row) { return model.idCode == row.idText; });
 }
 
-std::vector<std::uint8_t> demoBlockFrame(long address, std::span<const std::uint8_t> data,
-                                         bool retry) {
-    const std::size_t n = data.size();
-    const std::size_t len = n + 14;
-    const auto a = static_cast<std::uint32_t>(address);
-    std::vector<std::uint8_t> f;
-    f.reserve(len);
-    for (unsigned v : {0x5Au, 0xA5u, static_cast<unsigned>(len >> 8), static_cast<unsigned>(len),
-                       retry ? 0xB4u : 0xB3u, a >> 24, a >> 16, a >> 8, a,
-                       static_cast<unsigned>(n >> 8), static_cast<unsigned>(n)})
-        f.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    for (std::uint8_t b : data)
-        f.push_back(b);
-    unsigned sum = 0;
-    for (std::uint8_t b : f)
-        sum += b;
-    f.push_back(static_cast<std::uint8_t>((sum >> 8) & 0xFF));
-    f.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-    f.push_back(0x16);
-    return f;
-}
-
 namespace {
 
 // The declared length of a 5A A5 answer when the bytes hold all of it and it reaches at least
 // `needed` bytes; 0 otherwise.
 std::size_t completeLength(std::span<const std::uint8_t> a, std::size_t needed) {
-    if (a.size() < 4 || a[0] != 0x5A || a[1] != 0xA5) return 0;
-    const std::size_t len = a[2] * 256u + a[3];
+    if (a.size() < 4 || a[0] != wire::kUserFirst || a[1] != wire::kUserSecond) return 0;
+    const auto len = static_cast<std::size_t>(wire::userFrameLength(a));
     return len >= needed && a.size() >= len ? len : 0;
 }
 
@@ -229,13 +208,13 @@ bool demoRequest(IspCore& core, std::uint8_t code, int timeoutMs) {
     ch.discard_both();
     ch.send_user_frame(code);
     return ch.wait_until(timeoutMs, [&] {
-        return ch.user_frame_ready || core.session.demo_stop_requested;
-    }) && ch.user_frame_ready;
+        return ch.user_frame_ready() || core.session.demo_stop_requested;
+    }) && ch.user_frame_ready();
 }
 
 std::vector<std::uint8_t> receivedFrame(const SerialChannel& ch) {
-    const int n = std::clamp(ch.rx_count, 0, SerialChannel::kRxSize);
-    return {ch.rx_buffer.begin(), ch.rx_buffer.begin() + n};
+    const int n = std::clamp(ch.rx_count(), 0, SerialChannel::kRxSize);
+    return {ch.rx_buffer().begin(), ch.rx_buffer().begin() + n};
 }
 
 void pleaseOpenFile(IspCore& core, const char* text) {
@@ -263,8 +242,8 @@ bool send_user_code(IspCore& core, const std::string& codeText, const std::strin
     return sendUserCode(core, codeText, settingsText) == Outcome::Ok;
 }
 
-Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
-    core.channel.debug_mode = false;  // the debug terminal gives the port back
+Outcome run_user_code_download(IspCore& core, const UserEntryChoices& choices) {
+    core.channel.set_debug_mode(false);  // the debug terminal gives the port back
     if (!core.buffer.imageLoaded || !core.model) {
         pleaseOpenFile(core, "Please open file./请打开文件。");
         return core.session.last_outcome = Outcome::NoFile;
@@ -276,13 +255,13 @@ Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices) {
         return core.session.last_outcome = sent;
     }
     // The application has jumped into its boot loader: the ordinary download finds it there.
-    return comDownload_Click(core, 0).outcome;
+    return run_download_session(core, 0).outcome;
 }
 
 bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     bind_channel(core);
     SerialChannel& ch = core.channel;
-    ch.user_frame_ready = false;
+    ch.set_user_frame_ready(false);
     set_button_state(core, kButtonBusy);
     reset_status_panel(core.ui(), core.facts);
     if (openAt(core, choices.demoSettings) != Outcome::Ok) {
@@ -295,14 +274,15 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     // Block pacing and answer time-outs belong to this port, not to an earlier boot-loader
     // session: about six bit times per byte at the demo rate.
     const long baud = ch.current_baud();
-    ch.pace_loops = std::lround(static_cast<double>(ch.loops_per_ms) / baud * 6000.0);
+    ch.pacing().set_pace_loops(
+        std::lround(static_cast<double>(ch.pacing().loops_per_ms()) / baud * 6000.0));
 
     const int wait = demoConnectWaitMs(baud);
     const auto hintsAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
     bool hintsShown = false;
     while (!stopped(core) && !ch.vanished()) {
         // A receiver left inside a noise frame would never see the answer: start clean.
-        if (demoRequest(core, 0xB0, wait)) break;
+        if (demoRequest(core, wire::kUserConnect, wait)) break;
         if (!hintsShown && std::chrono::steady_clock::now() >= hintsAt) {
             hintsShown = true;
             showDemoHints(core);
@@ -312,7 +292,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
 
     bool answered = false;
     for (int i = 0; i < 3 && !stopped(core); ++i)
-        answered = demoRequest(core, 0xB0, 200);
+        answered = demoRequest(core, wire::kUserConnect, 200);
     if (stopped(core)) return false;
     if (answered) {
         core.message("Connection is OK... / 握手成功...");
@@ -329,7 +309,8 @@ bool demo_read_model(IspCore& core) {
     std::optional<DemoModelAnswer> got;
     for (int i = 0; i < 3 && !got && !stopped(core); ++i) {
         // Only an answer long enough to hold the code and option byte counts.
-        if (demoRequest(core, 0xB5, 2000)) got = demoModelAnswer(receivedFrame(core.channel));
+        if (demoRequest(core, wire::kUserModel, 2000))
+            got = demoModelAnswer(receivedFrame(core.channel));
     }
     if (stopped(core)) return false;
     if (!got) {
@@ -356,7 +337,7 @@ bool demo_erase(IspCore& core) {
     core.message("正在擦除应用程序区...");
     bool answered = false;
     for (int i = 0; i < 3 && !answered && !stopped(core); ++i)
-        answered = demoRequest(core, 0xB2, 5000);
+        answered = demoRequest(core, wire::kUserErase, 5000);
     if (stopped(core)) return false;
     if (answered) return true;
     beep_times(core, 3);
@@ -373,7 +354,7 @@ int send_demo_block(IspCore& core, long address, int count, bool retry, bool fas
     unsigned dataSum = 0;
     for (std::uint8_t b : data)
         dataSum += b;
-    const auto frame = demoBlockFrame(address, data, retry);
+    const auto frame = wire::userBlockFrame(address, data, retry);
 
     // Input is emptied before the frame, never after it: a fast loader may answer before the
     // last byte has left the host, and that answer must count.
@@ -384,18 +365,18 @@ int send_demo_block(IspCore& core, long address, int count, bool retry, bool fas
         ch.write_bytes(frame);
     } else {
         for (std::size_t i = 0; i < frame.size(); ++i)
-            ch.send_paced_byte(frame[i], ch.pace_loops);
+            ch.send_paced_byte(frame[i], ch.pacing().pace_loops());
     }
     ch.wait_tx_empty();  // the whole frame leaves; nothing of it is discarded
     const bool answered = ch.wait_until(demoAnswerTimeoutMs(ch.current_baud()), [&] {
-        return ch.user_frame_ready || core.session.demo_stop_requested;
-    }) && ch.user_frame_ready;
+        return ch.user_frame_ready() || core.session.demo_stop_requested;
+    }) && ch.user_frame_ready();
     if (!answered) return -1;
-    ch.frame_ready = true;
+    ch.set_frame_ready(true);
     return demoBlockAnswerAccepts(receivedFrame(ch), static_cast<std::uint16_t>(dataSum)) ? 0 : -1;
 }
 
-void com_Demo_Stop_Click(IspCore& core) {
+void stop_isp_demo(IspCore& core) {
     core.session.stop_requested = true;
     core.session.demo_stop_requested = true;
 }
@@ -427,15 +408,13 @@ bool demoCycle(IspCore& core, const UserEntryChoices& choices) {
     if (!core.serial.active && core.serial.enabled)
         serialCheckBoxChanged(core.serial, true, core.buffer, *core.model, core.settings,
                               core.ui());
-    ch.user_command_mode = true;
+    ch.set_user_command_mode(true);
     if (!demo_connect(core, choices) || !demo_read_model(core) || !demo_erase(core)) return false;
     ch.wait_ms(100);
-    core.session.program_ok = false;
-    program_image(core);
-    if (!core.session.program_ok) return false;
+    if (!program_image(core).ok()) return false;
     core.ui().setProgress(0, 0, 1, false);
-    ch.send_user_frame(0xB1);
-    ch.send_user_frame(0xB1);
+    ch.send_user_frame(wire::kUserFinish);
+    ch.send_user_frame(wire::kUserFinish);
     ch.wait_tx_empty();
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now() - core.session.program_start_time);
@@ -487,8 +466,8 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     auto& session = core.session;
     SerialChannel& ch = core.channel;
     bind_channel(core);
-    ch.debug_mode = false;
-    ch.user_command_mode = false;
+    ch.set_debug_mode(false);
+    ch.set_user_command_mode(false);
     // Both Stop flags are cleared once, here: a Stop pressed at any later moment (a wait, the
     // countdown, between two steps) ends the demo.
     session.stop_requested = false;
@@ -505,12 +484,12 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
             core.model->name));
         return session.last_outcome = Outcome::BadInput;
     }
-    session.session_running = true;
+    const RunningSession running(session);
     session.chips_done = 0;
     core.clearMessages();
     Outcome outcome = Outcome::Ok;
     if (choices.demoSendUserCode) {
-        ch.user_frame_ready = false;
+        ch.set_user_frame_ready(false);
         outcome = sendUserCode(core, choices.demoUserCode, choices.demoUserCodeSettings);
         if (outcome != Outcome::Ok) set_button_state(core, kButtonIdle);
     }
@@ -520,9 +499,8 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     }
     ch.close_port();
     stop_download(core);
-    ch.user_command_mode = false;
+    ch.set_user_command_mode(false);
     core.facts.isp_demo_framing = false;
-    session.session_running = false;
     return session.last_outcome = outcome;
 }
 

@@ -52,10 +52,6 @@ const DemoModelCode* demoModelForCode(std::uint16_t code);
 // can never be programmed through the ISP demo.
 bool demoProgrammable(const ModelEntry& model);
 
-// A block in the ISP-demo framing: 5A A5, length n + 14, B3 (B4 on a retry), 32-bit address,
-// 16-bit count, the data, the 16-bit sum of every byte before it and 16.
-std::vector<std::uint8_t> demoBlockFrame(long address, std::span<const std::uint8_t> data,
-                                         bool retry);
 // A block answer (5A A5 …) accepts when it is long enough to carry bytes 5 and 6 and they hold
 // the 16-bit sum of the data bytes.
 bool demoBlockAnswerAccepts(std::span<const std::uint8_t> answer, std::uint16_t dataSum);
@@ -88,7 +84,7 @@ struct UserEntryChoices {
 // when this returns.
 bool send_user_code(IspCore& core, const std::string& codeText, const std::string& settingsText);
 // The send-user-code button: the user code, then a single download.
-Outcome comSendUserCode_Click(IspCore& core, const UserEntryChoices& choices);
+Outcome run_user_code_download(IspCore& core, const UserEntryChoices& choices);
 // The ISP demo, single (series false) or chip after chip.
 Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series);
 // The steps of one demo cycle; each reports its own failure.
@@ -99,6 +95,6 @@ bool demo_erase(IspCore& core);
 int send_demo_block(IspCore& core, long address, int count, bool retry, bool fast);
 // The demo Stop button: both stop flags. Safe from another thread; the running demo puts the
 // receiver back into boot-loader mode when it ends.
-void com_Demo_Stop_Click(IspCore& core);
+void stop_isp_demo(IspCore& core);
 
 }  // namespace qmx

@@ -113,7 +113,7 @@ class UserEntryTest : public QObject {
         QCOMPARE(count->text(), countBefore);  // a demo download is not counted
         QVERIFY(!f.find<QPushButton>("com_Demo_Stop")->isEnabled());
         QVERIFY(demoDownload->isEnabled());
-        QVERIFY(!f.window->core().channel.user_command_mode);
+        QVERIFY(!f.window->core().channel.user_command_mode());
         sim_.terminate();
         QVERIFY(sim_.waitForFinished(5000));
         QVERIFY(flashHolds(flash_, image));

@@ -318,10 +318,10 @@ TEST(OfflineBoardWaits, EveryEndLeavesTheChannelAndBufferAsBefore) {
     core.serial.nextValueText = "0042";
     core.serial.incrementText = "1";
     const auto before = core.buffer.bytes;
-    core.channel.header_expected = true;  // as a chip's handshake may leave it
+    core.channel.set_header_expected(true);  // as a chip's handshake may leave it
 
     EXPECT_EQ(run_offline_board_session(core, "3", 5), Outcome::Stopped);
-    EXPECT_FALSE(core.channel.crc_check);
+    EXPECT_FALSE(core.channel.crc_check());
     EXPECT_EQ(core.buffer.bytes, before);
     ASSERT_FALSE(ui.buttonStates.empty());
     EXPECT_EQ(ui.buttonStates.front(), kButtonBusy);

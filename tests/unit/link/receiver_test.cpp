@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/crc16.h"
-#include "link/serial_channel.h"
+#include "link/frame_receiver.h"
 
 namespace qmx {
 namespace {
@@ -34,10 +34,13 @@ Bytes crcAnswer(const Bytes& body) {
 
 class Receiver : public ::testing::Test {
   protected:
-    void SetUp() override { ch.receive_armed = true; }
-    void feed(const Bytes& b) { ch.feed(b.data(), b.size()); }
-    Bytes stored() const { return Bytes(ch.rx_buffer.begin(), ch.rx_buffer.begin() + ch.rx_count); }
-    SerialChannel ch;
+    void SetUp() override { rx.set_receive_armed(true); }
+    void feed(const Bytes& b) {
+        rx.push(b.data(), b.size());
+        rx.consume();
+    }
+    Bytes stored() const { return Bytes(rx.stored().begin(), rx.stored().end()); }
+    FrameReceiver rx;
 };
 
 TEST_F(Receiver, BytesBeforeTheFirst68AreSkipped) {
@@ -45,17 +48,17 @@ TEST_F(Receiver, BytesBeforeTheFirst68AreSkipped) {
     Bytes line{0x7F, 0x7F, 0x00, 0x55};
     line.insert(line.end(), f.begin(), f.end());
     feed(line);
-    EXPECT_TRUE(ch.frame_ready);
+    EXPECT_TRUE(rx.frame_ready());
     EXPECT_EQ(stored(), f);
 }
 
 TEST_F(Receiver, AFrameSplitAcrossArrivalsIsAssembled) {
     Bytes f = answer({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     for (std::size_t i = 0; i < f.size(); ++i) {
-        EXPECT_FALSE(ch.frame_ready) << "complete too early at byte " << i;
+        EXPECT_FALSE(rx.frame_ready()) << "complete too early at byte " << i;
         feed({f[i]});
     }
-    EXPECT_TRUE(ch.frame_ready);
+    EXPECT_TRUE(rx.frame_ready());
     EXPECT_EQ(stored(), f);
 }
 
@@ -63,21 +66,21 @@ TEST_F(Receiver, WrongSumSetsTheErrorAndEmptiesTheBuffer) {
     Bytes f = answer({0x80});
     f[f.size() - 2] ^= 0x01;
     feed(f);
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_TRUE(ch.frame_error);
-    EXPECT_EQ(ch.rx_count, 0);
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_TRUE(rx.frame_error());
+    EXPECT_EQ(rx.count(), 0);
     // The next good frame is taken.
     feed(answer({0x80}));
-    EXPECT_TRUE(ch.frame_ready);
+    EXPECT_TRUE(rx.frame_ready());
 }
 
 TEST_F(Receiver, WrongEndByteDropsTheFrameSilently) {
     Bytes f = answer({0x80});
     f.back() = 0x17;
     feed(f);
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_FALSE(ch.frame_error);
-    EXPECT_EQ(ch.rx_count, 0);
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_FALSE(rx.frame_error());
+    EXPECT_EQ(rx.count(), 0);
 }
 
 TEST_F(Receiver, ABrokenFrameDoesNotSwallowTheAnswerBehindItInTheSameRead) {
@@ -85,7 +88,7 @@ TEST_F(Receiver, ABrokenFrameDoesNotSwallowTheAnswerBehindItInTheSameRead) {
     Bytes line{0x68, 0x00, 0x05, 0xAA, 0xBB};  // end byte BB: dropped
     line.insert(line.end(), f.begin(), f.end());
     feed(line);
-    EXPECT_TRUE(ch.frame_ready);
+    EXPECT_TRUE(rx.frame_ready());
     EXPECT_EQ(stored(), f);
 }
 
@@ -93,62 +96,63 @@ TEST_F(Receiver, LengthBeyondTheBufferNeverCompletesAndStaysInBounds) {
     Bytes f{0x68, 0x07, 0xD0};  // L = 2000
     f.resize(3000, 0x16);
     feed(f);
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_EQ(ch.rx_count, SerialChannel::kRxSize);
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_EQ(rx.count(), FrameReceiver::kSize);
 }
 
 TEST_F(Receiver, UnarmedReceiverDropsEverything) {
-    ch.receive_armed = false;
+    rx.set_receive_armed(false);
     feed(answer({0x80}));
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_EQ(ch.rx_count, 0);
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_EQ(rx.count(), 0);
 }
 
 TEST_F(Receiver, WithTheHeaderExpectedOnlyA46B9FrameIsAssembled) {
-    ch.header_expected = true;
+    rx.set_header_expected(true);
     Bytes f = answer({0x80});
     feed(f);  // no header: never assembled
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_EQ(ch.rx_count, 0);
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_EQ(rx.count(), 0);
     feed({0x46, 0x00});  // a lone 46 restarts the search
-    EXPECT_FALSE(ch.header_46_seen);
+    EXPECT_FALSE(rx.header_46_seen());
     feed(f);
-    EXPECT_FALSE(ch.frame_ready);
+    EXPECT_FALSE(rx.frame_ready());
     Bytes good{0x46, 0xB9};
     good.insert(good.end(), f.begin(), f.end());
     feed(good);
-    EXPECT_TRUE(ch.frame_ready);
+    EXPECT_TRUE(rx.frame_ready());
     EXPECT_EQ(stored(), f);
-    EXPECT_FALSE(ch.header_46_seen);
+    EXPECT_FALSE(rx.header_46_seen());
 }
 
 TEST_F(Receiver, CrcTrailerIsCheckedInCrcMode) {
-    ch.crc_check = true;
+    rx.set_crc_check(true);
     Bytes f = crcAnswer({0x51, 0x00, 0x00});
     feed(f);
-    EXPECT_TRUE(ch.frame_ready);
-    ch.flush_receive();
+    EXPECT_TRUE(rx.frame_ready());
+    rx.clear_after_flush();
     Bytes bad = crcAnswer({0x51, 0x00, 0x00});
     bad[bad.size() - 3] ^= 0xFF;
     feed(bad);
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_TRUE(ch.frame_error);
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_TRUE(rx.frame_error());
 }
 
 TEST_F(Receiver, FlushResetsTheReceiver) {
     feed(answer({0x80}));
-    ASSERT_TRUE(ch.frame_ready);
-    ch.flush_receive();
-    EXPECT_FALSE(ch.frame_ready);
-    EXPECT_EQ(ch.rx_count, 0);
+    ASSERT_TRUE(rx.frame_ready());
+    rx.clear_after_flush();
+    EXPECT_FALSE(rx.frame_ready());
+    EXPECT_EQ(rx.count(), 0);
 }
 
 TEST_F(Receiver, DebugModeHandsBytesToTheDebugParser) {
     Bytes got;
-    ch.debug_mode = true;
-    ch.debug_sink = [&](const std::uint8_t* d, std::size_t n) { got.insert(got.end(), d, d + n); };
+    rx.set_debug_mode(true);
+    rx.set_debug_sink(
+        [&](const std::uint8_t* d, std::size_t n) { got.insert(got.end(), d, d + n); });
     feed(answer({0x80}));
-    EXPECT_FALSE(ch.frame_ready);
+    EXPECT_FALSE(rx.frame_ready());
     EXPECT_EQ(got, answer({0x80}));
 }
 
@@ -166,30 +170,35 @@ Bytes userAnswer(const Bytes& codes) {
 }
 
 TEST_F(Receiver, UserFrameAfterNoiseAndAFalseStart) {
-    ch.user_command_mode = true;
+    rx.set_user_command_mode(true);
     Bytes line{0x00, 0x5A, 0x00, 0x5A, 0x5A};
     Bytes f = userAnswer({0xB0});
     line.insert(line.end(), f.begin() + 1, f.end());  // 5A 5A A5 ...: the last 5A starts it
     for (auto b : line)
         feed({b});
-    EXPECT_TRUE(ch.user_frame_ready);
+    EXPECT_TRUE(rx.user_frame_ready());
     EXPECT_EQ(stored(), f);
 }
 
 TEST_F(Receiver, UserFrameWithWrongSumOrEndIsDropped) {
-    ch.user_command_mode = true;
+    rx.set_user_command_mode(true);
     Bytes f = userAnswer({0xB2});
     f[f.size() - 2] ^= 1;
     feed(f);
-    EXPECT_FALSE(ch.user_frame_ready);
-    EXPECT_EQ(ch.rx_count, 0);
+    EXPECT_FALSE(rx.user_frame_ready());
+    EXPECT_EQ(rx.count(), 0);
+    // A wrong end byte takes whatever follows it on the line along: the port is flushed too.
     Bytes g = userAnswer({0xB2});
     g.back() = 0x00;
-    feed(g);
-    EXPECT_FALSE(ch.user_frame_ready);
-    EXPECT_EQ(ch.rx_count, 0);
+    const Bytes behind = userAnswer({0xB2});
+    g.insert(g.end(), behind.begin(), behind.end());
+    rx.push(g.data(), g.size());
+    EXPECT_TRUE(rx.consume());
+    EXPECT_FALSE(rx.user_frame_ready());
+    EXPECT_EQ(rx.count(), 0);
+    EXPECT_EQ(rx.pending(), 0u);
     feed(userAnswer({0xB2}));
-    EXPECT_TRUE(ch.user_frame_ready);
+    EXPECT_TRUE(rx.user_frame_ready());
 }
 
 }  // namespace

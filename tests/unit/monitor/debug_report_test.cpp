@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/isp_core.h"
+#include "link/wire_format.h"
 #include "monitor/debug_port.h"
 #include "monitor/debug_views.h"
 #include "support/recording_ui.h"
@@ -184,9 +185,11 @@ TEST(DebugViews, MemoryReportsFillTheirLinesAndBlankTheRest) {
 }
 
 TEST(DebugCommands, FramesAndSettingsText) {
-    EXPECT_EQ(monitorCommand('P'), (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x50, 0xFA}));
-    EXPECT_EQ(monitorCommand('R').back(), 0xFC);
-    EXPECT_EQ(monitorCommand('T'), (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x54, 0xFE}));
+    EXPECT_EQ(wire::monitorCommand('P'),
+              (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x50, 0xFA}));
+    EXPECT_EQ(wire::monitorCommand('R').back(), 0xFC);
+    EXPECT_EQ(wire::monitorCommand('T'),
+              (Bytes{0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xFE, 0xAA, 0x54, 0xFE}));
     EXPECT_EQ(debugSettingsText(" 9600 ", "None", "8", " 1"), "9600,N,8,1");
     EXPECT_EQ(debugSettingsText("38400", "Even", "7", "2"), "38400,E,7,2");
 }
@@ -208,7 +211,7 @@ class PacedPort : public test::FakePort {
 };
 
 int countCommand(const Bytes& written, char letter) {
-    const Bytes cmd = monitorCommand(letter);
+    const Bytes cmd = wire::monitorCommand(letter);
     int n = 0;
     for (auto it = written.begin();
          (it = std::search(it, written.end(), cmd.begin(), cmd.end())) != written.end(); ++it)
@@ -266,7 +269,7 @@ TEST_F(DebugPortRun, GoodFramesAreAcknowledgedBadOnesAskedForAtMostThreeTimes) {
     EXPECT_LE(r, 9);
     EXPECT_EQ(views.idataLines()[0].substr(0, 16), "00H  00 00 05 06");
     EXPECT_FALSE(port->isOpen());
-    EXPECT_FALSE(core.channel.debug_mode);
+    EXPECT_FALSE(core.channel.debug_mode());
 }
 
 TEST_F(DebugPortRun, AFrameThatStopsArrivingIsAskedForAgain) {

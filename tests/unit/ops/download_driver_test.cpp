@@ -81,7 +81,7 @@ TEST(DownloadTexts, TotalTimeAndReportLines) {
 TEST(DownloadSession, NoFileAsksForOne) {
     Rig r("M-079");
     r.core.buffer.imageLoaded = false;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::NoFile);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::NoFile);
     ASSERT_EQ(r.ui.boxes.size(), 1u);
     EXPECT_EQ(r.ui.boxes[0].text, "    Please open file./请打开文件。    ");
     EXPECT_EQ(r.chip.connects, 0);
@@ -94,7 +94,7 @@ TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) 
     r.core.serial.lengthText = "1";
     r.core.serial.nextValueText = "256";
     r.core.serial.format = SerialFormat::Binary;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::BadInput);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::BadInput);
     EXPECT_EQ(r.chip.connects, 0);
     ASSERT_FALSE(r.ui.boxes.empty());
     EXPECT_EQ(r.ui.boxes.back().text, "自动增量字节数太小");
@@ -103,7 +103,7 @@ TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) 
 TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     Rig r("M-079");
     r.core.download.writeOkCount = "41";
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::Ok);
     const auto& l = r.ui.lines;
     ASSERT_GE(l.size(), 3u);
     EXPECT_EQ(l[l.size() - 3], "Program OK / 下载 OK");
@@ -123,19 +123,19 @@ TEST(DownloadSession, OneChipReportsCountsAndRuns) {
 
 TEST(DownloadSession, BlocksSentAgainAreCountedInTheReport) {
     Rig r("M-079");
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::Ok);
     ASSERT_GE(r.ui.lines.size(), 4u);
     EXPECT_EQ(r.ui.lines[r.ui.lines.size() - 4], blockRetryLine(0));
     Rig noisy("M-079");
     noisy.chip.dropBlock = [](const test::SentBlock&, std::size_t index) { return index == 1; };
-    EXPECT_EQ(comDownload_Click(noisy.core, noisy.chip, 0).outcome, Outcome::Ok);
+    EXPECT_EQ(run_download_session(noisy.core, noisy.chip, 0).outcome, Outcome::Ok);
     ASSERT_GE(noisy.ui.lines.size(), 4u);
     EXPECT_EQ(noisy.ui.lines[noisy.ui.lines.size() - 4], blockRetryLine(1));
 }
 
 TEST(DownloadSession, FamilyOneSkipsTheOptionStep) {
     Rig r("M-085");
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Ok);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::Ok);
     for (const auto& c : r.chip.commands)
         EXPECT_NE(c[3], 0x8D);
     EXPECT_EQ(r.ui.lines.back(), "Have already encrypt. / 已加密");
@@ -144,7 +144,7 @@ TEST(DownloadSession, FamilyOneSkipsTheOptionStep) {
 TEST(DownloadSession, NonNumericCounterCountsAsZero) {
     Rig r("M-079");
     r.core.download.writeOkCount = "abc";
-    comDownload_Click(r.core, r.chip, 0);
+    run_download_session(r.core, r.chip, 0);
     EXPECT_EQ(r.core.download.writeOkCount, "1");
 }
 
@@ -152,7 +152,7 @@ TEST(DownloadSession, SeriesCountsDownBetweenChips) {
     Rig r("M-079");
     r.core.download.seriesLimit = 3;
     r.core.download.seriesDelayRow = 6;  // "3" seconds
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1).outcome, Outcome::Ok);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 1).outcome, Outcome::Ok);
     EXPECT_EQ(r.chip.connects, 3);
     EXPECT_EQ(r.core.download.writeOkCount, "3");
     EXPECT_EQ(r.core.session.chips_done, 3);
@@ -165,7 +165,7 @@ TEST(DownloadSession, SeriesCountsDownBetweenChips) {
 TEST(DownloadSession, FailureStopsTheSessionWithoutFurtherText) {
     Rig r("M-079");
     r.chip.dropBlock = [](const test::SentBlock&, std::size_t) { return true; };
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 1).outcome, Outcome::Failed);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 1).outcome, Outcome::Failed);
     EXPECT_EQ(r.chip.connects, 1);
     EXPECT_EQ(r.core.download.writeOkCount, "0");
     EXPECT_EQ(r.chip.shortCommands.back(), 0x82);
@@ -175,7 +175,7 @@ TEST(DownloadSession, FailureStopsTheSessionWithoutFurtherText) {
 TEST(DownloadSession, StopDuringProgrammingEndsAsStopped) {
     Rig r("M-079");
     r.chip.stopAtBlock = 1;
-    EXPECT_EQ(comDownload_Click(r.core, r.chip, 0).outcome, Outcome::Stopped);
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::Stopped);
     EXPECT_TRUE(r.ui.saw("Operation is stop. / 操作被停止."));
 }
 
@@ -183,10 +183,10 @@ TEST(ClearCounter, AsksAndSaves) {
     Rig r("M-079");
     r.core.download.writeOkCount = "7";
     r.ui.scriptedAnswers = {BoxAnswer::No};
-    comClear_OK_Count_Click(r.core);
+    clear_success_count(r.core);
     EXPECT_EQ(r.core.download.writeOkCount, "7");
     r.ui.scriptedAnswers = {BoxAnswer::Yes};
-    comClear_OK_Count_Click(r.core);
+    clear_success_count(r.core);
     EXPECT_EQ(r.core.download.writeOkCount, "0");
     EXPECT_EQ(r.core.settings.read("Settings", "Write_OK_Count"), "0");
     EXPECT_EQ(r.ui.boxes.back().text, "您要把下载成功计数清0吗(Y/N)? ");

@@ -78,7 +78,8 @@ class FakeChip : public ChipLink {
     void discardQueues() override {}
     void armReceive() override {}
     void waitMs(int) override {}
-    void sendCommand(std::span<const std::uint8_t> body, int, int) override {
+    void sendCommand(const wire::Frame& frame, int, int) override {
+        const auto body = frame.body();
         commands.emplace_back(body.begin(), body.end());
         ready_ = false;
         if (body.size() > 3 && body[3] == 0x84 && answerErase) {
@@ -103,7 +104,8 @@ class FakeChip : public ChipLink {
             }
         }
     }
-    void sendBlockFrame(std::span<const std::uint8_t> body, bool fast) override {
+    void sendBlockFrame(const wire::Frame& frame, bool fast) override {
+        const auto body = frame.body();
         SentBlock b;
         b.address = (long(body[4]) << 24) | (long(body[5]) << 16) | (long(body[6]) << 8) | body[7];
         b.count = body[8] * 256 + body[9];

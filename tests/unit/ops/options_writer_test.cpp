@@ -45,7 +45,7 @@ TEST(OptionFrames, FamilyZeroM067SixClock) {
     Rig r("M-067", "", "A");
     r.core.options.row0 = 0;  // 6T
     EXPECT_EQ(family0_option_byte(r.core), 0x28);
-    ASSERT_TRUE(comLock_Click(r.core, r.chip));
+    ASSERT_TRUE(write_options(r.core, r.chip).ok());
     ASSERT_EQ(r.chip.commands.size(), 1u);
     const auto& body = r.chip.commands[0];
     EXPECT_EQ(body, (std::vector<std::uint8_t>{0x6A, 0x00, 0x07, 0x8D, 0x28}));
@@ -56,7 +56,7 @@ TEST(OptionFrames, FamilyZeroM067SixClock) {
 TEST(OptionFrames, FamilyZeroUnansweredReportsTwoLines) {
     Rig r("M-064", "", "A");
     r.chip.optionCodes = {0, 0, 0};
-    EXPECT_FALSE(comLock_Click(r.core, r.chip));
+    EXPECT_FALSE(write_options(r.core, r.chip).ok());
     EXPECT_EQ(r.optionCommands(), 3u);
     ASSERT_GE(r.ui.lines.size(), 2u);
     EXPECT_EQ(r.ui.lines[r.ui.lines.size() - 2], "Config option are error!");
@@ -71,7 +71,7 @@ TEST(OptionFrames, FamilyTwoSkipsWhenTheChipHoldsTheOptions) {
 
     Rig skip("M-079", "3.6", "C");
     skip.core.facts.option_byte = 0xDD;
-    ASSERT_TRUE(comLock_Click(skip.core, skip.chip));
+    ASSERT_TRUE(write_options(skip.core, skip.chip).ok());
     EXPECT_EQ(skip.optionCommands(), 0u);
     EXPECT_EQ(skip.chip.rawWrites.size(), 1u);  // the run command instead
 }
@@ -86,7 +86,7 @@ TEST(OptionFrames, FamilyTwoSendsReloadAndConfirms) {
     r.core.options.row0 = 0;  // 6T: the alternate reload
     r.chip.statusBody.assign(15, 0);
     r.chip.statusBody[10] = 0xFC;  // answer byte 13 = the option byte sent (FE & ~2)
-    ASSERT_TRUE(comLock_Click(r.core, r.chip));
+    ASSERT_TRUE(write_options(r.core, r.chip).ok());
     ASSERT_EQ(r.optionCommands(), 1u);
     EXPECT_EQ(r.chip.commands[0],
               (std::vector<std::uint8_t>{0x6A, 0x00, 0x09, 0x8D, 0xFC, 0xFF, 0xF4}));
@@ -97,7 +97,7 @@ TEST(OptionFrames, FamilyTwoWithoutStatusAnswerFailsAfterThreeRounds) {
     Rig r("M-079", "3.6", "C");
     r.core.facts.option_byte = 0xFF;
     r.chip.statusAnswers = false;
-    EXPECT_FALSE(comLock_Click(r.core, r.chip));
+    EXPECT_FALSE(write_options(r.core, r.chip).ok());
     EXPECT_EQ(r.optionCommands(), 3u);
     EXPECT_EQ(r.ui.lines.back(), "Config option are error! / 设置选项失败。");
 }
@@ -117,7 +117,7 @@ TEST(OptionFrames, FamilyThreeRetriesAfter81AndConfirms) {
     Rig r("M-010", "3.6", "D");
     r.core.facts.ext_option_bytes = {0xFD, 0xFF, 0xFF, 0xFF, 0xFF};
     r.chip.optionCodes = {0x81, 0x81, 0x81, 0x80};
-    ASSERT_TRUE(comLock_Click(r.core, r.chip));
+    ASSERT_TRUE(write_options(r.core, r.chip).ok());
     EXPECT_EQ(r.optionCommands(), 4u);
     const auto& body = r.chip.commands.back();
     ASSERT_EQ(body.size(), 13u);
@@ -129,7 +129,7 @@ TEST(OptionFrames, FamilyThreeRetriesAfter81AndConfirms) {
 TEST(OptionFrames, FamilyFourOldFirmwareReportsErrorButGoesOn) {
     Rig r("M-014", "3.1", "E");
     r.core.facts.ext_option_bytes = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_TRUE(comLock_Click(r.core, r.chip));
+    EXPECT_TRUE(write_options(r.core, r.chip).ok());
     EXPECT_TRUE(r.ui.saw("Config option are error! / 设置选项失败。"));
 }
 
@@ -137,7 +137,7 @@ TEST(OptionFrames, FamilyThreeOtherCodesFailTheRounds) {
     Rig r("M-010", "3.6", "D");
     r.core.facts.ext_option_bytes = {0xFD, 0xFF, 0xFF, 0xFF, 0xFF};
     r.chip.optionCodes = {0x90, 0x90, 0x90, 0x90};
-    EXPECT_FALSE(comLock_Click(r.core, r.chip));
+    EXPECT_FALSE(write_options(r.core, r.chip).ok());
     EXPECT_EQ(r.optionCommands(), 4u);  // two rounds of two attempts
     EXPECT_EQ(r.ui.lines.back(), "Config option are error! / 设置选项失败。");
 }
@@ -148,7 +148,7 @@ TEST(OptionFrames, FamilyThreeChipBusyForeverEndsTheStep) {
     Rig r("M-010", "3.6", "D");
     r.core.facts.ext_option_bytes = {0xFD, 0xFF, 0xFF, 0xFF, 0xFF};
     r.chip.optionCodes = std::deque<std::uint8_t>(1000, 0x81);
-    EXPECT_FALSE(comLock_Click(r.core, r.chip));
+    EXPECT_FALSE(write_options(r.core, r.chip).ok());
     EXPECT_EQ(r.optionCommands(), 50u + 4u);
     EXPECT_TRUE(
         r.ui.saw("The MCU answered busy (81) 50 times to the option command. / MCU "

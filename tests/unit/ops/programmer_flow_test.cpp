@@ -225,7 +225,7 @@ TEST(ProgramImage, StopDuringAnAnswerWaitStopsTheRun) {
 TEST(ConnectAndErase, EraseFrameCarriesThePageCount) {
     Rig r("M-079", "3.6", "C");
     r.image(0, 0xFF);
-    ASSERT_TRUE(connect_and_erase(r.core, r.chip));
+    ASSERT_TRUE(connect_and_erase(r.core, r.chip).ok());
     ASSERT_EQ(r.chip.commands.size(), 1u);
     // 3.6 → boot area 2048 → (64512 − 2048) / 512 = 122.
     EXPECT_EQ(r.chip.commands[0], (std::vector<std::uint8_t>{0x6A, 0x00, 0x07, 0x84, 122}));
@@ -235,14 +235,14 @@ TEST(ConnectAndErase, EraseFrameCarriesThePageCount) {
 
 TEST(ConnectAndErase, OldFirmwareSkipsTheErase) {
     Rig r("M-079", "0.2", "C");
-    EXPECT_TRUE(connect_and_erase(r.core, r.chip));
+    EXPECT_TRUE(connect_and_erase(r.core, r.chip).ok());
     EXPECT_TRUE(r.chip.commands.empty());
 }
 
 TEST(ConnectAndErase, UnansweredEraseFailsAfterThreeTries) {
     Rig r("M-079");
     r.chip.answerErase = false;
-    EXPECT_FALSE(connect_and_erase(r.core, r.chip));
+    EXPECT_EQ(connect_and_erase(r.core, r.chip).outcome, Outcome::Failed);
     EXPECT_EQ(r.chip.commands.size(), 3u);
     EXPECT_TRUE(r.ui.saw("Erase application is failed. / 擦除失败 (End: "));
     EXPECT_EQ(r.ui.beeps.back(), 3);
@@ -251,7 +251,7 @@ TEST(ConnectAndErase, UnansweredEraseFailsAfterThreeTries) {
 TEST(ConnectAndErase, FailedConnectSendsNothing) {
     Rig r("M-079");
     r.chip.connectSucceeds = false;
-    EXPECT_FALSE(connect_and_erase(r.core, r.chip));
+    EXPECT_FALSE(connect_and_erase(r.core, r.chip).ok());
     EXPECT_TRUE(r.chip.commands.empty());
 }
 

@@ -2,6 +2,7 @@
 // family writes, frame splitting, the block answer and the answer time-out.
 #include <gtest/gtest.h>
 
+#include "link/wire_format.h"
 #include "ops/programmer.h"
 
 namespace qmx {
@@ -93,10 +94,11 @@ TEST(FrameSplit, AlignedAndUnalignedStarts) {
 
 TEST(BlockFrame, LayoutAndAnswerRule) {
     const std::uint8_t data[] = {1, 2, 3};
-    const auto body = blockFrameBody(0x1234, data, true);
+    const auto frame = wire::blockFrame(0x1234, data, true);
+    const std::vector<std::uint8_t> body(frame.body().begin(), frame.body().end());
     EXPECT_EQ(body,
               (std::vector<std::uint8_t>{0x6A, 0x00, 15, 0x30, 0, 0, 0x12, 0x34, 0, 3, 1, 2, 3}));
-    EXPECT_EQ(blockFrameBody(0, data, false)[3], 0x00);
+    EXPECT_EQ(wire::blockFrame(0, data, false).body()[3], 0x00);
 
     // Length 6 accepts whatever the data sum.
     EXPECT_TRUE(blockAnswerAccepts(std::vector<std::uint8_t>{0x68, 0, 6, 0x80, 0xEE, 0x16}, 6));

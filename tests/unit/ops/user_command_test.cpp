@@ -10,6 +10,7 @@
 #include "catalogue/model_catalogue.h"
 #include "core/isp_core.h"
 #include "link/serial_port.h"
+#include "link/wire_format.h"
 #include "ops/user_command.h"
 #include "support/recording_ui.h"
 
@@ -80,7 +81,7 @@ TEST(DemoRules, ModelCodesAndTheModelsTheyCannotReach) {
 
 TEST(DemoFrames, BlockFrameAndTheAnswersThatCount) {
     const Bytes data{0x01, 0x02, 0xFF};
-    const Bytes f = demoBlockFrame(0x12345, data, false);
+    const Bytes f = wire::userBlockFrame(0x12345, data, false);
     ASSERT_EQ(f.size(), data.size() + 14);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 11),
               (Bytes{0x5A, 0xA5, 0x00, 0x11, 0xB3, 0x00, 0x01, 0x23, 0x45, 0x00, 0x03}));
@@ -89,7 +90,7 @@ TEST(DemoFrames, BlockFrameAndTheAnswersThatCount) {
         sum += f[i];
     EXPECT_EQ(f[f.size() - 3] * 256u + f[f.size() - 2], sum);
     EXPECT_EQ(f.back(), 0x16);
-    EXPECT_EQ(demoBlockFrame(0, data, true)[4], 0xB4);
+    EXPECT_EQ(wire::userBlockFrame(0, data, true)[4], 0xB4);
 
     EXPECT_TRUE(demoBlockAnswerAccepts(userFrame({0xB3, 0x01, 0x02}), 0x0102));
     EXPECT_FALSE(demoBlockAnswerAccepts(userFrame({0xB3, 0x01, 0x03}), 0x0102));
@@ -108,13 +109,13 @@ TEST(DemoFrames, BlockFrameAndTheAnswersThatCount) {
 
 TEST(UserFrameReceiver, NoiseWithAnImpossibleLengthDoesNotHideTheAnswerBehindIt) {
     SerialChannel ch;
-    ch.user_command_mode = true;
+    ch.set_user_command_mode(true);
     Bytes line{0x5A, 0xA5, 0xFF, 0xFF, 0x00, 0x12};
     const Bytes answer = userFrame({0xB0});
     line.insert(line.end(), answer.begin(), answer.end());
     ch.feed(line.data(), line.size());
-    EXPECT_TRUE(ch.user_frame_ready);
-    EXPECT_EQ(Bytes(ch.rx_buffer.begin(), ch.rx_buffer.begin() + 8), answer);
+    EXPECT_TRUE(ch.user_frame_ready());
+    EXPECT_EQ(Bytes(ch.rx_buffer().begin(), ch.rx_buffer().begin() + 8), answer);
 }
 
 // A port whose far end never answers; it keeps what was written and when.
@@ -185,7 +186,7 @@ TEST(DemoConnect, WaitsByBaudAndEitherStopEndsASilentLoader) {
             std::thread stopper([&] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(900));
                 if (demoStop)
-                    com_Demo_Stop_Click(rig.core);
+                    stop_isp_demo(rig.core);
                 else
                     rig.core.session.stop_requested = true;  // the general Stop
             });
