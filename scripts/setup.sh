@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev
     libcli11-dev libfmt-dev libserialport-dev
     libgtest-dev libgmock-dev
-    srecord sdcc
+    srecord sdcc help2man dpkg-dev
     clang libclang-rt-14-dev clang-format
     xvfb xauth fonts-noto-cjk
 )

@@ -17,7 +17,7 @@
 namespace {
 
 const char* kUsage =
-    "usage: qmx-chipsim --model M --link PATH [options]\n"
+    "Usage: qmx-chipsim --model M --link PATH [options]\n"
     "\n"
     "Plays one chip of model M behind a pseudo-terminal whose slave is linked to PATH.\n"
     "Prints \"ready PATH\" once it listens.\n"
@@ -59,6 +59,7 @@ const char* kUsage =
     "  --short-status         old loader: 24-byte status frame without identification\n"
     "  --short-block-answers  block writes answered with the 6-byte frame (no data sum)\n"
     "  --list-models          print the models and leave\n"
+    "  --version              print the version and leave\n"
     "\n"
     "Control lines on stdin: power-on, power-off, dump FILE, quit.\n"
     "SIGTERM writes the flash file and exits 0.\n";
@@ -243,6 +244,10 @@ Exit readArguments(int argc, char** argv, CommandLine& cl) {
         std::string v;
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("qmx-chipsim %s\n", QMX_VERSION);
             return 0;
         }
         if (arg == "--list-models") return listModels();

@@ -17,8 +17,8 @@ std::vector<PortRow> availablePorts() {
     return rows;
 }
 
-void readChipOptions(IspCore& core) {
-    read_chip_options(core);
+OpResult readChipOptions(IspCore& core) {
+    return read_chip_options(core);
 }
 
 void resetStatusPanel(IspCore& core) {

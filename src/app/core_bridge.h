@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include "link/op_result.h"
+
 namespace qmx {
 class IspCore;
 }
@@ -22,7 +24,12 @@ struct PortRow {
 std::vector<PortRow> availablePorts();
 
 // The read-options command ("Test Option / 检查 MCU 固件版本号及选项").
-void readChipOptions(IspCore& core);
+OpResult readChipOptions(IspCore& core);
+
+// The result of an operation that reports only how it ended.
+inline OpResult asResult(Outcome outcome) {
+    return {outcome, {}};
+}
 
 // Empty the chip-status panel (labels 0 and 15 shown, 1-12 hidden).
 void resetStatusPanel(IspCore& core);

@@ -7,12 +7,14 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "app/widgets.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("qmx-isp-gui");
     QApplication::setApplicationVersion("3.1");
     QApplication::setDesktopFileName("qmx-isp-gui");
+    QApplication::setWindowIcon(qmx::gui::programIcon());
 
     QCommandLineParser parser;
     parser.setApplicationDescription("QMX-ISP: in-system programmer for QMX 8051-family MCUs");

@@ -1,15 +1,20 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QSaveFile>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
@@ -79,7 +84,7 @@ QWidget* scrolled(QWidget* page) {
 MainWindow::MainWindow(const WindowOptions& options, QWidget* parent) : QMainWindow(parent) {
     setObjectName("frmMain");
     setWindowTitle(QStringLiteral("QMX-ISP.exe Ver:3.1"));
-    setWindowIcon(QIcon::fromTheme("qmx-isp"));
+    setWindowIcon(programIcon());
 
     ui_ = new QtUi(core_, this);
     core_.setUi(ui_);
@@ -281,13 +286,21 @@ void MainWindow::buildDownloadFrame(QWidget* col) {
     auto* prog = new QHBoxLayout;
     prog->addWidget(progress_, 1);
     prog->addWidget(labKbyte_);
-    g->addLayout(prog, 3, 0, 1, 3);
+    // The state line says where the station is, whatever the pane has scrolled to.
+    labState_ = makeLabel(frame6_, "labState", QString());
+    QFont stateFont = labState_->font();
+    stateFont.setBold(true);
+    labState_->setFont(stateFont);
+    labState_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    g->addWidget(labState_, 3, 0, 1, 3);
+    g->addLayout(prog, 4, 0, 1, 3);
     textMsg_ = new QPlainTextEdit(frame6_);
     textMsg_->setObjectName("textMsg");
     textMsg_->setReadOnly(true);
     textMsg_->setMinimumHeight(80);
-    g->addWidget(textMsg_, 4, 0, 1, 3);
-    g->setRowStretch(4, 1);
+    textMsg_->setContextMenuPolicy(Qt::CustomContextMenu);
+    g->addWidget(textMsg_, 5, 0, 1, 3);
+    g->setRowStretch(5, 1);
 }
 
 // The counter line.
@@ -397,7 +410,10 @@ void MainWindow::connectFace() {
         progress_->setRange(mn, std::max(mn, mx));
         progress_->setValue(std::clamp(value, mn, std::max(mn, mx)));
         progress_->setVisible(visible);
+        if (visible && buttonState_ == kStateProgramming) showProgramming(value, mn, mx);
     });
+    connect(ui_, &QtUi::chipAnswerReceived, this,
+            [this] { showStation(QStringLiteral("Connecting")); });
     connect(ui_, &QtUi::kbyteLabelChanged, labKbyte_, &QLabel::setText);
     connect(ui_, &QtUi::optionPanelChanged, this, [this](const std::vector<PanelLabel>& labels) {
         for (size_t i = 0; i < status_.labLock.size(); ++i) {
@@ -418,8 +434,12 @@ void MainWindow::connectFace() {
             view_->setSnapshot(nullptr);
         }
     });
-    connect(ui_, &QtUi::countChanged, this,
-            [this](const QString& count) { txtWrite_OK_Count_->setText(count); });
+    connect(ui_, &QtUi::countChanged, this, [this](const QString& count) {
+        txtWrite_OK_Count_->setText(count);
+        // A good chip; in a series the next one is waited for after the countdown.
+        if (operationRunning()) showStation(QStringLiteral("Done"), Tone::Good);
+    });
+    connect(textMsg_, &QWidget::customContextMenuRequested, this, &MainWindow::showPaneMenu);
     connect(runner_, &OperationRunner::finished, this, &MainWindow::onOperationFinished);
 }
 
@@ -433,6 +453,47 @@ void MainWindow::replaceMessages(const QString& text) {
     textMsg_->setPlainText(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")));
     textMsg_->moveCursor(QTextCursor::End);
     textMsg_->ensureCursorVisible();
+}
+
+void MainWindow::showPaneMenu(const QPoint& at) {
+    QMenu* menu = textMsg_->createStandardContextMenu(at);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    QAction* copyAll = menu->addAction(QStringLiteral("Copy Log / 复制全部信息"));
+    copyAll->setObjectName("actCopyLog");
+    connect(copyAll, &QAction::triggered, this, &MainWindow::copyLog);
+    QAction* save = menu->addAction(QStringLiteral("Save Log... / 保存信息..."));
+    save->setObjectName("actSaveLog");
+    connect(save, &QAction::triggered, this, &MainWindow::chooseAndSaveLog);
+    menu->popup(textMsg_->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::copyLog() {
+    QApplication::clipboard()->setText(textMsg_->toPlainText());
+}
+
+void MainWindow::chooseAndSaveLog() {
+    const QString name = QStringLiteral("qmx-isp-%1.log")
+                             .arg(QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss"));
+    const QString dir = QFileInfo(QString::fromStdString(stored_.filePath)).absolutePath();
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Log / 保存信息"), dir + "/" + name,
+                                     QStringLiteral("Log (*.log *.txt);;All Files (*)"));
+    if (!path.isEmpty()) saveLog(path);
+}
+
+bool MainWindow::saveLog(const QString& path) {
+    // Written whole through a temporary file: a full disk never leaves half a log behind an
+    // old one's name.
+    QSaveFile file(path);
+    QByteArray text = textMsg_->toPlainText().toUtf8();
+    if (!text.isEmpty() && !text.endsWith('\n')) text += '\n';
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
+        return true;
+    core_.ui().messageBox({ss("Cannot save the log to " + path + ": " + file.errorString() +
+                              "\r\nChinese:无法保存信息到 " + path),
+                           "", BoxButtons::Ok, BoxAnswer::Ok, BoxIcon::Exclamation});
+    return false;
 }
 
 void MainWindow::beepTimes(int times) {
@@ -503,7 +564,7 @@ void MainWindow::connectSessionControls() {
     // message boxes shown on the window's thread.
     connect(offline_.comTJXZ, &QPushButton::clicked, this, [this] {
         const std::string limit = ss(offline_.txt_download_max->text());
-        startOperation([this, limit] { run_offline_board_session(core_, limit); });
+        startOperation([this, limit] { return asResult(run_offline_board_session(core_, limit)); });
     });
     connect(offline_.help, &QPushButton::clicked, this, [this] { show_offline_help(core_); });
     connect(status_.comReadChipLock, &QPushButton::clicked, this,
@@ -612,7 +673,7 @@ void MainWindow::connectControls() {
     debugPanel_->syncPorts(combCommPort_);
     connect(monitor_.comDownSoft_ICE, &QPushButton::clicked, this, [this] {
         const std::string dir = ss(monitorDir_);
-        startOperation([this, dir] { downloadSoftIce(core_, dir); });
+        startOperation([this, dir] { return asResult(downloadSoftIce(core_, dir)); });
     });
     startWindowTimers();
 }
@@ -761,6 +822,7 @@ void MainWindow::applyButtonState(int state) {
             setUserEntryButtons(false, true);
             labKbyte_->clear();
             progress_->hide();
+            showStation(QStringLiteral("Waiting for power"));
             break;
         case kStateIdentified:
             set({comStop_, comWrite_, comLock_}, true);
@@ -776,6 +838,8 @@ void MainWindow::applyButtonState(int state) {
             break;
         case kStateProgramming:
         case kStateOptionsDone:
+            if (state == kStateProgramming && buttonState_ != kStateProgramming)
+                showProgramming(0, 0, 1);
             lockSetupControls();
             set({comStop_, comWrite_, comLock_, comRun_}, true);
             set({comDownload_[0]}, false);
@@ -804,7 +868,7 @@ void MainWindow::syncChoicesToCore() {
     core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
 }
 
-void MainWindow::startOperation(std::function<void()> operation) {
+void MainWindow::startOperation(Operation operation) {
     if (debugPanel_ && debugPanel_->running()) {
         // The operation takes the port over: the debug port closes first.
         if (!closing_) debugPanel_->takeOver([this, operation] { startOperation(operation); });
@@ -823,17 +887,26 @@ void MainWindow::startOperation(std::function<void()> operation) {
     comDownload_[1]->setEnabled(false);
     comStop_->setEnabled(true);
     setUserEntryButtons(false, true);
-    runner_->start(std::move(operation));
+    showStation(QString());
+    fileLoadedAtStart_ = core_.buffer.imageLoaded;
+    lastResult_ = OpResult::success();
+    runner_->start([this, op = std::move(operation)] {
+        const OpResult result = op();
+        // Queued before the runner's end, so the window has it when the operation ends.
+        QMetaObject::invokeMethod(
+            this, [this, result] { lastResult_ = result; }, Qt::QueuedConnection);
+    });
 }
 
 // Download (index 0) and Re-Download (index 1, a series of chips).
 void MainWindow::comDownload_Click(int index) {
     startOperation([this, index] {
-        const bool ok = run_download_session(core_, index).ok();
+        OpResult result = run_download_session(core_, index);
         // The debug port comes back after a single download when the user asked for it.
-        if (index == 0 && ok && core_.download.reopenDebugPort)
+        if (index == 0 && result.ok() && core_.download.reopenDebugPort)
             QMetaObject::invokeMethod(
                 this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
+        return result;
     });
 }
 
@@ -843,7 +916,7 @@ void MainWindow::comStop_Download_Click() {
 }
 
 void MainWindow::comReadChipLock_Click() {
-    startOperation([this] { readChipOptions(core_); });
+    startOperation([this] { return readChipOptions(core_); });
 }
 
 void MainWindow::comClear_OK_Count_Click() {
@@ -872,8 +945,12 @@ void MainWindow::onOperationFinished() {
         write();
     if (!held.empty()) options_->showChoices();
     if (debugPanel_ && debugPanel_->operationEnded()) return;
+    // An operation that marked the buffer as holding no file (a wrong model) leaves it as at
+    // start-up, so that the view, the checksum and the File label agree with Download.
+    if (fileLoadedAtStart_ && !core_.buffer.imageLoaded) core_.buffer.reset();
     showCoreState();
     applyButtonState(kStateIdle);
+    showOutcome(lastResult_);
     if (saveDeferred_) {
         saveDeferred_ = false;
         saveSettings();
@@ -890,9 +967,55 @@ void MainWindow::showCoreState() {
     view_->setSnapshot(nullptr);
     txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
     txtFileCheckSum_->setText(QString::fromStdString(core_.buffer.checksumText));
-    if (!core_.buffer.currentPath.empty())
+    if (core_.buffer.imageLoaded && !core_.buffer.currentPath.empty())
         view_->frame()->setTitle("File: " + QString::fromStdString(core_.buffer.currentPath));
+    else
+        view_->frame()->setTitle(QStringLiteral("File:"));
+    view_->refresh();
     showSerialBoxes();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The state line
+
+void MainWindow::showStation(const QString& text, Tone tone) {
+    labState_->setText(text);
+    labState_->setStyleSheet(tone == Tone::Good  ? QStringLiteral("color: #1a7f37;")
+                             : tone == Tone::Bad ? QStringLiteral("color: #c62828;")
+                                                 : QString());
+}
+
+void MainWindow::showProgramming(int value, int minimum, int maximum) {
+    const int span = std::max(1, maximum - minimum);
+    const int percent = std::clamp((value - minimum) * 100 / span, 0, 100);
+    showStation(QStringLiteral("Programming %1 %").arg(percent));
+}
+
+void MainWindow::showOutcome(const OpResult& result) {
+    if (result.ok()) {
+        // An operation that said nothing of its own (loading a file) leaves the line empty.
+        if (!labState_->text().isEmpty()) showStation(QStringLiteral("Done"), Tone::Good);
+    } else if (result.stopped_by_user()) {
+        showStation(QStringLiteral("Stopped"));
+    } else {
+        // The failing step has told the user; the line repeats its closing words, else the
+        // last line of the pane.
+        QString why = QString::fromStdString(result.message).trimmed();
+        if (why.isEmpty() && result.outcome == Outcome::NoFile)
+            why = QStringLiteral("Please open file./请打开文件。");
+        if (why.isEmpty()) {
+            const QStringList lines = textMsg_->toPlainText().split('\n', Qt::SkipEmptyParts);
+            why = lines.isEmpty() ? QString() : lines.back().trimmed();
+        }
+        showStation(QStringLiteral("Failed: ") + why.replace(QLatin1String("\r\n"), " "),
+                    Tone::Bad);
+    }
+    if (!result.ok()) {
+        // Nothing is being written any more: no bar, no kilobytes of a chip left half-done.
+        progress_->hide();
+        progress_->setValue(progress_->minimum());
+        labKbyte_->clear();
+    }
 }
 
 void MainWindow::showSerialBoxes() {
@@ -968,7 +1091,7 @@ void MainWindow::Timer12_Timer() {
     if (operationRunning() || closing_) return;
     core_.download.reloadOnChange = cekReloadOnChange_->isChecked();
     if (fileWatch_.tick(core_.buffer, core_.download.reloadOnChange, false))
-        startOperation([this] { reloadAndDownload(core_); });
+        startOperation([this] { return reloadAndDownload(core_); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -979,6 +1102,27 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     // Snap back to the minimum size (the layouts also keep their own minimum).
     const QSize min = minimumSize().expandedTo(minimumSizeHint());
     if (width() < min.width() || height() < min.height()) resize(size().expandedTo(min));
+}
+
+// A first start (no stored size): as narrow as the layout allows and tall enough for twelve
+// lines of messages, which is where all extra height goes; kept within the screen when the
+// screen has room for the window at all. Measured once the layouts have placed the pane.
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!roomForMessages_) return;
+    roomForMessages_ = false;
+    QTimer::singleShot(0, this, [this] {
+        const int wanted = 12 * textMsg_->fontMetrics().lineSpacing() + 2 * textMsg_->frameWidth() +
+                           2 * int(textMsg_->document()->documentMargin()) + 2;
+        if (textMsg_->height() >= wanted) return;
+        const int now = std::max(this->height(), minimumSizeHint().height());
+        int height = now + wanted - textMsg_->height();
+        if (const QScreen* shown = screen()) {
+            const int room = shown->availableGeometry().height() - 40;  // the title bar
+            if (room >= minimumSizeHint().height()) height = std::min(height, std::max(room, now));
+        }
+        resize(width(), height);
+    });
 }
 
 void MainWindow::rememberGeometry() {

@@ -28,6 +28,7 @@
 
 #include "app/setup_pages.h"
 #include "core/isp_core.h"
+#include "link/op_result.h"
 #include "ops/download_driver.h"
 #include "ops/user_command.h"
 #include "settings/settings_keys.h"
@@ -70,6 +71,12 @@ class MainWindow : public QMainWindow {
     // Selects a model row as a click on the model list does.
     void selectModelRow(int row);
 
+    // The message pane's text written to a file (UTF-8, one line per line); false with a
+    // message box when the file cannot be written.
+    bool saveLog(const QString& path);
+    // The whole message pane on the clipboard.
+    void copyLog();
+
     // The settings-save timer (`Timer3`): several changes within 500 ms give one save.
     void scheduleSave();
     // Writes every "every save" key now.
@@ -82,6 +89,7 @@ class MainWindow : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     // Writes to the core's setup state go through here: at once while no operation runs,
@@ -108,6 +116,8 @@ class MainWindow : public QMainWindow {
     void startUp(const WindowOptions& options);
     void loadSettings();
     void refreshPortList(const QStringList& extra);
+    void selectStoredPort(const StoredSettings& stored);
+    QString portToStore() const;
     // --- model and setup ---
     void combMcuModel_Click(int row);
     void setTabCaption(QTabBar* bar, std::string_view key, std::string_view caption);
@@ -120,8 +130,17 @@ class MainWindow : public QMainWindow {
     UserEntryChoices userEntryChoices() const;
     void setUserEntryButtons(bool startAllowed, bool stopAllowed);
     // --- operations ---
-    void startOperation(std::function<void()> operation);
+    // An operation on the worker; what it returns sets the state line when it ends.
+    using Operation = std::function<OpResult()>;
+    void startOperation(Operation operation);
     void onOperationFinished();
+    // --- the state line: where the station is ---
+    enum class Tone { Plain, Good, Bad };
+    void showStation(const QString& text, Tone tone = Tone::Plain);
+    void showOutcome(const OpResult& result);
+    void showProgramming(int value, int minimum, int maximum);
+    void chooseAndSaveLog();
+    void showPaneMenu(const QPoint& at);
     void syncChoicesToCore();
     void showCoreState();
     void showSerialBoxes();
@@ -186,6 +205,10 @@ class MainWindow : public QMainWindow {
     QPlainTextEdit* textMsg_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* labKbyte_ = nullptr;
+    QLabel* labState_ = nullptr;  // the state line: waiting, connecting, programming, done ...
+    OpResult lastResult_;         // what the last operation returned (set before it ends)
+    bool fileLoadedAtStart_ = false;
+    bool roomForMessages_ = false;  // first start: grow until the pane shows a dozen lines
     QLineEdit* txtWrite_OK_Count_ = nullptr;
     QPushButton* comClear_OK_Count_ = nullptr;
     QLabel* labUpdataVersion_ = nullptr;

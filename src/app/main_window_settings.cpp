@@ -10,10 +10,15 @@
 #include "app/option_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
+#include "link/port_path.h"
 #include "ops/serial_number_store.h"
 
 namespace qmx::gui {
 namespace {
+
+std::string ss(const QString& s) {
+    return s.toStdString();
+}
 
 void setRow(QComboBox* list, int row) {
     if (row >= 0 && row < list->count()) list->setCurrentIndex(row);
@@ -45,6 +50,29 @@ void MainWindow::choosePort(const QString& path) {
     if (debugPanel_) debugPanel_->syncPorts(combCommPort_);
 }
 
+// The stored port: found again by its device (a stored /dev/serial/by-id link selects the
+// ttyUSB it leads to now); a port not present now (unplugged, or a pseudo-terminal typed with
+// "...") is put in the list, so that it stays the choice. An older stored row is a row.
+void MainWindow::selectStoredPort(const StoredSettings& stored) {
+    if (stored.comPortPath.empty()) {
+        setRow(combCommPort_, stored.comPort);
+        return;
+    }
+    for (int row = 0; row < combCommPort_->count(); ++row) {
+        if (samePortDevice(ss(combCommPort_->itemData(row).toString()), stored.comPortPath)) {
+            combCommPort_->setCurrentIndex(row);
+            return;
+        }
+    }
+    choosePort(QString::fromStdString(stored.comPortPath));
+}
+
+// What is stored for the chosen port: its stable name when it has one.
+QString MainWindow::portToStore() const {
+    const QString path = combCommPort_->currentData().toString();
+    return path.isEmpty() ? path : QString::fromStdString(stablePortPath(ss(path)));
+}
+
 void MainWindow::startUp(const WindowOptions& options) {
     loading_ = true;
     if (!options.settingsPath.isEmpty())
@@ -57,9 +85,13 @@ void MainWindow::startUp(const WindowOptions& options) {
     std::vector<std::string> rejected;
     stored_ = loadStoredSettings(core_.settings, &rejected);
 
-    // 1. Geometry (twips).
-    resize(std::max(twips(stored_.mainWidth), twips(1000)),
-           std::max(twips(stored_.mainHeight), twips(800)));
+    // 1. Geometry (twips); a first start gets room for a dozen message lines.
+    if (core_.settings.contains(kSettingsSection, setting::kMainWidth) ||
+        core_.settings.contains(kSettingsSection, setting::kMainHeight))
+        resize(std::max(twips(stored_.mainWidth), twips(1000)),
+               std::max(twips(stored_.mainHeight), twips(800)));
+    else
+        roomForMessages_ = true;  // sized at the end of start-up and when first shown
     if (stored_.mainLeft > 0 || stored_.mainTop > 0)
         move(twips(stored_.mainLeft), twips(stored_.mainTop));
     // 2. The first tab's page.
@@ -71,7 +103,7 @@ void MainWindow::startUp(const WindowOptions& options) {
     if (!core_.model) selectModelRow(kDefaultModelIndex);
     optFillbyte_[size_t(stored_.fillByteChoice == 0 ? 0 : 1)]->setChecked(true);
     core_.buffer.fillByte = stored_.fillByteChoice == 0 ? 0xFF : 0x00;
-    setRow(combCommPort_, stored_.comPort);
+    selectStoredPort(stored_);
     if (!options.extraPorts.isEmpty()) choosePort(options.extraPorts.front());
     core_.portPath = combCommPort_->currentData().toString().toStdString();
     (stored_.beep ? options_->beepYes() : options_->beepNo())->setChecked(true);
@@ -113,6 +145,8 @@ void MainWindow::startUp(const WindowOptions& options) {
     fillDebugAddressColumns(debug_);
 
     if (!core_.settings.warning().empty()) core_.message(core_.settings.warning());
+    // A first start: as narrow as the built pages allow; showEvent adds the message lines.
+    if (roomForMessages_) resize(minimumSizeHint().expandedTo(minimumSize()));
     loading_ = false;
 }
 
@@ -132,6 +166,7 @@ void MainWindow::saveSettings() {
     v.deviceProducts = combMcuModel_->currentIndex();
     v.fillByteChoice = optFillbyte_[0]->isChecked() ? 0 : 1;
     v.comPort = std::max(0, combCommPort_->currentIndex());
+    v.comPortPath = ss(portToStore());
     v.beep = options_->beepYes()->isChecked();
     v.redownloadDelay = options_->redownloadDelay()->currentIndex();
     v.writeOkCount = txtWrite_OK_Count_->text().toStdString();

@@ -1,5 +1,6 @@
 // The two pages that reach a chip through its running application: "自定义下载" (send the user
 // code, then download) and "ISP DEMO" (program through the application's own loader).
+#include "app/core_bridge.h"
 #include "app/main_window.h"
 #include "app/operation_runner.h"
 #include "app/widgets.h"
@@ -40,15 +41,16 @@ void MainWindow::setUserEntryButtons(bool startAllowed, bool stopAllowed) {
 void MainWindow::connectUserEntryPages() {
     connect(userCode_.comSendUserCode, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation([this, choices] { run_user_code_download(core_, choices); });
+        startOperation(
+            [this, choices] { return asResult(run_user_code_download(core_, choices)); });
     });
     connect(demo_.download_, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation([this, choices] { run_isp_demo(core_, choices, false); });
+        startOperation([this, choices] { return asResult(run_isp_demo(core_, choices, false)); });
     });
     connect(demo_.reDownload, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation([this, choices] { run_isp_demo(core_, choices, true); });
+        startOperation([this, choices] { return asResult(run_isp_demo(core_, choices, true)); });
     });
     // Takes effect at the demo's next wait (or at once in the countdown between chips).
     connect(demo_.stop, &QPushButton::clicked, this, [this] { stop_isp_demo(core_); });

@@ -58,6 +58,10 @@ void QtUi::setButtonState(int state) {
     post([this, state] { emit buttonStateChanged(state); });
 }
 
+void QtUi::chipAnswered() {
+    post([this] { emit chipAnswerReceived(); });
+}
+
 void QtUi::setProgress(int value, int minimum, int maximum, bool visible) {
     post([=, this] { emit progressChanged(value, minimum, maximum, visible); });
 }

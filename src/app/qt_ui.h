@@ -45,6 +45,7 @@ class QtUi : public QObject, public Ui {
     BoxAnswer messageBox(const MessageBoxRequest& box) override;
     void beep(int times) override;
     void setButtonState(int state) override;
+    void chipAnswered() override;
     void setProgress(int value, int minimum, int maximum, bool visible) override;
     void setKbyteLabel(const std::string& text) override;
     void setOptionPanel(const std::vector<PanelLabel>& labels) override;
@@ -59,6 +60,7 @@ class QtUi : public QObject, public Ui {
     void countChanged(const QString& count);
     void beepRequested(int times);
     void buttonStateChanged(int state);
+    void chipAnswerReceived();
     void progressChanged(int value, int minimum, int maximum, bool visible);
     void kbyteLabelChanged(const QString& text);
     void optionPanelChanged(const std::vector<qmx::PanelLabel>& labels);

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -40,5 +41,9 @@ QStringList parityRows();   // "Even", "Odd", "None"
 QStringList dataBitRows();  // "8", "7", ...
 QStringList stopBitRows();  // "1", "1.5", "2"
 QStringList comPortRows();  // "COM1" ... "COM8"
+
+// The program's icon (a chip with a download arrow entering it), drawn at the usual sizes;
+// the same picture as the installed qmx-isp.svg, without needing an SVG renderer.
+QIcon programIcon();
 
 }  // namespace qmx::gui

@@ -55,6 +55,10 @@ class Ui {
     // Button state number as the session driver defines it (busy, identified, idle, ready).
     virtual void setButtonState(int state) {}
 
+    // The chip's boot loader answered the synchronisation: the station stops waiting for the
+    // chip to be powered and goes on connecting to it.
+    virtual void chipAnswered() {}
+
     // Progress bar and kilobyte label; visible=false hides the bar.
     virtual void setProgress(int value, int minimum, int maximum, bool visible) {}
     virtual void setKbyteLabel(const std::string& text) {}

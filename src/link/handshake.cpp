@@ -465,6 +465,7 @@ OpResult moveToFastestRate(LinkContext& link) {
 OpResult handshake(LinkContext& link, const HandshakeRequest& request) {
     if (OpResult r = openAtSyncRate(link); !r.ok()) return r;
     if (OpResult r = syncUntilAnswer(link); !r.ok()) return r;
+    link.ui.chipAnswered();
     if (OpResult r = settleLine(link); !r.ok()) return r;
     bool finished = false;
     if (OpResult r = takeFirstAnswer(link, request, finished); !r.ok() || finished) return r;

@@ -48,6 +48,7 @@ class TermiosPort final : public SerialPort {
             return EBUSY;
         }
         fd_ = fd;
+        unsent_ = false;  // a close lets the driver send what it held
         if (!apply(settings)) {
             int err = errno ? errno : EINVAL;
             close();
@@ -124,6 +125,7 @@ class TermiosPort final : public SerialPort {
     long write(const std::uint8_t* data, std::size_t count) override {
         if (fd_ < 0) return -EBADF;
         ssize_t n = ::write(fd_, data, count);
+        if (n > 0) unsent_ = true;
         if (n >= 0) return n;
         if (errno == EAGAIN || errno == EINTR) return 0;
         return -errno;
@@ -144,6 +146,7 @@ class TermiosPort final : public SerialPort {
     int outQueue() override {
         int n = 0;
         if (fd_ < 0 || ::ioctl(fd_, TIOCOUTQ, &n) != 0) return -1;
+        if (n == 0) unsent_ = false;
         return n;
     }
     int inQueue() override {
@@ -154,6 +157,11 @@ class TermiosPort final : public SerialPort {
 
     void discard(bool input, bool output) override {
         if (fd_ < 0) return;
+        // A send queue already seen empty holds nothing to discard. Flushing it anyway is
+        // harmless on an adapter, but on a pseudo-terminal it also throws away bytes the far end
+        // has not read yet (a user code sent and drained just before a reopen, on a busy PC).
+        output = output && unsent_;
+        if (output) unsent_ = false;
         if (input && output)
             ::ioctl(fd_, TCFLSH, TCIOFLUSH);
         else if (input)
@@ -201,6 +209,7 @@ class TermiosPort final : public SerialPort {
     void noteBusy(pid_t holder) { detail_ = busyPortLine(holder); }
 
     int fd_ = -1;
+    bool unsent_ = false;  // written since the send queue was last seen empty
     PortLock lock_;
     std::string detail_;
 };

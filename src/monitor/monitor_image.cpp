@@ -149,6 +149,12 @@ std::string programDir() {
 }
 
 std::string installedMonitorDir() {
+    // A program installed as <prefix>/bin/qmx-isp looks in <prefix>/share/qmx-isp/monitor, so a
+    // package installed under another prefix than the one it was built for still finds it.
+    const std::string here = programDir();
+    constexpr std::string_view kBin = "/bin";
+    if (here.size() > kBin.size() && here.ends_with(kBin))
+        return here.substr(0, here.size() - kBin.size()) + "/share/qmx-isp/monitor";
 #ifdef QMX_MONITOR_DATADIR
     return QMX_MONITOR_DATADIR;
 #else

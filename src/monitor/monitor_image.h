@@ -62,7 +62,8 @@ std::vector<std::uint8_t> monitorPatchB(bool monitor64k);
 std::vector<std::string> monitorSearchDirs(const std::string& overrideDir);
 // The folder of the running program ("" when it cannot be told).
 std::string programDir();
-// The installed data folder for monitor files (<prefix>/share/qmx-isp/monitor).
+// The installed data folder for monitor files: <prefix>/share/qmx-isp/monitor beside the
+// program when it runs from <prefix>/bin, else the one of the configured prefix.
 std::string installedMonitorDir();
 
 // The first existing regular file `name` in `dirs` ("" when none).

@@ -206,7 +206,10 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
     if (r.has(kFilePath)) v.filePath = r.text(kFilePath);
     if (r.has(kFillByte)) v.fillByteChoice = r.text(kFillByte) == "00" ? 1 : 0;
     if (r.has(kComPort)) {
-        if (auto n = parseInt(r.text(kComPort))) {
+        // The port by its device path; a number is the list row older versions stored.
+        if (const std::string text(trimBlanks(r.text(kComPort))); text.starts_with('/')) {
+            v.comPortPath = text;
+        } else if (auto n = parseInt(text)) {
             v.comPort = *n < 0 ? 0 : *n;
         } else {
             r.reject(kComPort);
@@ -239,7 +242,7 @@ void storeSettings(SettingsStore& store, const StoredSettings& v) {
     put(kDeviceProducts, std::to_string(v.deviceProducts));
     put(kSafetyLock, "0");
     put(kFillByte, v.fillByteChoice == 0 ? "FF" : "00");
-    put(kComPort, std::to_string(v.comPort));
+    put(kComPort, v.comPortPath.empty() ? std::to_string(v.comPort) : v.comPortPath);
     for (std::size_t i = 0; i < 4; ++i)
         put(kUserCodePort[i], std::to_string(v.userCodePort[i]));
     for (std::size_t i = 0; i < 4; ++i) {

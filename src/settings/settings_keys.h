@@ -93,7 +93,8 @@ struct StoredSettings {
     int safetyLock = 2;                       // "安全锁": read, then reset by the page build
     std::string filePath;                     // empty: the program's own folder
     int fillByteChoice = 1;                   // `optFillbyte`: 0 "FF", 1 "00"
-    int comPort = 0;                          // row of `combCommPort`
+    int comPort = 0;                          // row of `combCommPort` (the older form)
+    std::string comPortPath;                  // the port's device path; wins over the row
     bool beep = true;                         // `optBeepYes`
     int redownloadDelay = 4;                  // row of `comDalay_ReDownLoad` ("5")
     std::string writeOkCount = "0";           // text of `txtWrite_OK_Count`
@@ -114,7 +115,8 @@ struct StoredSettings {
 
 // Read every key that start-up reads, applying the read rules: "fillbyte" "00" selects
 // choice 1 and anything else choice 0; "BeepYesNo" "True" selects YES and anything else NO;
-// a negative "COM_port" becomes 0; a list row outside its list, a non-numeric index or a
+// "COM_port" holds a device path (from "/") or, as written before, a row, of which a negative
+// one becomes 0; a list row outside its list, a non-numeric index or a
 // two-way value that is neither true nor false is ignored (the default stays) and its key is
 // added to `rejected` when given. "WDT_Prescalar" and "DebugAutoOpenPort" are not read.
 StoredSettings loadStoredSettings(const SettingsStore& store,

@@ -69,6 +69,9 @@ class DownloadTest : public QObject {
         QCOMPARE(count->text(), QStringLiteral("1"));
         QVERIFY(download->isEnabled());
         QVERIFY(model->isEnabled());
+        auto* state = f.find<QLabel>("labState");
+        QCOMPARE(state->text(), QStringLiteral("Done"));
+        QVERIFY(state->styleSheet().contains("#1a7f37"));  // green
 
         // The chip holds the image; the rest of its flash is erased.
         QByteArray flash;
@@ -114,6 +117,7 @@ class DownloadTest : public QObject {
         download->click();
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
         QVERIFY(stop->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("Waiting for power"), 10000);
         QTest::qWait(300);
         stop->click();
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
@@ -123,6 +127,7 @@ class DownloadTest : public QObject {
         QVERIFY2(pane->toPlainText().contains("Operation is stop."),
                  qPrintable(pane->toPlainText()));
         QCOMPARE(count->text(), QStringLiteral("2"));
+        QCOMPARE(state->text(), QStringLiteral("Stopped"));
     }
 
     void seriesCountsEachChip() {

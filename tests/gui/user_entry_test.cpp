@@ -68,7 +68,7 @@ class UserEntryTest : public QObject {
         send->click();
         QVERIFY(f.window->operationRunning());
         QVERIFY(!send->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!f.window->operationRunning(), qPrintable(story(pane)), 60000);
         QVERIFY2(pane->toPlainText().contains("Program OK / 下载 OK"),
                  qPrintable(pane->toPlainText()));
         QVERIFY(send->isEnabled());
@@ -107,7 +107,7 @@ class UserEntryTest : public QObject {
         demoDownload->click();
         QVERIFY(f.window->operationRunning());
         QTRY_VERIFY_WITH_TIMEOUT(f.find<QPushButton>("com_Demo_Stop")->isEnabled(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 60000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!f.window->operationRunning(), qPrintable(story(pane)), 60000);
         QVERIFY2(pane->toPlainText().contains("Program OK / 下载 OK"),
                  qPrintable(pane->toPlainText()));
         QCOMPARE(count->text(), countBefore);  // a demo download is not counted
@@ -120,6 +120,13 @@ class UserEntryTest : public QObject {
     }
 
   private:
+    // The window's messages and the chip's log, for a run that did not end.
+    QString story(QPlainTextEdit* pane) const {
+        QFile log(dir_.filePath(QString("sim%1.log").arg(run_)));
+        log.open(QIODevice::ReadOnly);
+        return pane->toPlainText() + "\n--- chip log ---\n" + QString::fromUtf8(log.readAll());
+    }
+
     static QString simPath() { return QStringLiteral(QMX_BIN_DIR "/qmx-chipsim"); }
 
     bool startSim(QStringList args) {
@@ -127,7 +134,8 @@ class UserEntryTest : public QObject {
         flash_ = dir_.filePath(QString("flash%1.bin").arg(run_));
         args << "--personality"
              << "app"
-             << "--link" << link_ << "--flash-out" << flash_ << "--no-wire-time";
+             << "--link" << link_ << "--flash-out" << flash_ << "--no-wire-time"
+             << "--log" << dir_.filePath(QString("sim%1.log").arg(run_));
         sim_.setProgram(simPath());
         sim_.setArguments(args);
         sim_.start();

@@ -1,9 +1,13 @@
 // The window at start-up, on model changes, with its tabs, its minimum size, the option page's
 // dependent controls and the settings it keeps between runs.
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -292,11 +296,89 @@ class WindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(f.window->unloaded(), 3000);
     }
 
+    void firstStartSizeAndIcon() {
+        WindowFixture f(settings_);
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        // Room for a dozen lines of messages; the minimum size stays 1000 x 800 twips.
+        auto* pane = f.find<QPlainTextEdit>("textMsg");
+        const auto lines = [pane] {
+            return (pane->viewport()->height() - 2 * int(pane->document()->documentMargin())) /
+                   pane->fontMetrics().lineSpacing();
+        };
+        QTRY_VERIFY2(lines() >= 12, qPrintable(QString::number(lines())));
+        QCOMPARE(f.window->minimumSize(), QSize(1000 / 15, 800 / 15));
+        // The window has an icon of its own, drawn in colour.
+        const QImage icon = f.window->windowIcon().pixmap(32, 32).toImage();
+        QVERIFY(!icon.isNull());
+        QVERIFY(qAlpha(icon.pixel(16, 16)) == 255 && icon.pixel(16, 16) != icon.pixel(0, 0));
+    }
+
+    void portRememberedByItsPath() {
+        // A port typed with "..." (here a link to a pseudo-terminal-like file) is stored by its
+        // path and chosen again at the next start, though no enumeration lists it.
+        const QString device = dir_.filePath("pts-7");
+        writeFile(device, "");
+        const QString link = dir_.filePath("qmx-tty");
+        QVERIFY(QFile::link(device, link));
+        {
+            WindowFixture f(settings_);
+            f.window->choosePort(link);
+            f.window->scheduleSave();
+            QVERIFY(closeAndWait(*f.window));
+            QCOMPARE(f.window->core().settings.read("Settings", "COM_port"), link.toStdString());
+        }
+        {
+            WindowFixture f(settings_);
+            auto* ports = f.find<QComboBox>("combCommPort");
+            QCOMPARE(ports->currentData().toString(), link);
+            QCOMPARE(f.window->core().portPath, link.toStdString());
+        }
+    }
+
+    void logSavedAndCopied() {
+        WindowFixture f(settings_);
+        auto& core = f.window->core();
+        core.clearMessages();
+        core.message("Program OK / 下载 OK");
+        core.message("Verify  OK / 校验 OK  ( Total: 00:03 )");
+        const QString pane = f.find<QPlainTextEdit>("textMsg")->toPlainText();
+        QVERIFY(pane.contains(QStringLiteral("下载 OK")));
+
+        const QString path = dir_.filePath("station.log");
+        writeFile(path, "an older log that is replaced whole\n");
+        QVERIFY(f.window->saveLog(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), pane + "\n");
+        // A folder that does not exist: said so, and nothing half-written anywhere.
+        QVERIFY(!f.window->saveLog(dir_.filePath("missing/station.log")));
+        QVERIFY(f.sawBox("Cannot save the log"));
+        QVERIFY(!QFile::exists(dir_.filePath("missing")));
+
+        f.window->copyLog();
+        QCOMPARE(QGuiApplication::clipboard()->text(), pane);
+    }
+
   private:
     QTemporaryDir dir_;
     QString settings_;
     int run_ = 0;
 };
 
-QTEST_MAIN(WindowTest)
+int main(int argc, char** argv) {
+    // The offscreen screen is only 800 pixels tall; the first-start size wants a screen with
+    // room for the window and its dozen message lines, as a desk has.
+    QTemporaryDir screens;
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        const QString config = screens.filePath("screens.json");
+        writeFile(config, R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1920,
+                              "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96,
+                              "dpr": 1}]})");
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+    }
+    QApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "window_test.moc"

@@ -215,6 +215,26 @@ TEST(SaveRules, SavedChoicesComeBackExceptThePrescaler) {
     EXPECT_EQ(restored.wdtPrescaler, 7);
 }
 
+TEST(SaveRules, PortStoredByPathOlderRowStillRead) {
+    // The port is written as its device path and read back as one; a row number from an older
+    // version is still a row, and a path wins over any row.
+    StoredSettings v;
+    v.comPort = 4;
+    v.comPortPath = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    SettingsStore s = memoryStore();
+    storeSettings(s, v);
+    EXPECT_EQ(s.read(kSettingsSection, "COM_port"), v.comPortPath);
+    const StoredSettings back = loadStoredSettings(memoryStore(s.serialise()));
+    EXPECT_EQ(back.comPortPath, v.comPortPath);
+    EXPECT_EQ(back.comPort, 0);
+
+    const StoredSettings old = loadStoredSettings(memoryStore("[Settings]\nCOM_port=2\n"));
+    EXPECT_EQ(old.comPort, 2);
+    EXPECT_TRUE(old.comPortPath.empty());
+    storeSettings(s, old);
+    EXPECT_EQ(s.read(kSettingsSection, "COM_port"), "2");  // no path known: the row again
+}
+
 TEST(SaveRules, OtherWritersAndGeometry) {
     SettingsStore s = memoryStore();
     storeFilePath(s, "/srv/固件");

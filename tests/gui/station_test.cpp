@@ -1,0 +1,116 @@
+// What the window says about the station while it works: the state line through a download
+// stopped in the middle of programming, the progress bar and kilobyte label after it, and a
+// chip of the wrong model, after which the window shows the buffer as holding no file.
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "gui_helpers.h"
+
+using namespace qmx::gui;
+using namespace qmx::gui::test;
+
+class StationTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        const QString sim = QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
+        if (!QFile::exists(sim)) QSKIP("qmx-chipsim is not built");
+        link_ = dir_.filePath("tty");
+        sim_.setProgram(sim);
+        // Line timing on: at 1200 baud a 4 KB image takes half a minute, time enough to stop.
+        sim_.setArguments({"--model", "M-070", "--link", link_, "--chips", "3"});
+        sim_.start();
+        QVERIFY(sim_.waitForStarted(5000));
+        QByteArray out;
+        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
+            out += sim_.readAll();
+        QVERIFY2(out.contains("ready " + link_.toUtf8()), out.constData());
+    }
+
+    void cleanupTestCase() {
+        if (sim_.state() != QProcess::NotRunning) {
+            sim_.terminate();
+            sim_.waitForFinished(5000);
+        }
+    }
+
+    void stopWhileProgrammingThenWrongModel() {
+        QByteArray image;
+        for (int i = 0; i < 4096; ++i)
+            image.append(char(QRandomGenerator::global()->bounded(256)));
+        const QString imagePath = dir_.filePath("image.bin");
+        writeFile(imagePath, image);
+
+        WindowFixture f(dir_.filePath("settings.ini"), {link_});
+        f.window->show();
+        auto* state = f.find<QLabel>("labState");
+        auto* progress = f.find<QProgressBar>("ProgressBar1");
+        auto* kbyte = f.find<QLabel>("labKbyte");
+        auto* pane = f.find<QPlainTextEdit>("textMsg");
+        auto* baud = f.find<QComboBox>("cobBaudMax");
+        QVERIFY(state && progress && kbyte && pane && baud);
+        baud->setCurrentIndex(baud->findText("1200"));
+        f.window->loadFile(imagePath);
+        QVERIFY(f.window->core().buffer.imageLoaded);
+
+        // Connect, then programming with its percentage; Stop in the middle of it.
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_VERIFY2_WITH_TIMEOUT(state->text().startsWith("Programming "),
+                                  qPrintable(state->text() + "\n" + pane->toPlainText()), 30000);
+        const QRegularExpression percent(QStringLiteral("^Programming ([0-9]+) %$"));
+        QTRY_VERIFY2_WITH_TIMEOUT(percent.match(state->text()).captured(1).toInt() > 0,
+                                  qPrintable(state->text()), 30000);
+        QVERIFY(progress->isVisible());
+        QVERIFY(!kbyte->text().isEmpty());
+        f.find<QPushButton>("comStop_Download")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 15000);
+        QCOMPARE(state->text(), QStringLiteral("Stopped"));
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(kbyte->text(), QString());
+
+        // A fresh start of the chip, and a model it is not.
+        sim_.write("power-off\npower-on\n");
+        QTest::qWait(300);
+        auto* model = f.find<QComboBox>("combMcuModel");
+        model->setCurrentIndex(model->findText("M-072"));
+        emit model->activated(model->currentIndex());
+        f.window->loadFile(imagePath);
+        QVERIFY(f.window->core().buffer.imageLoaded);
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 30000);
+        QVERIFY2(state->text().startsWith("Failed: MCU Type is wrong."),
+                 qPrintable(state->text() + "\n" + pane->toPlainText()));
+        QVERIFY(state->styleSheet().contains("#c62828"));
+        // The buffer holds no file now, and the window says so everywhere, as Download does.
+        const auto& buffer = f.window->core().buffer;
+        QVERIFY(!buffer.imageLoaded);
+        QCOMPARE(f.find<QGroupBox>("Frame7")->title(), QStringLiteral("File:"));
+        QCOMPARE(f.find<QLineEdit>("txtFileCheckSum")->text(), QString());
+        QCOMPARE(buffer.viewEnd, 1023L);
+        QCOMPARE(int(buffer.bytes[0]) | int(buffer.bytes[100]) | int(buffer.bytes[4095]), 0);
+        f.boxes.clear();
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
+        QVERIFY(f.sawBox("Please open file."));
+        QVERIFY2(state->text().startsWith("Failed: Please open file."), qPrintable(state->text()));
+    }
+
+  private:
+    QTemporaryDir dir_;
+    QProcess sim_;
+    QString link_;
+};
+
+QTEST_MAIN(StationTest)
+#include "station_test.moc"
