@@ -22,7 +22,7 @@ OpResult readChipOptions(IspCore& core) {
 }
 
 void resetStatusPanel(IspCore& core) {
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
 }
 
 void prepareOperation(IspCore& core) {

@@ -1164,6 +1164,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     closePortQuietly(core_);
     unloaded_ = true;
     event->accept();
+    // The window was hidden by the first pass, so Qt does not see a last window closing here:
+    // end the application's event loop explicitly (nothing happens when none runs).
+    QCoreApplication::quit();
 }
 
 void MainWindow::TimerUnload_Timer() {

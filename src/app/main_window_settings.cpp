@@ -182,7 +182,7 @@ void MainWindow::saveSettings() {
     storeSettings(core_.settings, v);
     stored_ = v;
     refreshRangeDisplay();
-    const std::string error = core_.settings.save();
+    const std::string error = core_.settings.saveWarnOnce();
     if (!error.empty()) core_.message(error);
     // The dependent controls follow the saved choices.
     options_->showChoices();

@@ -356,6 +356,23 @@ bool identifiedModelFits(std::string_view identifiedName, const ModelEntry& sele
     return false;
 }
 
+std::vector<std::string> catalogueModelsFor(std::string_view identifiedName) {
+    std::vector<std::string> names;
+    for (const ModelEntry& m : modelCatalogue())
+        if (identifiedModelFits(identifiedName, m)) names.push_back(m.name);
+    return names;
+}
+
+std::string reportedModelText(std::string_view identifiedName) {
+    const std::vector<std::string> fits = catalogueModelsFor(identifiedName);
+    std::string text(identifiedName);
+    if (fits.empty() || (fits.size() == 1 && fits[0] == identifiedName)) return text;
+    text += " (catalogue: ";
+    for (std::size_t i = 0; i < fits.size(); ++i)
+        text += (i ? ", " : "") + fits[i];
+    return text + ")";
+}
+
 std::string_view ModelSelection::tabCaption(std::string_view key) const {
     if (key == kTabKeyIspDemo) return offerIspDemo ? std::string_view("ISP DEMO") : kTabAbsent;
     if (key == kTabKeyOffline) return offerOffline ? std::string_view("脱机下载") : kTabAbsent;

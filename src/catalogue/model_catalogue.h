@@ -104,6 +104,13 @@ int erasePagesFor(const ModelEntry& model, int bootArea);
 // whose identification text equals the selection's.
 bool identifiedModelFits(std::string_view identifiedName, const ModelEntry& selected);
 
+// The catalogue models a chip identified as `identifiedName` fits, in list order.
+std::vector<std::string> catalogueModelsFor(std::string_view identifiedName);
+
+// The identified name as the user reads it: with the catalogue models it fits when those are
+// not just itself ("M-058 (catalogue: M-070, M-087)").
+std::string reportedModelText(std::string_view identifiedName);
+
 // --- Selection --------------------------------------------------------------------------
 
 // Keys and captions of the tabs a selection offers or withdraws. A withdrawn tab carries

@@ -31,6 +31,14 @@ const ModelEntry* lookupModel(const std::string& name) {
     return model;
 }
 
+void addTimeoutOption(CLI::App* command, double& seconds) {
+    command
+        ->add_option("--timeout", seconds,
+                     "Give up when no chip answers within SECONDS (exit 1); default: wait for "
+                     "ever, as a station waits for the next chip's power")
+        ->check(CLI::NonNegativeNumber);
+}
+
 bool checkMaxBaud(long baud) {
     if (std::find(kBaudCandidates.begin(), kBaudCandidates.end(), baud) != kBaudCandidates.end())
         return true;

@@ -6,9 +6,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "catalogue/model_catalogue.h"
 #include "core/isp_core.h"
@@ -29,28 +32,54 @@ inline constexpr int kExitPort = 4;     // the port could not be opened or vanis
 // The buffer start address box holds five hexadecimal digits.
 inline constexpr long kMaxStartAddress = 0xFFFFF;
 
-// The terminal face: message lines to stdout as they are appended, message boxes marked so
-// they stand out and answered by --yes or their default button, a progress bar on stderr when
-// stderr is a terminal, and --trace hex dumps on stderr.
+// How much the command line says: errors only (-q), the log (default), or the log with
+// timestamps and a decoded trace of the frames (-v).
+enum class Verbosity { Quiet, Normal, Verbose };
+
+// The terminal face: message lines to stdout as they are appended (to stderr when stdout
+// carries JSON results), error lines and message boxes on stderr (boxes answered by --yes or
+// their default button), progress on stderr (a bar on a terminal, a line every 10 % in a log),
+// and the --trace hex dump or the -v frame trace on stderr.
 class CliUi : public Ui {
   public:
     bool assumeYes = false;
     bool trace = false;
     bool progressOnTerminal = false;
-    bool verbose = false;  // -v: detail lines on stderr
+    Verbosity verbosity = Verbosity::Normal;
+    bool json = false;
 
     void appendMessage(const std::string& line) override;
+    void appendError(const std::string& line) override;
     void clearMessages() override;
     BoxAnswer messageBox(const MessageBoxRequest& box) override;
     void setProgress(int value, int minimum, int maximum, bool visible) override;
+    void setKbyteLabel(const std::string& text) override { kbytes_ = text; }
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override;
     void detailMessage(const std::string& line) override;
+    void traceSettings(const std::string& settings) override;
 
     // Message-box texts seen so far (the `image` command prints them, download checks them).
     int boxesShown = 0;
 
+    // One JSON result object on stdout (--format json only).
+    void result(const std::string& jsonObject);
+    // Called after every chip a download programmed (the success counter moved).
+    std::function<void()> onChipDone;
+    void successCountChanged(const std::string&) override {
+        if (onChipDone) onChipDone();
+    }
+
   private:
+    void endProgressLine();
+    void writeLine(std::FILE* stream, const std::string& text);
+    void traceFrame(bool outgoing);
     bool progressShown_ = false;
+    std::string kbytes_;  // the kilobyte label: how much of the image is written
+    std::chrono::steady_clock::time_point progressStart_{};
+    int lastStep_ = -1;  // the last 10 % step printed as a line
+    int lastPct_ = -1;
+    std::vector<unsigned char> traceIn_, traceOut_;  // bytes of the frame being decoded
+    long syncBlocks_ = 0;                            // sync blocks sent since the last frame
 };
 
 // What every command gets: the global options and a lazily created core.
@@ -58,7 +87,9 @@ struct Context {
     std::string settingsPath;  // --settings FILE, empty = the default path
     bool trace = false;
     bool yes = false;
+    bool quiet = false;
     bool verbose = false;
+    std::string format = "text";  // text or json
     CliUi ui;
     // Creates the core on first use, opening the settings store.
     IspCore& core();
@@ -100,6 +131,9 @@ int exitFor(Outcome outcome);
 inline int exitFor(const OpResult& result) {
     return exitFor(result.outcome);
 }
+
+// Adds --timeout SECONDS (the wait for a chip to answer; 0 waits for ever) to a command.
+void addTimeoutOption(CLI::App* command, double& seconds);
 
 // The catalogue entry of a --model value; prints why on stderr and returns null when unknown.
 const ModelEntry* lookupModel(const std::string& name);

@@ -1,7 +1,9 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include <fmt/core.h>
@@ -10,84 +12,240 @@
 
 namespace qmx::cli {
 
-void CliUi::appendMessage(const std::string& line) {
+namespace {
+
+// The pane joins lines with CR LF and a message may carry several lines itself: plain line
+// ends for the terminal.
+std::string plainLines(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+            out += '\n';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// "hh:mm:ss.mmm " of the wall clock, for -v.
+std::string timestamp() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    return fmt::format("{:02}:{:02}:{:02}.{:03} ", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+}
+
+std::string minutesSeconds(long seconds) {
+    if (seconds < 0) seconds = 0;
+    return fmt::format("{:02}:{:02}", seconds / 60, seconds % 60);
+}
+
+std::string hexBytes(const std::vector<unsigned char>& bytes, std::size_t from, std::size_t to) {
+    std::string hex;
+    for (std::size_t i = from; i < to && i < bytes.size(); ++i)
+        hex += fmt::format(" {:02X}", bytes[i]);
+    return hex;
+}
+
+}  // namespace
+
+void CliUi::endProgressLine() {
     if (progressShown_) {
         std::fputs("\r\033[K", stderr);
         progressShown_ = false;
     }
-    // The pane joins lines with CR LF; a message may carry several lines itself.
-    std::string out;
-    out.reserve(line.size());
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\r' && i + 1 < line.size() && line[i + 1] == '\n') continue;
-        out += line[i];
-    }
-    std::fputs(out.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+}
+
+void CliUi::writeLine(std::FILE* stream, const std::string& text) {
+    endProgressLine();
+    std::string out = plainLines(text);
+    if (verbosity == Verbosity::Verbose) out = timestamp() + out;
+    std::fputs(out.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+void CliUi::appendMessage(const std::string& line) {
+    if (verbosity == Verbosity::Quiet) return;
+    // With JSON results on stdout, the log moves to stderr so that stdout stays parseable.
+    writeLine(json ? stderr : stdout, line);
+}
+
+void CliUi::appendError(const std::string& line) {
+    writeLine(stderr, line);
 }
 
 void CliUi::clearMessages() {
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    if (verbosity == Verbosity::Quiet) return;
+    std::FILE* stream = json ? stderr : stdout;
+    std::fputc('\n', stream);
+    std::fflush(stream);
 }
 
 BoxAnswer CliUi::messageBox(const MessageBoxRequest& box) {
     ++boxesShown;
     BoxAnswer answer = box.defaultAnswer;
     if (assumeYes && box.buttons == BoxButtons::YesNo) answer = BoxAnswer::Yes;
-    // The box's CR LF line breaks become plain line ends; no blank is left behind on a line.
-    std::string text;
-    text.reserve(box.text.size());
-    for (size_t i = 0; i < box.text.size(); ++i) {
-        const char c = box.text[i];
-        if (c == '\r') {
-            if (i + 1 < box.text.size() && box.text[i + 1] == '\n') continue;
-            text += '\n';
-        } else {
-            text += c;
-        }
-    }
+    // A box is a warning, an error or a question nobody is there to answer: stderr, marked.
     std::string title = box.title.empty() ? std::string() : " " + box.title;
-    fmt::print("[box{}] {}\n", title, text);
+    writeLine(stderr, fmt::format("[box{}] {}", title, plainLines(box.text)));
     if (box.buttons == BoxButtons::YesNo)
-        fmt::print("[box] answer: {}\n", answer == BoxAnswer::Yes ? "Yes" : "No");
-    std::fflush(stdout);
+        writeLine(stderr, fmt::format("[box] answer: {}", answer == BoxAnswer::Yes ? "Yes" : "No"));
     return answer;
 }
 
 void CliUi::setProgress(int value, int minimum, int maximum, bool visible) {
-    if (!progressOnTerminal) return;
     if (!visible || maximum <= minimum) {
-        if (progressShown_) std::fputs("\r\033[K", stderr);
-        progressShown_ = false;
+        endProgressLine();
         return;
     }
+    const auto now = std::chrono::steady_clock::now();
     int pct = static_cast<int>(100.0 * (value - minimum) / (maximum - minimum));
-    if (pct < 0) pct = 0;
-    if (pct > 100) pct = 100;
-    int filled = pct * 40 / 100;
+    pct = std::clamp(pct, 0, 100);
+    if (lastPct_ < 0 || pct < lastPct_) {
+        progressStart_ = now;  // a new bar
+        lastStep_ = -1;
+    }
+    lastPct_ = pct;
+    if (verbosity == Verbosity::Quiet) return;
+    const long elapsed =
+        std::chrono::duration_cast<std::chrono::seconds>(now - progressStart_).count();
+    const std::string written = kbytes_.empty() ? std::string("0K") : kbytes_;
+    if (!progressOnTerminal) {
+        // A log (CI, a pipe) gets a plain line at every tenth, the first and the last.
+        const int step = pct / 10;
+        if (step == lastStep_) return;
+        lastStep_ = step;
+        std::fprintf(stderr, "Programming %3d %%  %s  %s elapsed\n", step * 10, written.c_str(),
+                     minutesSeconds(elapsed).c_str());
+        std::fflush(stderr);
+        return;
+    }
+    const int filled = pct * 30 / 100;
     std::string bar(static_cast<size_t>(filled), '#');
-    bar.resize(40, '.');
-    std::fprintf(stderr, "\r[%s] %3d%%", bar.c_str(), pct);
+    bar.resize(30, '.');
+    std::string left = "--:--";
+    if (pct > 0 && elapsed > 0) left = minutesSeconds(elapsed * (100 - pct) / pct);
+    std::fprintf(stderr, "\r[%s] %3d%%  %s  %s left\033[K", bar.c_str(), pct, written.c_str(),
+                 left.c_str());
     std::fflush(stderr);
     progressShown_ = true;
 }
 
 void CliUi::traceBytes(bool outgoing, const unsigned char* data, std::size_t count) {
-    if (!trace || count == 0) return;
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    std::string hex;
-    for (std::size_t i = 0; i < count; ++i)
-        hex += fmt::format(" {:02X}", data[i]);
-    std::fprintf(stderr, "%ld.%06ld %s%s\n", static_cast<long>(ts.tv_sec), ts.tv_nsec / 1000,
-                 outgoing ? ">>" : "<<", hex.c_str());
+    if (count == 0) return;
+    if (trace) {
+        struct timespec ts;
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        std::string hex;
+        for (std::size_t i = 0; i < count; ++i)
+            hex += fmt::format(" {:02X}", data[i]);
+        endProgressLine();
+        std::fprintf(stderr, "%ld.%06ld %s%s\n", static_cast<long>(ts.tv_sec), ts.tv_nsec / 1000,
+                     outgoing ? ">>" : "<<", hex.c_str());
+    }
+    if (verbosity != Verbosity::Verbose) return;
+    auto& bytes = outgoing ? traceOut_ : traceIn_;
+    bytes.insert(bytes.end(), data, data + count);
+    traceFrame(outgoing);
+}
+
+// Decodes what has gathered in one direction into whole frames: host command frames
+// (46 B9 6A, length, command), user-command frames (5A A5), sync blocks (7F, counted, not
+// listed one by one) and chip answers (68, length, command). Bytes that start no frame are
+// shown as they are.
+void CliUi::traceFrame(bool outgoing) {
+    auto& bytes = outgoing ? traceOut_ : traceIn_;
+    const char* arrow = outgoing ? "->" : "<-";
+    auto flushSync = [this] {
+        if (syncBlocks_ == 0) return;
+        writeLine(stderr, fmt::format("trace -> sync 7F x{}", syncBlocks_));
+        syncBlocks_ = 0;
+    };
+    while (!bytes.empty()) {
+        const unsigned char b = bytes[0];
+        std::size_t length = 0;
+        std::string what;
+        if (outgoing && b == 0x7F) {
+            ++syncBlocks_;
+            bytes.erase(bytes.begin());
+            continue;
+        }
+        if (outgoing && b == 0x46) {
+            if (bytes.size() < 5) return;
+            length = 2 + static_cast<std::size_t>(bytes[3] * 256 + bytes[4]);
+            if (bytes.size() < length) return;
+            what = fmt::format("command {:02X}, {} bytes", length > 5 ? bytes[5] : 0, length);
+        } else if (outgoing && b == 0x5A) {
+            length = 8;
+            if (bytes.size() < length) return;
+            what = fmt::format("user command {:02X}", bytes[4]);
+        } else if (!outgoing && b == 0x46) {
+            // The header some loaders put before their answers: shown with the answer.
+            if (bytes.size() < 2) return;
+            if (bytes[1] == 0xB9) {
+                if (bytes.size() < 5) return;
+                if (bytes[2] == 0x68) {
+                    length = 2 + static_cast<std::size_t>(bytes[3] * 256 + bytes[4]);
+                    if (length < 6 || length > 1103) length = bytes.size();
+                    if (bytes.size() < length) return;
+                    what = fmt::format("answer {:02X}, {} bytes", bytes[5], length);
+                }
+            }
+            if (what.empty()) {
+                length = 1;
+                what = "bytes";
+            }
+        } else if (!outgoing && b == 0x68) {
+            if (bytes.size() < 3) return;
+            length = static_cast<std::size_t>(bytes[1] * 256 + bytes[2]);
+            if (length < 4 || length > 1101) length = bytes.size();
+            if (bytes.size() < length) return;
+            what = fmt::format("answer {:02X}, {} bytes", bytes[3], length);
+        } else {
+            // Not the start of a frame: everything up to the next frame start, as it is.
+            length = 1;
+            while (length < bytes.size() && bytes[length] != 0x46 && bytes[length] != 0x68 &&
+                   bytes[length] != 0x5A && bytes[length] != 0x7F)
+                ++length;
+            what = "bytes";
+        }
+        flushSync();
+        writeLine(stderr, fmt::format("trace {} {}:{}", arrow, what, hexBytes(bytes, 0, length)));
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+    }
+}
+
+void CliUi::traceSettings(const std::string& settings) {
+    if (verbosity != Verbosity::Verbose) return;
+    traceFrame(true);
+    if (syncBlocks_ > 0) {
+        writeLine(stderr, fmt::format("trace -> sync 7F x{}", syncBlocks_));
+        syncBlocks_ = 0;
+    }
+    // Bytes half gathered at the old rate belong to no frame at the new one.
+    traceIn_.clear();
+    traceOut_.clear();
+    writeLine(stderr, fmt::format("trace == baud change: {}", settings));
+}
+
+void CliUi::result(const std::string& jsonObject) {
+    if (!json) return;
+    endProgressLine();
+    std::fputs(jsonObject.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 IspCore& Context::core() {
     if (!corePtr) {
-        ui.progressOnTerminal = isatty(STDERR_FILENO);
         corePtr = std::make_unique<IspCore>(&ui);
         SettingsStore& store = corePtr->settings;
         if (!settingsPath.empty()) store.setPath(settingsPath);
@@ -129,7 +287,7 @@ bool parseHexInRange(const std::string& name, const std::string& text, long min,
 namespace qmx::cli {
 
 void CliUi::detailMessage(const std::string& line) {
-    if (verbose) std::fprintf(stderr, "qmx-isp: %s\n", line.c_str());
+    if (verbosity == Verbosity::Verbose) std::fprintf(stderr, "qmx-isp: %s\n", line.c_str());
 }
 
 }  // namespace qmx::cli

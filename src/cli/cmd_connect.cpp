@@ -5,6 +5,7 @@
 
 #include "catalogue/model_catalogue.h"
 #include "cli/cli_context.h"
+#include "cli/json_report.h"
 #include "link/baud.h"
 #include "link/handshake.h"
 #include "ops/connect.h"
@@ -15,6 +16,7 @@ Runner registerConnect(CLI::App& app, Context& ctx) {
     struct Args {
         std::string port, model;
         long maxBaud = 115200;
+        double timeout = 0;
     };
     auto args = std::make_shared<Args>();
     CLI::App* sub = app.add_subcommand(
@@ -25,6 +27,7 @@ Runner registerConnect(CLI::App& app, Context& ctx) {
     sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
     sub->add_option("--max-baud", args->maxBaud,
                     "Highest baud rate to try: 1200 ... 115200 (default 115200)");
+    addTimeoutOption(sub, args->timeout);
     return [args, &ctx]() -> int {
         const ModelEntry* model = lookupModel(args->model);
         if (!model) return kExitBadInput;
@@ -33,9 +36,11 @@ Runner registerConnect(CLI::App& app, Context& ctx) {
         core.model = model;
         core.portPath = args->port;
         core.maxBaud = args->maxBaud;
+        core.chipWaitSeconds = args->timeout;
         installStopHandler(core);
         core.session.stop_requested = false;
         const OpResult result = connect_chip(core, false);
+        ctx.ui.result(connectionJson("connect", core, result.outcome));
         stop_command(core);
         return exitFor(result);
     };

@@ -12,6 +12,7 @@
 #include "catalogue/option_set.h"
 #include "cli/cli_context.h"
 #include "cli/download_support.h"
+#include "cli/json_report.h"
 #include "image/hex_loader.h"
 #include "image/serial_number.h"
 #include "link/baud.h"
@@ -34,6 +35,8 @@ struct Args {
     bool series = false, reload = false, watch = false;
     int delay = 5;
     int count = 0;
+    double timeout = 0;
+    CLI::Option* countOption = nullptr;  // to tell "--count 0" from no --count
 };
 
 // The road choices of a download: series, reload, user code first, file watch.
@@ -41,7 +44,9 @@ void addRoadOptions(CLI::App* sub, Args& args) {
     auto* series = sub->add_flag("--series", args.series, "Re-Download: program chip after chip");
     sub->add_option("--delay", args.delay, "Seconds between chips of a series: 2 ... 9 (default 5)")
         ->needs(series);
-    sub->add_option("--count", args.count, "End a series after N successful chips")->needs(series);
+    args.countOption =
+        sub->add_option("--count", args.count, "End a series after N successful chips (N >= 1)")
+            ->needs(series);
     sub->add_flag("--reload", args.reload, "Reload the file from disk before every download");
     auto* userCode = sub->add_option(
         "--user-code", args.userCode,
@@ -134,14 +139,18 @@ int runDownloadCommand(const Args& args, Context& ctx) {
         std::fprintf(stderr, "qmx-isp: --delay must be 2 ... 9 seconds\n");
         return kExitBadInput;
     }
-    if (args.count < 0) {
-        std::fprintf(stderr, "qmx-isp: --count must not be negative\n");
+    // A series that is to end after no chip at all is a mistake in the command, not an
+    // endless series.
+    if (args.count < 0 || (args.countOption && args.countOption->count() > 0 && args.count == 0)) {
+        std::fprintf(stderr, "qmx-isp: --count must be at least 1\n");
         return kExitBadInput;
     }
     PowerCycle cycle;
     if (const int code = takePowerCycle(args, cycle); code >= 0) return code;
     std::vector<std::string> paths;
     if (const int code = resolvePorts(args, paths); code >= 0) return code;
+    IspCore& core = ctx.core();
+    core.chipWaitSeconds = args.timeout;
     DownloadSetup setup;
     setup.file = args.file;
     setup.port = paths.front();
@@ -166,7 +175,20 @@ int runDownloadCommand(const Args& args, Context& ctx) {
         setup.userEntry.userCodeSettings = args.userCodeSettings;
     }
     if (paths.size() > 1) return runGang(ctx, setup, paths);
-    return runDownload(ctx.core(), ctx.ui, setup);
+    // --format json: one object per chip, as each one is done, and one for the chip a failed
+    // or stopped session ended on.
+    ctx.ui.onChipDone = [&core, &ui = ctx.ui] {
+        const bool numbered = core.serial.enabled && core.serial.active;
+        ui.result(chipJson(core, core.session.chips_done + 1, Outcome::Ok,
+                           numbered ? core.serial.nextValueText : std::string()));
+    };
+    core.session.last_outcome = Outcome::Ok;
+    const int code = runDownload(core, ctx.ui, setup);
+    ctx.ui.onChipDone = nullptr;
+    const Outcome last = core.session.last_outcome;
+    if (last == Outcome::Failed || last == Outcome::Stopped || last == Outcome::PortLost)
+        ctx.ui.result(chipJson(core, core.session.chips_done + 1, last, std::string()));
+    return code;
 }
 
 }  // namespace
@@ -184,7 +206,7 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
         "errors cancel in that 8-bit sum are not, and a loader that answers without the sum "
         "confirms only that the block arrived. Blocks that failed their check are sent again "
         "and counted in the report.");
-    sub->add_option("FILE", args->file, "Intel-HEX or binary image")->required();
+    sub->add_option("FILE", args->file, "Intel-HEX or binary image ('-': stdin)")->required();
     sub->add_option("--port", args->ports,
                     "Serial port: a device path, usb:SERIAL (the adapter with that USB serial "
                     "number), usb:VID:PID[:N] (the only, or N-th from 1, adapter with that "
@@ -196,6 +218,7 @@ Runner registerDownload(CLI::App& app, Context& ctx) {
     sub->add_option("--model", args->model, "Selected model (M-001 ... M-102)")->required();
     sub->add_option("--max-baud", args->maxBaud,
                     "Highest baud rate to try: 1200 ... 115200 (default 115200)");
+    addTimeoutOption(sub, args->timeout);
     sub->add_option("--start", args->start, "Buffer start address for the file (hexadecimal)");
     sub->add_option("--fill", args->fill, "Fill byte of unused cells: FF or 00 (default: saved)");
     sub->add_option("--option", args->options,

@@ -3,6 +3,7 @@
 #include <fmt/core.h>
 
 #include "cli/image_args.h"
+#include "cli/json_report.h"
 #include "image/dump_view.h"
 
 namespace qmx::cli {
@@ -25,7 +26,8 @@ Runner registerImage(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("image", "Load files into the code buffer and show the result");
     auto args = std::make_shared<ImageArgs>();
     auto dump = std::make_shared<bool>(false);
-    cmd->add_option("FILE", args->files, "Intel-HEX or binary files, loaded in order")->required();
+    cmd->add_option("FILE", args->files, "Intel-HEX or binary files, loaded in order ('-': stdin)")
+        ->required();
     addImageOptions(cmd, *args, true);
     cmd->add_flag("--dump", *dump, "Print every row of the buffer view from viewStart to viewEnd");
     return [&ctx, args, dump] {
@@ -39,6 +41,10 @@ Runner registerImage(CLI::App& app, Context& ctx) {
             if (refuseUnsoundLoad(file, result) != kExitOk && !ctx.yes) rc = kExitBadInput;
         }
         const CodeBuffer& b = core.buffer;
+        if (ctx.ui.json) {
+            ctx.ui.result(imageJson(b));
+            return rc;
+        }
         fmt::print("checksum: {}\n", trimRight(b.checksumText));
         fmt::print("loadStart={} loadEnd={} viewStart={} viewEnd={}\n", hex4(b.loadStart),
                    hex4(b.loadEnd), hex4(b.viewStart), hex4(b.viewEnd));

@@ -2,6 +2,7 @@
 #include <fmt/core.h>
 
 #include "cli/image_args.h"
+#include "cli/stdio_file.h"
 #include "image/buffer_save.h"
 
 namespace qmx::cli {
@@ -13,8 +14,9 @@ Runner registerSave(CLI::App& app, Context& ctx) {
     auto from = std::make_shared<std::string>();
     auto length = std::make_shared<std::string>();
     args->files.resize(1);
-    cmd->add_option("FILE", args->files[0], "Intel-HEX or binary file to load")->required();
-    cmd->add_option("OUT", *out, "Binary file to write")->required();
+    cmd->add_option("FILE", args->files[0], "Intel-HEX or binary file to load ('-': stdin)")
+        ->required();
+    cmd->add_option("OUT", *out, "Binary file to write ('-': stdout)")->required();
     cmd->add_option("--from", *from, "First address to save (hexadecimal)")->required();
     cmd->add_option("--length", *length, "Number of bytes to save (hexadecimal)")->required();
     addImageOptions(cmd, *args, false);
@@ -35,8 +37,20 @@ Runner registerSave(CLI::App& app, Context& ctx) {
             }
         }
         IspCore& core = ctx.core();
-        switch (saveBufferRange(core.buffer, *from, *length, *out, core.ui())) {
+        // "-" as OUT: the range goes to standard output, through a file the save writes.
+        std::string target = *out;
+        std::string error;
+        if (isStdio(*out)) target = stdoutSpoolFile(error);
+        if (target.empty()) {
+            fmt::print(stderr, "qmx-isp: {}\n", error);
+            return kExitFailed;
+        }
+        switch (saveBufferRange(core.buffer, *from, *length, target, core.ui())) {
             case SaveStatus::Saved:
+                if (isStdio(*out) && !copyToStdout(target, error)) {
+                    fmt::print(stderr, "qmx-isp: {}\n", error);
+                    return kExitFailed;
+                }
                 return kExitOk;
             case SaveStatus::TooSmall:
             case SaveStatus::TooBig:

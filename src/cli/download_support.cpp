@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "catalogue/option_set.h"
+#include "cli/stdio_file.h"
 #include "image/hex_loader.h"
 #include "ops/download_driver.h"
 #include "ops/serial_number_store.h"
@@ -33,6 +34,12 @@ void PaneEchoUi::appendMessage(const std::string& line) {
     for (const std::string& l : paneLines(line))
         lines_.push_back(l);
     inner_.appendMessage(line);
+}
+
+void PaneEchoUi::appendError(const std::string& line) {
+    for (const std::string& l : paneLines(line))
+        lines_.push_back(l);
+    inner_.appendError(line);
 }
 
 void PaneEchoUi::clearMessages() {
@@ -157,6 +164,19 @@ int prepareCore(IspCore& core, const DownloadSetup& setup) {
     buffer.fillByte = fill == "FF" ? 0xFF : 0x00;
     buffer.startAddressText = setup.startText;
     buffer.currentPath = setup.file;
+    if (isStdio(setup.file)) {
+        // Standard input can be read once: no reload, no watch.
+        if (setup.reload || setup.watch) {
+            std::fprintf(stderr, "qmx-isp: --reload and --watch need a file, not '-'\n");
+            return kExitBadInput;
+        }
+        std::string error;
+        buffer.currentPath = stdinAsFile(error);
+        if (buffer.currentPath.empty()) {
+            std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+            return kExitBadInput;
+        }
+    }
     // One file per download: every (re)load replaces the previous contents, so bytes of an
     // older build can never be programmed along with a newer one.
     buffer.clearOnLoad = true;

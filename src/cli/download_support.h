@@ -46,6 +46,7 @@ class PaneEchoUi : public Ui {
   public:
     explicit PaneEchoUi(Ui& inner) : inner_(inner) {}
     void appendMessage(const std::string& line) override;
+    void appendError(const std::string& line) override;
     void clearMessages() override;
     void replaceMessages(const std::string& text) override;
     BoxAnswer messageBox(const MessageBoxRequest& box) override { return inner_.messageBox(box); }
@@ -64,6 +65,7 @@ class PaneEchoUi : public Ui {
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override {
         inner_.traceBytes(outgoing, data, count);
     }
+    void traceSettings(const std::string& settings) override { inner_.traceSettings(settings); }
 
   private:
     Ui& inner_;

@@ -50,7 +50,7 @@ class GangUi : public Ui {
         return answer;
     }
     void detailMessage(const std::string& line) override {
-        if (options_.verbose) printer_.line(stderr, prefix_, line);
+        if (options_.verbosity == Verbosity::Verbose) printer_.line(stderr, prefix_, line);
     }
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override {
         if (!options_.trace || count == 0) return;

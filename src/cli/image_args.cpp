@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "catalogue/model_catalogue.h"
+#include "cli/stdio_file.h"
 #include "image/code_buffer.h"
 #include "settings/settings_keys.h"
 
@@ -50,8 +51,17 @@ int refuseUnsoundLoad(const std::string& path, const LoadResult& result) {
     return kExitOk;
 }
 
-int loadOneFile(Context& ctx, const std::string& path, LoadResult& result) {
+int loadOneFile(Context& ctx, const std::string& named, LoadResult& result) {
     IspCore& core = ctx.core();
+    std::string path = named;
+    if (isStdio(named)) {
+        std::string error;
+        path = stdinAsFile(error);
+        if (path.empty()) {
+            fmt::print(stderr, "qmx-isp: {}\n", error);
+            return kExitBadInput;
+        }
+    }
     std::error_code ec;
     auto absolute = std::filesystem::absolute(path, ec);
     core.buffer.currentPath = ec ? path : absolute.string();

@@ -1,4 +1,6 @@
 // qmx-isp: the command line over the QMX-ISP core.
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -17,13 +19,20 @@ int main(int argc, char** argv) {
     app.add_option("--settings", ctx.settingsPath,
                    "Settings file (default $XDG_CONFIG_HOME/qmx-isp/settings.ini)");
     app.add_flag("--trace", ctx.trace, "Dump every byte sent and received on stderr");
-    app.add_flag("-v,--verbose", ctx.verbose,
-                 "Details for looking into a problem (on stderr), such as whether the port's "
-                 "low-latency mode could be set");
     app.add_flag("--yes", ctx.yes,
                  "Answer Yes to every question; also program (download) or save a file whose "
                  "load was not sound: bad HEX records, no HEX data or end record, or (download) "
                  "content that does not fit the model");
+
+    auto* quiet = app.add_flag("-q,--quiet", ctx.quiet, "Print errors only");
+    app.add_flag("-v,--verbose", ctx.verbose,
+                 "Timestamp every line and trace the frames sent and received (decoded, with "
+                 "every baud change marked) on stderr")
+        ->excludes(quiet);
+    app.add_option("--format", ctx.format,
+                   "text (default) or json: one JSON object per result on stdout (connect, "
+                   "read-options, each chip of a download, image); the log then goes to stderr")
+        ->check(CLI::IsMember({"text", "json"}));
 
     std::map<CLI::App*, Runner> runners;
     for (const Registrar& reg :
@@ -46,7 +55,11 @@ int main(int argc, char** argv) {
     }
     ctx.ui.assumeYes = ctx.yes;
     ctx.ui.trace = ctx.trace;
-    ctx.ui.verbose = ctx.verbose;
+    ctx.ui.progressOnTerminal = isatty(STDERR_FILENO);
+    ctx.ui.verbosity = ctx.quiet     ? Verbosity::Quiet
+                       : ctx.verbose ? Verbosity::Verbose
+                                     : Verbosity::Normal;
+    ctx.ui.json = ctx.format == "json";
     for (auto& [sub, run] : runners) {
         if (sub->parsed()) {
             int rc = run();

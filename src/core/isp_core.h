@@ -59,6 +59,11 @@ class IspCore {
         pane.append(line);
         ui_->appendMessage(std::string(line));
     }
+    // Append a line that reports a failure; the pane keeps it like any other line.
+    void error(std::string_view line) {
+        pane.append(line);
+        ui_->appendError(std::string(line));
+    }
     // Empty the message pane.
     void clearMessages() {
         pane.clear();
@@ -79,6 +84,9 @@ class IspCore {
     std::string portPath;   // device path of the chosen port (the port list row)
     long maxBaud = 115200;  // the row of `cobBaudMax`
     PowerCycle powerCycle;  // hands-free boot entry: how the target's power is switched
+    // How long the sync waits for a chip to answer before the operation fails; 0 waits for
+    // ever, as a station does while the operator powers the next chip.
+    double chipWaitSeconds = 0;
 
     // --- ops: download choices (the session driver adds its controls here) ---
     DownloadChoices download;  // reload, watch, series delay, beep, success counter

@@ -35,6 +35,9 @@ class Ui {
     // Message pane: one appended line (the pane itself joins lines with CR LF).
     virtual void appendMessage(const std::string& line) {}
     virtual void clearMessages() {}
+    // A line that reports a failure (and the advice that goes with it): a pane line like any
+    // other; a face with a separate error stream (the command line) writes it there.
+    virtual void appendError(const std::string& line) { appendMessage(line); }
     // The whole pane text replaced at once (the series countdown rewrites its last lines);
     // a face that can show only appended lines prints what is new.
     virtual void replaceMessages(const std::string& text) {
@@ -75,6 +78,8 @@ class Ui {
 
     // Wire trace: every byte sent (outgoing=true) or received, for --trace.
     virtual void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) {}
+    // The port's line settings changed ("115200,n,8,1"): marks a baud change in a byte trace.
+    virtual void traceSettings(const std::string& settings) {}
 };
 
 }  // namespace qmx

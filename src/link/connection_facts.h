@@ -24,6 +24,9 @@ struct ConnectionFacts {
     bool boot_area_from_chip = false;
     int boot_area_size = 0;  // 1024, 1536, 2048, 2560 or 0
     bool status_read_ok = false;
+    // The status block has been written to the message pane during this connection; the
+    // re-read that confirms the options updates the panel only, so the block appears once.
+    bool status_shown = false;
 
     // Reload of the chip's baud generator now in use, and the one for the other speed mode.
     std::uint8_t newBaud_H = 0;

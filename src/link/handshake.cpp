@@ -107,7 +107,7 @@ OpResult lostPort(LinkContext& link) {
 
 OpResult failed(LinkContext& link, std::string line) {
     link.beep(3);
-    link.message(line);
+    link.error(line);
     return OpResult::failed(std::move(line));
 }
 
@@ -136,10 +136,11 @@ OpResult openAtSyncRate(LinkContext& link) {
     ch.set_settings("1200,n,8,1");
     if (ch.open_port() != 0) {
         link.beep(3);
-        link.message("Open COM port failure! / 打开串口失败!");
-        link.message("The COM port opened by another Program or no the COM port.");
-        link.message("Chinese:串口已被其它程序打开或该串口不存在。");
-        if (const std::string detail = ch.last_open_detail(); !detail.empty()) link.message(detail);
+        link.error("Open COM port failure! / 打开串口失败!");
+        link.error("The COM port opened by another Program or no the COM port.");
+        link.error("Chinese:串口已被其它程序打开或该串口不存在。");
+        for (const std::string& line : ch.last_open_advice())
+            link.error(line);
         return OpResult::portLost("Open COM port failure! / 打开串口失败!");
     }
     ch.discard_both();
@@ -168,12 +169,21 @@ void showConnectionHints(LinkContext& link) {
         link.message(line);
 }
 
-// Synchronisation blocks back to back until the boot loader answers, the user stops or the
-// port vanishes. The connection hints appear once, four seconds in.
+std::string noChipAnswerText(double seconds) {
+    return fmt::format("no chip answered within {:g} s / {:g} 秒内没有 MCU 应答", seconds, seconds);
+}
+
+// Synchronisation blocks back to back until the boot loader answers, the user stops, the
+// port vanishes or the caller's wait limit runs out. The connection hints appear once, four
+// seconds in (or at the limit, when that comes first).
 OpResult syncUntilAnswer(LinkContext& link) {
     SerialChannel& ch = link.channel;
     ch.set_header_expected(false);
-    const auto hintsAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
+    const auto started = std::chrono::steady_clock::now();
+    const auto hintsAt = started + std::chrono::milliseconds(4000);
+    const double limit = link.choices.chipWaitSeconds;
+    const auto giveUpAt = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double>(limit > 0 ? limit : 0));
     bool hintsPending = true;
     for (int i = 0; i < 2 && !ch.is_open(); ++i)
         ch.open_port();
@@ -199,9 +209,14 @@ OpResult syncUntilAnswer(LinkContext& link) {
         if (ch.frame_ready()) break;
         ch.write_bytes(kSync, 2);
         ch.yield_once();
-        if (hintsPending && std::chrono::steady_clock::now() >= hintsAt) {
+        const auto later = std::chrono::steady_clock::now();
+        if (hintsPending && later >= hintsAt) {
             hintsPending = false;
             showConnectionHints(link);
+        }
+        if (limit > 0 && later >= giveUpAt && !ch.frame_ready()) {
+            if (hintsPending) showConnectionHints(link);
+            return failed(link, noChipAnswerText(limit));
         }
     }
     if (!ch.frame_ready()) return stopped(link);

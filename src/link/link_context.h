@@ -21,6 +21,7 @@ struct LinkChoices {
     bool watchdogPinCommand = false;    // tell the chip its external watchdog's feed pin first
     std::string watchdogPin;            // that pin as text, "P1.0"
     PowerCycle powerCycle;              // switch the target off and on before the sync
+    double chipWaitSeconds = 0;         // give up when no chip answers the sync; 0: wait for ever
 };
 
 struct LinkContext {
@@ -32,6 +33,8 @@ struct LinkContext {
     int family() const { return choices.model ? choices.model->family : 0; }
     // One line for the message pane.
     void message(std::string_view line) { ui.appendMessage(std::string(line)); }
+    // A pane line that reports a failure.
+    void error(std::string_view line) { ui.appendError(std::string(line)); }
     // n system beeps: one for a Stop, three for every failure.
     void beep(int n) {
         if (n > 0) ui.beep(n);

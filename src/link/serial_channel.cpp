@@ -8,6 +8,8 @@
 #include <fmt/core.h>
 
 #include "core/ui.h"
+#include "link/crc16.h"
+#include "link/port_advice.h"
 
 namespace qmx {
 
@@ -59,6 +61,14 @@ int SerialChannel::open_port() {
     return rc == 0 && is_open() ? 0 : (rc ? rc : -1);
 }
 
+std::vector<std::string> SerialChannel::last_open_advice() const {
+    if (last_open_error_ == 0) return {};
+    if (portPath_.empty()) return {"No serial port was chosen. / 没有选择串口。"};
+    if (const std::string detail = port_ ? port_->openFailureDetail() : ""; !detail.empty())
+        return {detail};
+    return openFailureAdvice(portPath_, last_open_error_);
+}
+
 bool SerialChannel::close_port() {
     for (int i = 0; i < 3 && is_open(); ++i) {
         // A real port's close lets the output leave first; do the same on every device so that
@@ -85,6 +95,7 @@ bool SerialChannel::set_settings(const std::string& text) {
         if (auto old = PortSettings::parse(settings_)) port_->apply(*old);
         return false;
     }
+    if (ui_ && text != settings_) ui_->traceSettings(text);
     settings_ = text;
     return true;
 }

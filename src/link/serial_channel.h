@@ -91,8 +91,9 @@ class SerialChannel {
     long current_baud() const;
     // The errno of the last failed open (0 when the last open succeeded).
     int last_open_error() const { return last_open_error_; }
-    // More about the last failed open, such as the process that holds the port; may be empty.
-    std::string last_open_detail() const { return port_ ? port_->openFailureDetail() : ""; }
+    // Why the last open failed and what fixes it (the group to join, the ports that exist,
+    // the process that holds the port, not a serial device); empty after a successful open.
+    std::vector<std::string> last_open_advice() const;
     // True once the port has failed underneath us (unplugged adapter); cleared by a successful
     // open. Every wait ends at once while it is set.
     bool vanished() const { return vanished_; }

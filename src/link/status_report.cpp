@@ -75,7 +75,8 @@ std::vector<std::string> statusReportLines(const StatusInput& in, bool& doubleSp
     std::vector<std::string> out;
     const std::string ver = versionText(in.version);
     const std::string letter = in.suffix;
-    if (!in.identifiedModel.empty()) out.push_back("MCU Type is: " + in.identifiedModel);
+    if (!in.identifiedModel.empty())
+        out.push_back("MCU Type is: " + reportedModelText(in.identifiedModel));
     out.push_back("MCU Firmware Version: " + ver + letter);
     out.push_back("Chinese:MCU 固件版本号: " + ver + letter);
     const std::uint8_t o = in.option;
@@ -232,16 +233,20 @@ void report_status(LinkContext& link, std::uint8_t version, std::uint8_t option)
         link.channel.clear_header_search();
     }
     bool ds = facts.double_speed;
-    for (const auto& line : statusReportLines(inputFrom(facts, version, option), ds))
-        link.message(line);
+    const auto lines = statusReportLines(inputFrom(facts, version, option), ds);
     facts.double_speed = ds;
+    if (facts.status_shown) return;
+    for (const auto& line : lines)
+        link.message(line);
+    facts.status_shown = true;
 }
 
 void show_status_panel(LinkContext& link, std::uint8_t version, std::uint8_t option) {
     link.ui.setOptionPanel(statusPanelLabels(inputFrom(link.facts, version, option)));
 }
 
-void reset_status_panel(Ui& ui) {
+void reset_status_panel(Ui& ui, ConnectionFacts& facts) {
+    facts.status_shown = false;
     ui.setOptionPanel(resetPanelLabels());
 }
 

@@ -52,6 +52,7 @@ bool read_status(LinkContext& link, bool byteDelays);
 // The text report into the message pane; records the firmware version in the facts.
 void report_status(LinkContext& link, std::uint8_t version, std::uint8_t option);
 void show_status_panel(LinkContext& link, std::uint8_t version, std::uint8_t option);
-void reset_status_panel(Ui& ui);
+// Clears the option panel and lets the next status report reach the message pane again.
+void reset_status_panel(Ui& ui, ConnectionFacts& facts);
 
 }  // namespace qmx

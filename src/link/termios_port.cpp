@@ -14,6 +14,7 @@
 #include <optional>
 
 #include <fmt/core.h>
+#include "link/port_advice.h"
 
 #include "link/port_lock.h"
 #include "link/serial_port.h"
@@ -240,12 +241,7 @@ class TermiosPort final : public SerialPort {
         return 0;
     }
 
-    void noteBusy(pid_t holder) {
-        detail_ = holder > 0
-                      ? fmt::format("COM port in use by process {}. / 串口正被进程 {} 使用。",
-                                    holder, holder)
-                      : "COM port in use by another program. / 串口正被其它程序使用。";
-    }
+    void noteBusy(pid_t holder) { detail_ = busyPortLine(holder); }
 
     int fd_ = -1;
     std::optional<bool> held_[2];  // DTR, RTS levels to keep across reopens

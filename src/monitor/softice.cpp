@@ -81,7 +81,7 @@ bool programMonitor(IspCore& core, ChipLink& link) {
         core.message(kStopText);
     } else {
         core.ui().beep(3);
-        core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
+        core.error(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
     }
     return false;
 }

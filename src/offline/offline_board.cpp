@@ -100,7 +100,7 @@ Step BoardSession::command(wire::Command cmd, int timeoutMs, std::uint8_t param,
 Step BoardSession::failed(std::initializer_list<const char*> lines) {
     beep_times(core_, 3);
     for (const char* line : lines)
-        core_.message(line);
+        core_.error(line);
     return Outcome::Failed;
 }
 
@@ -112,6 +112,8 @@ Step BoardSession::openPort() {
         failed({"Open COM port is failure!",
                 "The COM port opened by another Program or no the COM port.", "", "打开串口失败!",
                 "串口已被其它程序打开或不存在。"});
+        for (const std::string& line : ch_.last_open_advice())
+            core_.error(line);
         return Outcome::PortLost;
     }
     ch_.discard_both();

@@ -25,8 +25,17 @@ void stop_command(IspCore& core) {
 }
 
 bool chipFitsModel(IspCore& core) {
-    const ConnectionFacts& f = core.facts;
-    const ModelEntry* m = core.model;
+    return chipFitsModel(core.facts, core.model);
+}
+
+std::vector<std::string> modelsFittingChip(const ConnectionFacts& facts) {
+    std::vector<std::string> names;
+    for (const ModelEntry& m : modelCatalogue())
+        if (chipFitsModel(facts, &m)) names.push_back(m.name);
+    return names;
+}
+
+bool chipFitsModel(const ConnectionFacts& f, const ModelEntry* m) {
     if (!m) return true;
     const std::string& s = f.firmware_suffix;
     if (s == "A") return m->blockSize == 128;
@@ -47,7 +56,16 @@ bool chipFitsModel(IspCore& core) {
 bool check_model(IspCore& core) {
     if (chipFitsModel(core)) return true;
     beep_times(core, 3);
-    core.message("MCU Type is wrong. / MCU 型号错, 请重选");
+    core.error("MCU Type is wrong. / MCU 型号错, 请重选");
+    // Name the models that would fit, when the chip narrows them down to a few.
+    const std::vector<std::string> fits = modelsFittingChip(core.facts);
+    if (!fits.empty() && fits.size() <= 8) {
+        std::string list;
+        for (const std::string& name : fits)
+            list += (list.empty() ? "" : ", ") + name;
+        core.error(
+            fmt::format("This chip fits the model(s): {} / 该芯片对应的型号: {}", list, list));
+    }
     set_button_state(core, kButtonIdle);
     core.buffer.imageLoaded = false;
     MessageBoxRequest box;
@@ -155,7 +173,7 @@ OpResult connectSteps(IspCore& core, bool status_only) {
 OpResult connect_chip(IspCore& core, bool status_only) {
     bind_channel(core);
     set_button_state(core, kButtonBusy);
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
     core.message("We are trying to connect to your MCU ... ");
     core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
     core.session.connected = false;
@@ -185,7 +203,7 @@ OpResult read_chip_options(IspCore& core) {
             else
                 core.message("Read MCU Firmware Version OK. / 读版本号成功.");
         } else {
-            core.message("Failed to read Options. / 读选项失败.");
+            core.error("Failed to read Options. / 读选项失败.");
             result = OpResult::failed("Failed to read Options. / 读选项失败.");
         }
     }

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "catalogue/model_catalogue.h"
 #include "core/session_state.h"
+#include "link/connection_facts.h"
 #include "link/op_result.h"
 
 namespace qmx {
@@ -20,6 +23,9 @@ OpResult connect_chip(IspCore& core, bool status_only);
 bool check_model(IspCore& core);
 // The same rule without side effects.
 bool chipFitsModel(IspCore& core);
+bool chipFitsModel(const ConnectionFacts& facts, const ModelEntry* model);
+// The catalogue models the connected chip fits, in list order.
+std::vector<std::string> modelsFittingChip(const ConnectionFacts& facts);
 
 // The clock line(s) for the facts' firmware letter, clock and speed mode.
 void show_clock(IspCore& core);

@@ -184,7 +184,7 @@ void saveWriteOkCount(IspCore& core) {
     core.ui().successCountChanged(core.download.writeOkCount);
     // The counter is written through at once: a production count must survive a crash.
     storeWriteOkCount(core.settings, std::string(trimBlanks(core.download.writeOkCount)));
-    const std::string error = core.settings.save();
+    const std::string error = core.settings.saveWarnOnce();
     if (!error.empty()) core.message(error);
 }
 
@@ -226,7 +226,9 @@ std::optional<Outcome> refused_before_start(IspCore& core) {
 }
 
 // The pause between two chips of a series: the port closed, a countdown in the pane.
-void count_down_to_next_chip(IspCore& core, ChipLink& link) {
+// The pause between two chips of a series, counted down on the pane second by second. A Stop
+// ends it at once (false) rather than after the remaining seconds.
+bool count_down_to_next_chip(IspCore& core, ChipLink& link) {
     link.discardQueues();
     link.closePort();
     const std::string kept = core.pane.text();
@@ -235,9 +237,14 @@ void count_down_to_next_chip(IspCore& core, ChipLink& link) {
         core.pane.clear();
         core.pane.append(text);
         core.ui().replaceMessages(text);
-        link.waitMs(1000);
+        for (int slice = 0; slice < 20; ++slice) {
+            if (core.session.stop_requested) return false;
+            link.waitMs(50);
+        }
     }
+    if (core.session.stop_requested) return false;
     core.clearMessages();
+    return true;
 }
 
 }  // namespace
@@ -315,7 +322,10 @@ OpResult run_download_session(IspCore& core, ChipLink& link, int index, SharedPr
             break;
         }
         if (more) {
-            count_down_to_next_chip(core, link);
+            if (!count_down_to_next_chip(core, link)) {
+                core.message("Operation is stop. / 操作被停止.");
+                break;
+            }
             continue;
         }
         stop_download(core, link);

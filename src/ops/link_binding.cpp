@@ -8,7 +8,8 @@ void bind_channel(IspCore& core) {
     SerialChannel& ch = core.channel;
     ch.setUi(&core.ui());
     ch.setStopFlag(&core.session.stop_requested);
-    ch.setMessageSink([&core](std::string_view line) { core.message(line); });
+    // The channel speaks only when the port is lost underneath it: an error line.
+    ch.setMessageSink([&core](std::string_view line) { core.error(line); });
     if (!core.portPath.empty()) ch.set_port_path(core.portPath);
     static thread_local bool calibrated = false;
     if (!calibrated) {
@@ -23,6 +24,7 @@ LinkChoices linkChoices(const IspCore& core) {
     c.portPath = core.portPath;
     c.maxBaud = core.maxBaud;
     c.powerCycle = core.powerCycle;
+    c.chipWaitSeconds = core.chipWaitSeconds;
     c.watchdogPinCommand = core.options.downloadWdt == 1;
     const auto& pins = watchdogFeedPinList();
     const int pin = core.options.downloadWdtPin;

@@ -21,6 +21,7 @@ class PaneUi final : public Ui {
   public:
     explicit PaneUi(IspCore& core) : core_(core) {}
     void appendMessage(const std::string& line) override { core_.message(line); }
+    void appendError(const std::string& line) override { core_.error(line); }
     void clearMessages() override { core_.clearMessages(); }
     void replaceMessages(const std::string& text) override { core_.ui().replaceMessages(text); }
     BoxAnswer messageBox(const MessageBoxRequest& box) override {
@@ -43,6 +44,7 @@ class PaneUi final : public Ui {
     void traceBytes(bool outgoing, const unsigned char* data, std::size_t count) override {
         core_.ui().traceBytes(outgoing, data, count);
     }
+    void traceSettings(const std::string& settings) override { core_.ui().traceSettings(settings); }
 
   private:
     IspCore& core_;

@@ -112,7 +112,7 @@ bool writeFamily0(IspCore& core, ChipLink& link, const OptionSet& set) {
     }
     core.ui().beep(3);
     core.message("Config option are error!");
-    core.message("设置选项失败。");
+    core.error("设置选项失败。");
     if (link.frameReady()) link.clearFrameReady();
     return false;
 }
@@ -237,7 +237,7 @@ std::uint8_t family0_option_byte(const IspCore& core) {
 
 void report_option_error(IspCore& core) {
     core.ui().beep(3);
-    core.message("Config option are error! / 设置选项失败。");
+    core.error("Config option are error! / 设置选项失败。");
 }
 
 namespace {

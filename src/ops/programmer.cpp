@@ -238,8 +238,9 @@ OpResult connect_and_erase(IspCore& core, ChipLink& link) {
     }
     if (link.frameReady()) return OpResult::success();
     core.ui().beep(3);
-    core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
-    core.message(kLowerBaud);
+    core.error(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
+    // A lower baud rate cannot help once the port itself is gone.
+    if (!link.portLost()) core.error(kLowerBaud);
     return step_failure(core, link);
 }
 
@@ -440,8 +441,8 @@ OpResult program_image(IspCore& core, ChipLink& link) {
         core.message(kStopText);
     } else {
         ui.beep(3);
-        core.message(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
-        core.message(kLowerBaud);
+        core.error(fmt::format("Program is failure. / 下载失败 (End: {})", clockNow()));
+        if (!link.portLost()) core.error(kLowerBaud);
         set_button_state(core, kStateIdle);
     }
     return step_failure(core, link);

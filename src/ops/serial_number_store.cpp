@@ -14,7 +14,7 @@ namespace {
 // Saves the values now; a store that cannot be written is reported but does not stop the run.
 void persist(const SerialNumberSpec& spec, SettingsStore& store, Ui& ui) {
     saveSerialSettings(spec, store);
-    std::string error = store.save();
+    std::string error = store.saveWarnOnce();
     if (!error.empty())
         ui.appendMessage("Can not save the serial number settings. / 无法保存自动增量设置。 " +
                          error);

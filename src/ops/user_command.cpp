@@ -141,9 +141,11 @@ void showDemoHints(IspCore& core) {
 void portFailure(IspCore& core) {
     core.session.demo_port_failed = true;
     beep_times(core, 3);
-    core.message("Open COM port failure! / 打开串口失败!");
-    core.message("The COM port opened by another Program or no the COM port.");
-    core.message("Chinese:串口已被其它程序打开或该串口不存在。");
+    core.error("Open COM port failure! / 打开串口失败!");
+    core.error("The COM port opened by another Program or no the COM port.");
+    core.error("Chinese:串口已被其它程序打开或该串口不存在。");
+    for (const std::string& line : core.channel.last_open_advice())
+        core.error(line);
 }
 
 // Closes the port and opens it again at `settingsText`; reports and fails when the settings
@@ -223,7 +225,7 @@ void pleaseOpenFile(IspCore& core, const char* text) {
 
 void wrongModel(IspCore& core) {
     beep_times(core, 3);
-    core.message("MCU Type is wrong. / MCU 型号错, 请重选");
+    core.error("MCU Type is wrong. / MCU 型号错, 请重选");
     set_button_state(core, kButtonIdle);
     core.buffer.imageLoaded = false;
     MessageBoxRequest box;
@@ -261,7 +263,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
     SerialChannel& ch = core.channel;
     ch.set_user_frame_ready(false);
     set_button_state(core, kButtonBusy);
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
     if (openAt(core, choices.demoSettings) != Outcome::Ok) {
         set_button_state(core, kButtonIdle);
         return false;
@@ -297,13 +299,13 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
         return true;
     }
     beep_times(core, 3);
-    core.message(fmt::format("Handshake is failed. / 握手失败 (End: {})", clockNow()));
+    core.error(fmt::format("Handshake is failed. / 握手失败 (End: {})", clockNow()));
     return false;
 }
 
 bool demo_read_model(IspCore& core) {
     core.message("We are read MCU Firmware Version ...");
-    reset_status_panel(core.ui());
+    reset_status_panel(core.ui(), core.facts);
     std::optional<DemoModelAnswer> got;
     for (int i = 0; i < 3 && !got && !stopped(core); ++i) {
         // Only an answer long enough to hold the code and option byte counts.
@@ -313,7 +315,7 @@ bool demo_read_model(IspCore& core) {
     if (stopped(core)) return false;
     if (!got) {
         beep_times(core, 3);
-        core.message(
+        core.error(
             fmt::format("Read MCU Option is failed. / 读 Option 失败 (End: {})", clockNow()));
         return false;
     }
@@ -339,7 +341,7 @@ bool demo_erase(IspCore& core) {
     if (stopped(core)) return false;
     if (answered) return true;
     beep_times(core, 3);
-    core.message(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
+    core.error(fmt::format("Erase application is failed. / 擦除失败 (End: {})", clockNow()));
     return false;
 }
 

@@ -518,6 +518,13 @@ std::string SettingsStore::serialise() const {
     return serialiseSections(sections_);
 }
 
+std::string SettingsStore::saveWarnOnce() {
+    std::string error = save();
+    if (error == warnedError_) return {};
+    warnedError_ = error;
+    return error;
+}
+
 std::string SettingsStore::save() {
     lastError_.clear();
 

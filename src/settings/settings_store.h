@@ -91,6 +91,10 @@ class SettingsStore {
     // "<file>.damaged"; if that copy cannot be made, the file is not replaced (an error).
     std::string save();
     const std::string& lastError() const { return lastError_; }
+    // save() for callers that show the failure to the user: the error text, but only the
+    // first time that error occurs; the same failure again returns "" so that one unwritable
+    // file does not repeat its warning after every chip. A success re-arms the warning.
+    std::string saveWarnOnce();
 
     // The text save() writes.
     std::string serialise() const;
@@ -124,6 +128,7 @@ class SettingsStore {
     std::vector<Section> sections_;
     std::string warning_;
     std::string lastError_;
+    std::string warnedError_;
     std::vector<Change> pending_;
     bool damaged_ = false;
     bool dirty_ = false;

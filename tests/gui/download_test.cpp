@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
+#include <QTimer>
 
 #include "gui_helpers.h"
 
@@ -166,6 +167,45 @@ class DownloadTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 15000);
         QVERIFY(series->isEnabled());
         QVERIFY(f.widget("combMcuModel")->isEnabled());
+    }
+
+    void closeDuringADownloadEndsTheApplication() {
+        // A download waits for a chip that is switched off and a setting has just changed:
+        // closing the window stops the download, saves the setting and ends the event loop.
+        const QString imagePath = dir_.filePath("close.bin");
+        writeFile(imagePath, randomImage(500));
+        const QString settings = dir_.filePath("settings-close.ini");
+        WindowFixture f(settings, {link_});
+        f.window->show();
+        f.window->loadFile(imagePath);
+        sim_.write("power-off\n");
+        QTest::qWait(300);
+        auto* pane = f.find<QPlainTextEdit>("textMsg");
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
+        auto* delay = f.find<QComboBox>("comDalay_ReDownLoad");
+        delay->setCurrentIndex(delay->findText("7"));
+
+        QTimer::singleShot(0, f.window.get(), [&f] { f.window->close(); });
+        bool gaveUp = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&gaveUp] {
+            gaveUp = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(20000);
+        const int code = QCoreApplication::exec();
+        QVERIFY(!gaveUp);
+        QCOMPARE(code, 0);
+        QVERIFY(f.window->unloaded());
+        QVERIFY(!f.window->operationRunning());
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray stored = file.readAll();
+        QVERIFY2(stored.contains("Dalay_ReDownLoad=" + QByteArray::number(delay->currentIndex())),
+                 stored.constData());
+        sim_.write("power-on\n");
     }
 
   private:

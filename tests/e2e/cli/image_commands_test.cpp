@@ -163,7 +163,7 @@ TEST_F(ImageCommands, SeveralFilesMergeUnlessClearIsGiven) {
 TEST_F(ImageCommands, BadInputGivesStatusTwoAndClearWords) {
     auto missing = cli({"image", dir.file("nothing.hex"), "--model", "M-070"});
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.out.find("Can not find the file./找不到文件"), std::string::npos)
+    EXPECT_NE(missing.err.find("Can not find the file./找不到文件"), std::string::npos)
         << missing.out;
 
     auto unknown = cli({"image", kBlinkHex, "--model", "X-1"});
@@ -173,13 +173,13 @@ TEST_F(ImageCommands, BadInputGivesStatusTwoAndClearWords) {
     writeFile(broken, ":0400000011223344EF\r\n:00000001FF\r\n");  // wrong record checksum
     auto bad = cli({"image", broken, "--model", "M-070"});
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_NE(bad.out.find("[box"), std::string::npos) << "the checksum box is printed";
+    EXPECT_NE(bad.err.find("[box"), std::string::npos) << "the checksum box is printed";
 
     // `save` agrees with `image`: the box is printed, nothing is written unless --yes.
     std::string out = dir.file("out.bin");
     auto saved = cli({"save", broken, out, "--model", "M-070", "--from", "0", "--length", "4"});
     EXPECT_EQ(saved.exitCode, 2);
-    EXPECT_NE(saved.out.find("[box"), std::string::npos) << saved.out;
+    EXPECT_NE(saved.err.find("[box"), std::string::npos) << saved.err;
     EXPECT_NE(access(out.c_str(), F_OK), 0);
     auto yes = run_cli({"--yes", "--settings", settings(), "save", broken, out, "--model", "M-070",
                         "--from", "0", "--length", "4"});
@@ -198,12 +198,12 @@ TEST_F(ImageCommands, BadInputGivesStatusTwoAndClearWords) {
     writeFile(noise, bytes);
     auto n = cli({"image", noise, "--model", "M-070"});
     EXPECT_EQ(n.exitCode, 2);
-    EXPECT_NE(n.out.find("no Intel-HEX data record"), std::string::npos) << n.out;
+    EXPECT_NE(n.err.find("no Intel-HEX data record"), std::string::npos) << n.out;
     std::string cut = dir.file("cut.hex");
     writeFile(cut, ":040000001122334452\r\n");
     auto c = cli({"image", cut, "--model", "M-070"});
     EXPECT_EQ(c.exitCode, 2);
-    EXPECT_NE(c.out.find("no Intel-HEX end record"), std::string::npos) << c.out;
+    EXPECT_NE(c.err.find("no Intel-HEX end record"), std::string::npos) << c.out;
 }
 
 TEST_F(ImageCommands, HexArgumentsOutsideTheirRangeAreRefusedNotCut) {
@@ -230,11 +230,14 @@ TEST_F(ImageCommands, BoxTextsAndExtentsArePrintedAsTheSystemWritesThem) {
     writeFile(over, ":0237FF00AABB63\r\n:00000001FF\r\n");
     auto r = cli({"image", over, "--model", "M-070"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
+    // The box on stderr, the results on stdout.
+    EXPECT_EQ(lines(r.err), (std::vector<std::string>{
                                 "[box Open HEX file]     File over the valid scope.",
                                 "文件超出有效空间, 超出的部分已丢失。",
                                 "",
                                 "       按确定继续。",
+                            }));
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
                                 "checksum: 0000165H",
                                 "loadStart=0000 loadEnd=37FF viewStart=0000 viewEnd=37FF",
                             }));

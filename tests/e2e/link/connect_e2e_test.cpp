@@ -107,8 +107,8 @@ TEST_F(LinkE2E, WrongModelIsRefused) {
     startSim("M-002");
     RunResult r = isp({"connect", "--model", "M-004"});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "MCU Type is wrong. / MCU 型号错, 请重选")) << r.out;
-    EXPECT_TRUE(contains(r.out, "MCU Type is wrong, please select another MCU")) << r.out;
+    EXPECT_TRUE(contains(r.err, "MCU Type is wrong. / MCU 型号错, 请重选")) << r.err;
+    EXPECT_TRUE(contains(r.err, "MCU Type is wrong, please select another MCU")) << r.err;
     EXPECT_FALSE(contains(r.out, "Now baud is"));
 }
 
@@ -122,11 +122,11 @@ TEST_F(LinkE2E, MissingPortGivesTheThreeOpenFailureLines) {
     for (const char* cmd : {"connect", "read-options"}) {
         RunResult r = run_cli({cmd, "--port", dir.file("no-such-port"), "--model", "M-066"});
         EXPECT_EQ(r.exitCode, 4) << cmd;
-        EXPECT_TRUE(contains(r.out,
+        EXPECT_TRUE(contains(r.err,
                              "Open COM port failure! / 打开串口失败!\n"
                              "The COM port opened by another Program or no the COM port.\n"
                              "Chinese:串口已被其它程序打开或该串口不存在。"))
-            << r.out;
+            << r.err;
     }
 }
 
@@ -179,7 +179,7 @@ TEST_F(LinkE2E, VanishingLineEndsTheSyncWithExit4) {
     RunResult r = p.wait(10s);
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 4) << r.out;
-    EXPECT_TRUE(contains(r.out, "串口已断开")) << r.out;
+    EXPECT_TRUE(contains(r.err, "串口已断开")) << r.err;
 }
 
 TEST_F(LinkE2E, OldLoaderWithoutStatusBytesIsAskedSeparately) {
@@ -202,7 +202,7 @@ TEST_F(LinkE2E, UnansweredRateTestsEndInTheTimedFailure) {
     startSim("M-066", {"--fault", "mute-after=1"});
     RunResult r = isp({"connect", "--model", "M-066"}, 90s);
     EXPECT_EQ(r.exitCode, 1) << r.out;
-    EXPECT_TRUE(contains(r.out, "Handshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_TRUE(contains(r.err, "Handshake is failed. / 握手失败 (End: ")) << r.err;
     EXPECT_FALSE(contains(r.out, "Now baud is"));
 }
 
@@ -213,7 +213,7 @@ TEST_F(LinkE2E, RateSearchStepsDownAndAPassInTheLastRoundIsAPass) {
     RunResult r = isp({"connect", "--model", "M-066"}, 90s);
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_TRUE(contains(r.out, "Now baud is: / 当前波特率为: 28800 bps.")) << r.out;
-    EXPECT_FALSE(contains(r.out, "Handshake is failed")) << r.out;
+    EXPECT_FALSE(contains(r.out + r.err, "Handshake is failed")) << r.err;
     std::vector<std::string> tested;
     std::istringstream log(simLog());
     for (std::string line; std::getline(log, line);) {
@@ -245,8 +245,8 @@ TEST_F(LinkE2E, ASecondProgramIsRefusedWhileADownloadUsesThePort) {
     ASSERT_TRUE(first.waitForOutput("Programming.../ 正在下载...", 30s)) << first.out();
     RunResult second = isp({"--settings", dir.file("s2.ini"), "connect", "--model", "M-079"});
     EXPECT_EQ(second.exitCode, 4) << second.out;
-    EXPECT_TRUE(std::regex_search(second.out, std::regex(R"(port in use by process \d+)")))
-        << second.out;
+    EXPECT_TRUE(std::regex_search(second.err, std::regex(R"(port in use by process \d+)")))
+        << second.err;
     RunResult r = first.wait(60s);
     EXPECT_EQ(r.exitCode, 0) << r.out;
     EXPECT_TRUE(contains(r.out, "Program OK / 下载 OK")) << r.out;

@@ -309,7 +309,7 @@ TEST_F(Scripted, AClockThatMakesNoRateEndsTheSearchWithoutSendingAReload) {
     RunResult r = run_cli({"connect", "--port", chip.path(), "--model", "M-066"}, 30s);
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_TRUE(contains(r.out, "We are trying to run more rapid ...")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_TRUE(contains(r.err, "Handshake is failed. / 握手失败 (End: ")) << r.err;
     EXPECT_FALSE(contains(r.out, "Now baud is")) << r.out;
     EXPECT_EQ(chip.count(0x8F), 0);
     EXPECT_EQ(chip.count(0x8E), 0);
@@ -320,7 +320,7 @@ TEST_F(Scripted, ASwitchUnansweredThreeTimesEndsInTheTimedFailure) {
                         [](std::uint8_t command, int) { return command == 0x8F; });
     RunResult r = run_cli({"connect", "--port", chip.path(), "--model", "M-066"}, 30s);
     EXPECT_EQ(r.exitCode, 1) << r.out;
-    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_TRUE(contains(r.err, "Handshake is failed. / 握手失败 (End: ")) << r.err;
     EXPECT_FALSE(contains(r.out, "Now baud is")) << r.out;
     EXPECT_EQ(chip.count(0x8E), 3);
 }
@@ -335,8 +335,8 @@ TEST_F(Scripted, AnUnansweredWatchdogPinEndsTheHandshakeWithoutTheTime) {
                            "download-wdt=io", "--option", "download-wdt-pin=P1.0"},
                           30s);
     EXPECT_EQ(r.exitCode, 1) << r.out;
-    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败\n")) << r.out;
-    EXPECT_FALSE(contains(r.out, "(End: ")) << r.out;
+    EXPECT_TRUE(contains(r.err, "Handshake is failed. / 握手失败\n")) << r.err;
+    EXPECT_FALSE(contains(r.out + r.err, "(End: ")) << r.err;
     EXPECT_EQ(chip.count(0x86), 3);
     // P1.0: bit 0 in the high nibble, port 1 in the low one.
     EXPECT_TRUE(has(chip.received(), Bytes{0x46, 0xB9, 0x6A, 0x00, 0x07, 0x86, 0x01, 0xF8, 0x16}));
@@ -349,7 +349,7 @@ TEST_F(Scripted, AnOldChipWhoseStatusNeverComesEndsInTheTimedFailure) {
     RunResult r = run_cli({"read-options", "--port", chip.path(), "--model", "M-066"}, 60s);
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_TRUE(contains(r.out, "We are Reading Chip Lock./ 正在读加密位,双倍速,版本号")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\nHandshake is failed. / 握手失败 (End: ")) << r.out;
+    EXPECT_TRUE(contains(r.err, "Handshake is failed. / 握手失败 (End: ")) << r.err;
     EXPECT_FALSE(contains(r.out, "Read Chip Lock OK")) << r.out;
     // Four requests of three attempts each.
     EXPECT_EQ(chip.count(0x50), 12);

@@ -205,11 +205,11 @@ TEST(OfflineBoardRefusals, BadLimitRefusedBeforeThePortOpens) {
             run_cli({"--settings", dir.file("s.ini"), "offline-board", file, "--model", "M-072",
                      "--port", dir.file("no-such-port"), "--limit", limit});
         EXPECT_EQ(r.exitCode, 2) << limit << r.out << r.err;
-        EXPECT_EQ(r.out.find("Open COM port is failure!"), std::string::npos) << r.out;
+        EXPECT_EQ((r.out + r.err).find("Open COM port is failure!"), std::string::npos) << r.err;
     }
     const RunResult zero = run_cli({"--settings", dir.file("s.ini"), "offline-board", file,
                                     "--model", "M-072", "--port", dir.file("x"), "--limit", "0"});
-    EXPECT_NE(zero.out.find("脱机下载板下载数量上限应大于 0。"), std::string::npos) << zero.out;
+    EXPECT_NE(zero.err.find("脱机下载板下载数量上限应大于 0。"), std::string::npos) << zero.err;
 }
 
 TEST(OfflineBoardRefusals, ImageTheBoardCannotDeliverIsNotSent) {
@@ -219,7 +219,7 @@ TEST(OfflineBoardRefusals, ImageTheBoardCannotDeliverIsNotSent) {
     writeBin(file, randomBytes(0xB000, 2));  // reaches beyond ABFF
     const RunResult r = board.load(file, "M-065", {"--limit", "1"});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_NE(r.out.find("AC00-AFFF"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("AC00-AFFF"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Download OK"), std::string::npos) << r.out;
     board.sim.stop();
     EXPECT_EQ(board.boardLog().find("block"), std::string::npos) << "nothing may be sent";
@@ -235,7 +235,7 @@ TEST(OfflineBoardRefusals, UnknownVersionAndEmptyBoard) {
         writeBin(file, randomBytes(0x400, 3));
         const RunResult r = board.load(file, "M-072", {"--limit", "1"});
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-        EXPECT_NE(r.out.find("nothing was sent"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("nothing was sent"), std::string::npos) << r.err;
         board.sim.stop();
         EXPECT_EQ(board.boardLog().find("erase 2000"), std::string::npos);
     }
@@ -250,7 +250,7 @@ TEST(OfflineBoardWaits, BoardThatNeverAnswers) {
     writeBin(file, randomBytes(0x400, 4));
     const RunResult r = board.load(file, "M-072", {"--limit", "1", "--timeout", "2"});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_NE(r.out.find("Communication is failure!\n连接失败。"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Communication is failure!\n连接失败。"), std::string::npos) << r.err;
 }
 
 TEST(OfflineBoardWaits, StopDuringWakeUpAndDuringTheDownload) {
@@ -282,7 +282,7 @@ TEST(OfflineBoardWaits, LineThatVanishesMidDownload) {
     writeBin(file, randomBytes(0x400, 9));
     const RunResult r = board.load(file, "M-072", {"--limit", "1"});
     EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
-    EXPECT_NE(r.out.find("串口已断开"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("串口已断开"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Download OK"), std::string::npos) << r.out;
 }
 

@@ -410,6 +410,37 @@ TEST(DownloadSeries, ThreeChipsEachWithItsOwnBcdNumber) {
     EXPECT_NE(settings.find("next_value=00001237"), std::string::npos) << settings;
 }
 
+std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(DownloadSeries, CtrlCEndsThePauseAtOnceAndEachMessageShowsOnce) {
+    // The settings file cannot be written (its folder is a plain file): the series warns once,
+    // not after every save of the counter and the serial number.
+    Rig rig;
+    ASSERT_TRUE(rig.start("M-079", {"--chips", "2", "--swap-delay", "300"}));
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x200, 23));
+    std::ofstream(rig.dir.file("blocker")) << "x";
+    rig.settings = rig.dir.file("blocker/settings.ini");
+    CliProcess isp;
+    ASSERT_TRUE(isp.start(
+        ispPath(), rig.downloadArgs(rig.dir.file("a.bin"), "M-079",
+                                    {"--series", "--delay", "9", "--serial", "3FF,2,7,1,hex"})));
+    ASSERT_TRUE(isp.waitForOutput("re-connect will continue.  9", 30s)) << isp.out();
+    isp.signal(SIGINT);
+    const RunResult r = isp.wait(30s);
+    EXPECT_EQ(r.exitCode, 3) << r.out;
+    EXPECT_NE(r.out.find("Operation is stop. / 操作被停止."), std::string::npos) << r.out;
+    // A stop during the pause does not wait out the remaining seconds.
+    EXPECT_EQ(r.out.find("re-connect will continue.  2"), std::string::npos) << r.out;
+    EXPECT_EQ(occurrences(r.out, "Cannot save the settings"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, "MCU Firmware Version:"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, "Config option OK."), 1u) << r.out;
+}
+
 TEST(DownloadSeries, ReloadBeforeTheDownloadKeepsTheSerialNumber) {
     Rig rig;
     ASSERT_TRUE(rig.start("M-079"));
@@ -443,7 +474,7 @@ TEST(DownloadSeries, NumberThatNoLongerFitsStopsTheSeries) {
             {"--fill", "00", "--series", "--count", "2", "--delay", "2", "--serial", c.serial},
             90s);
         EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-        EXPECT_NE(r.out.find("自动增量字节数太小"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find("自动增量字节数太小"), std::string::npos) << r.err;
         EXPECT_NE(r.out.find("the series stops before the next chip"), std::string::npos);
         EXPECT_EQ(r.out.find("re-connect will continue"), std::string::npos) << r.out;
         rig.sim.stop();
@@ -469,9 +500,9 @@ TEST(DownloadFailures, ChipGoingMuteMidImageFails) {
     const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079");
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_TRUE(std::regex_search(
-        r.out, std::regex(R"(Program is failure\. / 下载失败 \(End: \d\d:\d\d:\d\d\))")))
-        << r.out;
-    EXPECT_NE(r.out.find("Try to use the lower baud. / 请尝试用稍低的波特率下载。"),
+        r.err, std::regex(R"(Program is failure\. / 下载失败 \(End: \d\d:\d\d:\d\d\))")))
+        << r.err;
+    EXPECT_NE(r.err.find("Try to use the lower baud. / 请尝试用稍低的波特率下载。"),
               std::string::npos);
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
 }
@@ -519,7 +550,7 @@ TEST(DownloadFailures, ChipBusyForeverOnTheOptionCommandFails) {
     EXPECT_NE(r.out.find("The MCU answered busy (81) 50 times to the option command."),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos);
+    EXPECT_NE(r.err.find("Config option are error! / 设置选项失败。"), std::string::npos);
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
 }
 
@@ -541,7 +572,7 @@ TEST(DownloadFailures, OptionsTheChipDidNotKeepAreAnOptionFailure) {
             rig.download(rig.dir.file("a.bin"), c.model, {"--option", c.option}, 60s);
         EXPECT_EQ(r.exitCode, 1) << c.model << r.out;
         EXPECT_NE(r.out.find(c.differs), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("Config option are error! / 设置选项失败。"), std::string::npos)
+        EXPECT_NE(r.err.find("Config option are error! / 设置选项失败。"), std::string::npos)
             << r.out;
         EXPECT_EQ(r.out.find("Config option OK."), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("Program OK"), std::string::npos) << r.out;
@@ -554,8 +585,10 @@ TEST(DownloadFailures, LineVanishingMidImageIsAPortError) {
     writeBin(rig.dir.file("a.bin"), randomBytes(0x3000, 14));
     const RunResult r = rig.download(rig.dir.file("a.bin"), "M-079");
     EXPECT_EQ(r.exitCode, 4) << r.out << r.err;
-    EXPECT_NE(r.out.find("is lost"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("is lost"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Program OK"), std::string::npos);
+    // A lower baud rate cannot bring an unplugged adapter back.
+    EXPECT_EQ(r.err.find("Try to use the lower baud"), std::string::npos) << r.err;
 }
 
 TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
@@ -564,16 +597,21 @@ TEST(DownloadFailures, BadInputIsRefusedBeforeAnythingIsSent) {
     // A file that is not there.
     RunResult r = rig.download(rig.dir.file("missing.hex"), "M-079");
     EXPECT_EQ(r.exitCode, 2);
+    writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 15));
+    // A series that would end after no chip.
+    r = rig.download(rig.dir.file("a.bin"), "M-079", {"--series", "--count", "0"});
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    EXPECT_NE(r.err.find("--count"), std::string::npos) << r.err;
     // Bad serial-number parameters: the address window does not fit.
     writeBin(rig.dir.file("a.bin"), randomBytes(0x100, 15));
     r = rig.download(rig.dir.file("a.bin"), "M-079", {"--serial", "2,4,1,1,bcd"});
     EXPECT_EQ(r.exitCode, 2) << r.out;
-    EXPECT_NE(r.out.find("自动增量低位地址太小或字节数太长"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("自动增量低位地址太小或字节数太长"), std::string::npos) << r.err;
     // A record with a wrong checksum: shown, and not programmed without --yes.
     writeHex(rig.dir.file("bad.hex"), 0, randomBytes(0x40, 16), /*breakOneRecord=*/true);
     r = rig.download(rig.dir.file("bad.hex"), "M-079");
     EXPECT_EQ(r.exitCode, 2) << r.out;
-    EXPECT_NE(r.out.find("[box"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("[box"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos);
     rig.sim.stop();
     EXPECT_EQ(readText(rig.log).find("erase"), std::string::npos);
@@ -621,7 +659,7 @@ TEST(DownloadFailures, ImagesThatLostBytesNeedYes) {
         SCOPED_TRACE(file);
         const RunResult r = rig.download(rig.dir.file(file), "M-064");
         EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
-        EXPECT_NE(r.out.find("[box"), std::string::npos) << "the box text is printed";
+        EXPECT_NE(r.err.find("[box"), std::string::npos) << "the box text is printed";
         EXPECT_NE(r.err.find("not programmed"), std::string::npos) << r.err;
         EXPECT_EQ(r.out.find("We are trying to connect"), std::string::npos);
     }

@@ -172,12 +172,12 @@ TEST(IspDemo, AWrongModelIsRefusedAndAModelWithoutCodeIsNotTried) {
     writeBin(rig.image, randomBytes(0x200, 7));
     RunResult r = run_cli(rig.args("isp-demo", "M-068", {}));
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_TRUE(has(r.out, "MCU Type is wrong. / MCU 型号错, 请重选")) << r.out;
+    EXPECT_TRUE(has(r.err, "MCU Type is wrong. / MCU 型号错, 请重选")) << r.err;
 
     r = run_cli(rig.args("isp-demo", "M-074", {}));
     EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
     EXPECT_TRUE(has(r.out, "this model cannot be programmed through the ISP demo")) << r.out;
-    EXPECT_FALSE(has(r.out, "MCU Type is wrong")) << r.out;
+    EXPECT_FALSE(has(r.out + r.err, "MCU Type is wrong")) << r.err;
     EXPECT_FALSE(has(r.out, "We are trying to connect")) << r.out;
 }
 
