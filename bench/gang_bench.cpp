@@ -146,7 +146,7 @@ struct Station {
     // Connect and erase, then the programming phase, timed and bounded on its own.
     void run() {
         auto link = makeChannelLink(core);
-        if (connect_and_erase(core, *link)) {
+        if (connect_and_erase(core, *link).ok()) {
             ui.wireSeconds = 0;
             const double gaps0 = gapSeconds();
             const auto t0 = std::chrono::steady_clock::now();
@@ -165,7 +165,7 @@ struct Station {
 
   private:
     double gapSeconds() const {
-        return std::chrono::duration<double>(core.channel.paced_gap_total).count();
+        return std::chrono::duration<double>(core.channel.pacing().gap_total()).count();
     }
 };
 
