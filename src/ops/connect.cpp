@@ -56,8 +56,8 @@ bool chipFitsModel(const ConnectionFacts& f, const ModelEntry* m) {
 bool check_model(IspCore& core) {
     if (chipFitsModel(core)) return true;
     beep_times(core, 3);
-    core.error("MCU Type is wrong. / MCU 型号错, 请重选");
-    // Name the models that would fit, when the chip narrows them down to a few.
+    // Name the models that would fit, when the chip narrows them down to a few; the verdict
+    // itself comes last, as the closing words of the attempt (the window's state line shows it).
     const std::vector<std::string> fits = modelsFittingChip(core.facts);
     if (!fits.empty() && fits.size() <= 8) {
         std::string list;
@@ -66,6 +66,7 @@ bool check_model(IspCore& core) {
         core.error(
             fmt::format("This chip fits the model(s): {} / 该芯片对应的型号: {}", list, list));
     }
+    core.error("MCU Type is wrong. / MCU 型号错, 请重选");
     set_button_state(core, kButtonIdle);
     core.buffer.imageLoaded = false;
     MessageBoxRequest box;

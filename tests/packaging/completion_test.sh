@@ -33,7 +33,7 @@ expect "read-options" qmx-isp --settings /tmp/x.ini --yes read
 expect "models" qmx-isp --yes mod
 # --settings takes a value, so "mod" is a file name there, not a command.
 expect "" qmx-isp --settings mod
-expect "--port" qmx-isp download --po
+expect "--port" qmx-isp download --por
 expect "--count" qmx-isp download f.hex --series --c
 expect "00 FF" qmx-isp image a.hex --fill ""
 expect "00 FF" qmx-isp download --fill ""
