@@ -77,8 +77,12 @@ std::vector<std::string> statusReportLines(const StatusInput& in, bool& doubleSp
     const std::string letter = in.suffix;
     if (!in.identifiedModel.empty())
         out.push_back("MCU Type is: " + reportedModelText(in.identifiedModel));
-    out.push_back("MCU Firmware Version: " + ver + letter);
-    out.push_back("Chinese:MCU 固件版本号: " + ver + letter);
+    // The suffix is a byte from the wire: one that is not a printable character is shown as
+    // "?" rather than written raw to the log or the terminal.
+    const bool printable = letter.size() == 1 && letter[0] > ' ' && letter[0] < 0x7F;
+    const std::string shown = printable ? letter : std::string("?");
+    out.push_back("MCU Firmware Version: " + ver + shown);
+    out.push_back("Chinese:MCU 固件版本号: " + ver + shown);
     const std::uint8_t o = in.option;
     if (letter == "A") {
         doubleSpeed = bit(o, 3);
