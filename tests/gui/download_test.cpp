@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
@@ -22,28 +21,15 @@ class DownloadTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        const QString sim = QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
-        if (!QFile::exists(sim)) QSKIP("qmx-chipsim is not built");
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
-        sim_.setProgram(sim);
         // Chips one after the other, each fresh and blank after the previous one ran.
-        sim_.setArguments({"--model", "M-070", "--link", link_, "--flash-out", flash_,
-                           "--no-wire-time", "--chips", "9", "--swap-delay", "200"});
-        sim_.start();
-        QVERIFY(sim_.waitForStarted(5000));
-        QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        QVERIFY2(out.contains("ready " + link_.toUtf8()), out.constData());
+        QVERIFY2(startChipsim(sim_, {"--model", "M-070", "--link", link_, "--flash-out", flash_,
+                                     "--no-wire-time", "--chips", "9", "--swap-delay", "200"}),
+                 sim_.error().c_str());
     }
 
-    void cleanupTestCase() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanupTestCase() { sim_.stop(); }
 
     void downloadWatchAndStop() {
         const QByteArray image = randomImage(3000);
@@ -112,7 +98,7 @@ class DownloadTest : public QObject {
 
         // No chip answers now: Stop ends the waiting download and the window is idle again.
         QTest::qWait(600);  // the next chip is put in first
-        sim_.write("power-off\n");
+        sim_.control("power-off");
         QTest::qWait(500);
         download->click();
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
@@ -148,7 +134,7 @@ class DownloadTest : public QObject {
         // As at the desk: Download first, then switch the chip on.
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
         QTest::qWait(200);
-        sim_.write("power-on\n");
+        sim_.control("power-on");
         QTRY_VERIFY2_WITH_TIMEOUT(!f.window->operationRunning(), qPrintable(pane->toPlainText()),
                                   30000);
         QVERIFY2(count->text() == "1", qPrintable(pane->toPlainText()));
@@ -178,7 +164,7 @@ class DownloadTest : public QObject {
         WindowFixture f(settings, {link_});
         f.window->show();
         f.window->loadFile(imagePath);
-        sim_.write("power-off\n");
+        sim_.control("power-off");
         QTest::qWait(300);
         auto* pane = f.find<QPlainTextEdit>("textMsg");
         f.find<QPushButton>("comDownload_0")->click();
@@ -205,7 +191,7 @@ class DownloadTest : public QObject {
         const QByteArray stored = file.readAll();
         QVERIFY2(stored.contains("Dalay_ReDownLoad=" + QByteArray::number(delay->currentIndex())),
                  stored.constData());
-        sim_.write("power-on\n");
+        sim_.control("power-on");
     }
 
   private:
@@ -224,7 +210,7 @@ class DownloadTest : public QObject {
     }
 
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
     QString link_;
     QString flash_;
 };

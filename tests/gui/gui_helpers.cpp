@@ -32,6 +32,13 @@ WindowFixture::~WindowFixture() {
     }
 }
 
+bool startChipsim(qmx::test::SimProcess& sim, const QStringList& args) {
+    std::vector<std::string> list;
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
+    return sim.start(qmx::test::chipsimPath(), list);
+}
+
 bool WindowFixture::sawBox(const std::string& needle) const {
     for (const auto& b : boxes)
         if (b.text.find(needle) != std::string::npos) return true;

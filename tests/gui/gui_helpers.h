@@ -14,6 +14,7 @@
 
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "support/sim_process.h"
 
 namespace qmx::gui::test {
 
@@ -39,6 +40,11 @@ struct WindowFixture {
 
 // Closes the window the way a user does (two passes) and waits until it has unloaded.
 bool closeAndWait(MainWindow& window, int timeoutMs = 5000);
+
+// Starts qmx-chipsim with `args` and waits until it is ready; false (with sim.error() saying
+// why) when it is not. The simulator is started from our own code rather than by QProcess, so
+// that it also runs under ThreadSanitizer, which cannot follow QProcess's way of forking.
+bool startChipsim(qmx::test::SimProcess& sim, const QStringList& args);
 
 // Writes a settings file.
 void writeFile(const QString& path, const QByteArray& bytes);

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTabBar>
@@ -42,17 +41,9 @@ bool flashHolds(const QString& path, const QByteArray& image) {
 class UserEntryTest : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase() {
-        QVERIFY(dir_.isValid());
-        if (!QFile::exists(simPath())) QSKIP("qmx-chipsim is not built");
-    }
+    void initTestCase() { QVERIFY(dir_.isValid()); }
 
-    void cleanup() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanup() { sim_.stop(); }
 
     void sendUserCodeThenDownload() {
         QVERIFY(startSim({"--model", "M-070", "--user-code", "12 34 56 78"}));
@@ -72,8 +63,7 @@ class UserEntryTest : public QObject {
         QVERIFY2(pane->toPlainText().contains("Program OK / 下载 OK"),
                  qPrintable(pane->toPlainText()));
         QVERIFY(send->isEnabled());
-        sim_.terminate();
-        QVERIFY(sim_.waitForFinished(5000));
+        QCOMPARE(sim_.stop(), 0);  // the flash file is written as it ends
         QVERIFY(flashHolds(flash_, image));
     }
 
@@ -114,8 +104,7 @@ class UserEntryTest : public QObject {
         QVERIFY(!f.find<QPushButton>("com_Demo_Stop")->isEnabled());
         QVERIFY(demoDownload->isEnabled());
         QVERIFY(!f.window->core().channel.user_command_mode());
-        sim_.terminate();
-        QVERIFY(sim_.waitForFinished(5000));
+        QCOMPARE(sim_.stop(), 0);  // the flash file is written as it ends
         QVERIFY(flashHolds(flash_, image));
     }
 
@@ -127,8 +116,6 @@ class UserEntryTest : public QObject {
         return pane->toPlainText() + "\n--- chip log ---\n" + QString::fromUtf8(log.readAll());
     }
 
-    static QString simPath() { return QStringLiteral(QMX_BIN_DIR "/qmx-chipsim"); }
-
     bool startSim(QStringList args) {
         link_ = dir_.filePath(QString("tty%1").arg(++run_));
         flash_ = dir_.filePath(QString("flash%1.bin").arg(run_));
@@ -136,18 +123,11 @@ class UserEntryTest : public QObject {
              << "app"
              << "--link" << link_ << "--flash-out" << flash_ << "--no-wire-time"
              << "--log" << dir_.filePath(QString("sim%1.log").arg(run_));
-        sim_.setProgram(simPath());
-        sim_.setArguments(args);
-        sim_.start();
-        if (!sim_.waitForStarted(5000)) return false;
-        QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        return out.contains("ready " + link_.toUtf8());
+        return startChipsim(sim_, args);
     }
 
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
     QString link_, flash_;
     int run_ = 0;
 };
