@@ -8,6 +8,7 @@
 #include "app/debug_panel.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
+#include "app/production_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
 #include "link/port_path.h"
@@ -111,6 +112,7 @@ void MainWindow::startUp(const WindowOptions& options) {
     txtWrite_OK_Count_->setText(QString::fromStdString(stored_.writeOkCount));
     core_.download.writeOkCount = stored_.writeOkCount;
     applyToOptionChoices(stored_, core_.options);
+    production_->show(stored_);
 
     // 4. Buffer, session and buttons.
     core_.buffer.reset();
@@ -179,6 +181,7 @@ void MainWindow::saveSettings() {
     for (size_t i = 0; i < 5; ++i)
         v.debugPort[i] = debug_.port[i]->currentIndex();
     v.debugAutoOpenPort = debug_.che_AutoOpenPort->isChecked();
+    production_->capture(v);
     storeSettings(core_.settings, v);
     stored_ = v;
     refreshRangeDisplay();

@@ -15,6 +15,7 @@
 
 #include "catalogue/model_catalogue.h"
 #include "core/isp_core.h"
+#include "core/language.h"
 #include "core/session_state.h"
 #include "core/ui.h"
 
@@ -47,6 +48,13 @@ class CliUi : public Ui {
     bool progressOnTerminal = false;
     Verbosity verbosity = Verbosity::Normal;
     bool json = false;
+    // The language of the system's texts (--lang, or the environment).
+    void setLanguage(Language language) { localizer_.setLanguage(language); }
+    Language language() const { return localizer_.language(); }
+    // One text on its own (a box, a warning, a progress line) in that language.
+    std::string inLanguage(const std::string& text) const {
+        return localize(text, language()).value_or(std::string());
+    }
 
     void appendMessage(const std::string& line) override;
     void appendError(const std::string& line) override;
@@ -70,6 +78,7 @@ class CliUi : public Ui {
     }
 
   private:
+    Localizer localizer_;
     void endProgressLine();
     void writeLine(std::FILE* stream, const std::string& text);
     void traceFrame(bool outgoing);
@@ -90,6 +99,7 @@ struct Context {
     bool quiet = false;
     bool verbose = false;
     std::string format = "text";  // text or json
+    std::string lang;             // en, zh or both; empty: from the environment
     CliUi ui;
     // Creates the core on first use, opening the settings store.
     IspCore& core();

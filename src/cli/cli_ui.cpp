@@ -74,15 +74,18 @@ void CliUi::writeLine(std::FILE* stream, const std::string& text) {
 
 void CliUi::appendMessage(const std::string& line) {
     if (verbosity == Verbosity::Quiet) return;
+    const std::optional<std::string> shown = localizer_(line);
+    if (!shown) return;
     // With JSON results on stdout, the log moves to stderr so that stdout stays parseable.
-    writeLine(json ? stderr : stdout, line);
+    writeLine(json ? stderr : stdout, *shown);
 }
 
 void CliUi::appendError(const std::string& line) {
-    writeLine(stderr, line);
+    if (const std::optional<std::string> shown = localizer_(line)) writeLine(stderr, *shown);
 }
 
 void CliUi::clearMessages() {
+    localizer_.reset();
     if (verbosity == Verbosity::Quiet) return;
     std::FILE* stream = json ? stderr : stdout;
     std::fputc('\n', stream);
@@ -94,8 +97,8 @@ BoxAnswer CliUi::messageBox(const MessageBoxRequest& box) {
     BoxAnswer answer = box.defaultAnswer;
     if (assumeYes && box.buttons == BoxButtons::YesNo) answer = BoxAnswer::Yes;
     // A box is a warning, an error or a question nobody is there to answer: stderr, marked.
-    std::string title = box.title.empty() ? std::string() : " " + box.title;
-    writeLine(stderr, fmt::format("[box{}] {}", title, plainLines(box.text)));
+    std::string title = box.title.empty() ? std::string() : " " + inLanguage(box.title);
+    writeLine(stderr, fmt::format("[box{}] {}", title, plainLines(inLanguage(box.text))));
     if (box.buttons == BoxButtons::YesNo)
         writeLine(stderr, fmt::format("[box] answer: {}", answer == BoxAnswer::Yes ? "Yes" : "No"));
     return answer;
@@ -123,8 +126,9 @@ void CliUi::setProgress(int value, int minimum, int maximum, bool visible) {
         const int step = pct / 10;
         if (step == lastStep_) return;
         lastStep_ = step;
-        std::fprintf(stderr, "Programming %3d %%  %s  %s elapsed\n", step * 10, written.c_str(),
-                     minutesSeconds(elapsed).c_str());
+        const std::string line = fmt::format("Programming {:3} %  {}  {} elapsed", step * 10,
+                                             written, minutesSeconds(elapsed));
+        std::fprintf(stderr, "%s\n", inLanguage(line).c_str());
         std::fflush(stderr);
         return;
     }
@@ -133,8 +137,8 @@ void CliUi::setProgress(int value, int minimum, int maximum, bool visible) {
     bar.resize(30, '.');
     std::string left = "--:--";
     if (pct > 0 && elapsed > 0) left = minutesSeconds(elapsed * (100 - pct) / pct);
-    std::fprintf(stderr, "\r[%s] %3d%%  %s  %s left\033[K", bar.c_str(), pct, written.c_str(),
-                 left.c_str());
+    const std::string line = fmt::format("[{}] {:3}%  {}  {} left", bar, pct, written, left);
+    std::fprintf(stderr, "\r%s\033[K", inLanguage(line).c_str());
     std::fflush(stderr);
     progressShown_ = true;
 }
@@ -250,7 +254,8 @@ IspCore& Context::core() {
         SettingsStore& store = corePtr->settings;
         if (!settingsPath.empty()) store.setPath(settingsPath);
         store.load();
-        if (!store.warning().empty()) fmt::print(stderr, "warning: {}\n", store.warning());
+        if (!store.warning().empty())
+            fmt::print(stderr, "warning: {}\n", ui.inLanguage(store.warning()));
     }
     return *corePtr;
 }

@@ -51,12 +51,12 @@ bool writeImage(const std::string& path, const BoardBytes& image, std::string& e
     return true;
 }
 
-int dumpImage(IspCore& core, const Args& args) {
+int dumpImage(IspCore& core, const Args& args, const CliUi& ui) {
     BoardBytes image{};
     const std::string error =
         build_board_image_for(core, args.limit, static_cast<long>(args.capacityK) * 1024, image);
     if (!error.empty()) {
-        std::printf("%s\n", error.c_str());
+        std::printf("%s\n", ui.inLanguage(error).c_str());
         return kExitBadInput;
     }
     std::string writeError;
@@ -128,7 +128,7 @@ Runner registerOfflineBoard(CLI::App& app, Context& ctx) {
         int code = prepareCore(core, setup);
         if (code < 0) {
             if (!args->dumpImage.empty()) {
-                code = dumpImage(core, *args);
+                code = dumpImage(core, *args, ctx.ui);
             } else {
                 installStopHandler(core);
                 const long tries =

@@ -37,13 +37,20 @@ class GangPrinter {
 class GangUi : public Ui {
   public:
     GangUi(GangPrinter& printer, std::string prefix, const CliUi& options)
-        : printer_(printer), prefix_(std::move(prefix)), options_(options) {}
+        : printer_(printer),
+          prefix_(std::move(prefix)),
+          options_(options),
+          localizer_(options.language()) {}
 
-    void appendMessage(const std::string& line) override { printer_.line(stdout, prefix_, line); }
+    void appendMessage(const std::string& line) override {
+        if (const std::optional<std::string> shown = localizer_(line))
+            printer_.line(stdout, prefix_, *shown);
+    }
+    void clearMessages() override { localizer_.reset(); }
     BoxAnswer messageBox(const MessageBoxRequest& box) override {
         BoxAnswer answer = box.defaultAnswer;
         if (options_.assumeYes && box.buttons == BoxButtons::YesNo) answer = BoxAnswer::Yes;
-        printer_.line(stdout, prefix_ + " [box]", box.text);
+        printer_.line(stdout, prefix_ + " [box]", options_.inLanguage(box.text));
         if (box.buttons == BoxButtons::YesNo)
             printer_.line(stdout, prefix_ + " [box]",
                           answer == BoxAnswer::Yes ? "answer: Yes" : "answer: No");
@@ -64,6 +71,7 @@ class GangUi : public Ui {
     GangPrinter& printer_;
     std::string prefix_;
     const CliUi& options_;
+    Localizer localizer_;
 };
 
 struct Station {
@@ -74,11 +82,12 @@ struct Station {
     Outcome outcome = Outcome::Failed;
 };
 
-void printSummary(const std::vector<Station>& stations, const SharedProduction& shared) {
+void printSummary(const std::vector<Station>& stations, const SharedProduction& shared,
+                  const CliUi& ui) {
     std::size_t width = 4;
     for (const Station& s : stations)
         width = std::max(width, s.port.size());
-    fmt::print("\nGang summary / 多路下载结果:\n");
+    fmt::print("\n{}\n", ui.inLanguage("Gang summary / 多路下载结果:"));
     fmt::print("{:<{}}  {:>6}  {:>6}  {:<12}  {}\n", "port", width, "OK", "failed", "last serial",
                "result");
     for (const Station& s : stations) {
@@ -97,7 +106,8 @@ void printSummary(const std::vector<Station>& stations, const SharedProduction& 
             list += (list.empty() ? "" : ", ") + std::to_string(std::stoull(v));
         fmt::print("Serial numbers of failed chips not written into any chip: {}\n", list);
     }
-    fmt::print("Success count / 下载成功计数: {}\n", shared.okCount());
+    fmt::print("{}\n",
+               ui.inLanguage(fmt::format("Success count / 下载成功计数: {}", shared.okCount())));
     std::fflush(stdout);
 }
 
@@ -155,7 +165,7 @@ int runGang(Context& ctx, const DownloadSetup& setup, const std::vector<std::str
     for (std::thread& t : threads)
         t.join();
 
-    printSummary(stations, *shared);
+    printSummary(stations, *shared, ctx.ui);
     const int firstCode = exitFor(stations.front().outcome);
     for (const Station& s : stations)
         if (exitFor(s.outcome) != firstCode) return kExitFailed;

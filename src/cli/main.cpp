@@ -33,6 +33,11 @@ int main(int argc, char** argv) {
                    "text (default) or json: one JSON object per result on stdout (connect, "
                    "read-options, each chip of a download, image); the log then goes to stderr")
         ->check(CLI::IsMember({"text", "json"}));
+    app.add_option("--lang", ctx.lang,
+                   "Language of the log and messages: both (English and Chinese, as the texts "
+                   "stand), en or zh. Default: zh when LC_ALL, LC_MESSAGES or LANG starts with "
+                   "zh, else both")
+        ->check(CLI::IsMember({"both", "en", "zh"}));
 
     std::map<CLI::App*, Runner> runners;
     for (const Registrar& reg :
@@ -60,6 +65,9 @@ int main(int argc, char** argv) {
                        : ctx.verbose ? Verbosity::Verbose
                                      : Verbosity::Normal;
     ctx.ui.json = ctx.format == "json";
+    ctx.ui.setLanguage(ctx.lang.empty()
+                           ? qmx::languageFromEnvironment()
+                           : qmx::parseLanguage(ctx.lang).value_or(qmx::Language::Both));
     for (auto& [sub, run] : runners) {
         if (sub->parsed()) {
             int rc = run();

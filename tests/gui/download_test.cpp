@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
@@ -24,9 +23,12 @@ class DownloadTest : public QObject {
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
         // Chips one after the other, each fresh and blank after the previous one ran.
-        QVERIFY2(startChipsim(sim_, {"--model", "M-070", "--link", link_, "--flash-out", flash_,
-                                     "--no-wire-time", "--chips", "9", "--swap-delay", "200"}),
-                 sim_.error().c_str());
+        QByteArray out;
+        QVERIFY2(startSim(sim_,
+                          {"--model", "M-070", "--flash-out", flash_, "--no-wire-time", "--chips",
+                           "9", "--swap-delay", "200"},
+                          link_, &out),
+                 out.constData());
     }
 
     void cleanupTestCase() { sim_.stop(); }
@@ -61,7 +63,7 @@ class DownloadTest : public QObject {
 
         // The chip holds the image; the rest of its flash is erased.
         QByteArray flash;
-        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".1", image, flash), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".1", image, &flash), 10000);
         for (qsizetype i = image.size(); i < flash.size(); ++i)
             QCOMPARE(static_cast<unsigned char>(flash[i]), static_cast<unsigned char>(0xFF));
 
@@ -73,7 +75,7 @@ class DownloadTest : public QObject {
         writeFile(imagePath, second);
         QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("2"), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".2", second, flash), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".2", second, &flash), 10000);
         f.find<QCheckBox>("cekReloadFileWhileFileChange")->setChecked(false);
 
         // The read-options button fills the option panel from the third chip's report.
@@ -195,20 +197,6 @@ class DownloadTest : public QObject {
     }
 
   private:
-    static QByteArray randomImage(int size) {
-        QByteArray image;
-        for (int i = 0; i < size; ++i)
-            image.append(char(QRandomGenerator::global()->bounded(256)));
-        return image;
-    }
-    // The chip's flash file begins with the image.
-    static bool flashHolds(const QString& path, const QByteArray& image, QByteArray& flash) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) return false;
-        flash = file.readAll();
-        return flash.size() >= image.size() && flash.left(image.size()) == image;
-    }
-
     QTemporaryDir dir_;
     qmx::test::SimProcess sim_;
     QString link_;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace qmx::gui::test {
@@ -32,13 +33,6 @@ WindowFixture::~WindowFixture() {
     }
 }
 
-bool startChipsim(qmx::test::SimProcess& sim, const QStringList& args) {
-    std::vector<std::string> list;
-    for (const QString& a : args)
-        list.push_back(a.toStdString());
-    return sim.start(qmx::test::chipsimPath(), list);
-}
-
 bool WindowFixture::sawBox(const std::string& needle) const {
     for (const auto& b : boxes)
         if (b.text.find(needle) != std::string::npos) return true;
@@ -59,6 +53,38 @@ bool closeAndWait(MainWindow& window, int timeoutMs) {
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+}
+
+QByteArray randomImage(int size) {
+    QByteArray b(size, 0);
+    for (auto& c : b)
+        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return b;
+}
+
+bool flashHolds(const QString& path, const QByteArray& image, QByteArray* flash, bool erasedTail) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = f.readAll();
+    if (flash) *flash = bytes;
+    if (bytes.size() < image.size() || !bytes.startsWith(image)) return false;
+    for (qsizetype i = image.size(); erasedTail && i < bytes.size(); ++i)
+        if (static_cast<unsigned char>(bytes[i]) != 0xFF) return false;
+    return true;
+}
+
+QString simPath() {
+    return QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
+}
+
+bool startSim(qmx::test::SimProcess& sim, QStringList args, const QString& link,
+              QByteArray* output) {
+    std::vector<std::string> list;
+    for (const QString& a : args << "--link" << link)
+        list.push_back(a.toStdString());
+    const bool ready = sim.start(simPath().toStdString(), list);
+    if (output) *output = QByteArray::fromStdString(sim.output() + sim.error());
+    return ready;
 }
 
 }  // namespace qmx::gui::test

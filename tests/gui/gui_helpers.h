@@ -2,6 +2,7 @@
 // by their control names, and answering message boxes.
 #pragma once
 
+#include <QByteArray>
 #include <QRadioButton>
 #include <QString>
 #include <QTemporaryDir>
@@ -41,12 +42,23 @@ struct WindowFixture {
 // Closes the window the way a user does (two passes) and waits until it has unloaded.
 bool closeAndWait(MainWindow& window, int timeoutMs = 5000);
 
-// Starts qmx-chipsim with `args` and waits until it is ready; false (with sim.error() saying
-// why) when it is not. The simulator is started from our own code rather than by QProcess, so
-// that it also runs under ThreadSanitizer, which cannot follow QProcess's way of forking.
-bool startChipsim(qmx::test::SimProcess& sim, const QStringList& args);
-
 // Writes a settings file.
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// Random bytes for an image.
+QByteArray randomImage(int size);
+// Whether the chip's flash file begins with the image; with `erasedTail`, also whether every
+// cell behind it is erased. `flash` (when given) gets the file's bytes.
+bool flashHolds(const QString& path, const QByteArray& image, QByteArray* flash = nullptr,
+                bool erasedTail = false);
+
+// The simulator built beside the tests.
+QString simPath();
+// Starts qmx-chipsim with `args` and "--link LINK" and waits until it is ready; false (with
+// what it printed, or why it did not start, in `output`) when it is not. The simulator is
+// started by the tests' own process support rather than by QProcess, so that the window tests
+// also run under ThreadSanitizer, which cannot follow QProcess's way of starting a program.
+bool startSim(qmx::test::SimProcess& sim, QStringList args, const QString& link,
+              QByteArray* output = nullptr);
 
 }  // namespace qmx::gui::test

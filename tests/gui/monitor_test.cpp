@@ -48,10 +48,11 @@ class MonitorTest : public QObject {
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
         // Two chips: the first takes an ordinary download, the second the monitor.
-        QVERIFY2(
-            startChipsim(sim_, {"--model", "M-064", "--link", link_, "--flash-out", flash_,
-                                "--chips", "2", "--swap-delay", "200", "--report-period", "100"}),
-            sim_.error().c_str());
+        QVERIFY2(startSim(sim_,
+                          {"--model", "M-064", "--flash-out", flash_, "--chips", "2",
+                           "--swap-delay", "200", "--report-period", "100"},
+                          link_),
+                 qPrintable(QString::fromStdString(sim_.output() + sim_.error())));
     }
 
     void cleanupTestCase() { sim_.stop(); }

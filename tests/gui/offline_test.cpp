@@ -23,7 +23,7 @@ class OfflineTest : public QObject {
         QVERIFY2(startChipsim(
                      sim_, {"--model", "M-070", "--personality", "offline-board", "--link", link_,
                             "--flash-out", store_, "--no-wire-time", "--board-version", "16"}),
-                 sim_.error().c_str());
+                 qPrintable(QString::fromStdString(sim_.output() + sim_.error())));
     }
 
     void cleanupTestCase() { sim_.stop(); }

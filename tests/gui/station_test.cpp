@@ -25,8 +25,8 @@ class StationTest : public QObject {
         QVERIFY(dir_.isValid());
         link_ = dir_.filePath("tty");
         // Line timing on: at 1200 baud a 4 KB image takes half a minute, time enough to stop.
-        QVERIFY2(startChipsim(sim_, {"--model", "M-070", "--link", link_, "--chips", "3"}),
-                 sim_.error().c_str());
+        QVERIFY2(startSim(sim_, {"--model", "M-070", "--chips", "3"}, link_),
+                 qPrintable(QString::fromStdString(sim_.output() + sim_.error())));
     }
 
     void cleanupTestCase() { sim_.stop(); }

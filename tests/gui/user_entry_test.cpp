@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTabBar>
 #include <QTest>
 
@@ -15,28 +14,6 @@
 
 using namespace qmx::gui;
 using namespace qmx::gui::test;
-
-namespace {
-
-QByteArray randomImage(int size) {
-    QByteArray b(size, 0);
-    for (auto& c : b)
-        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    return b;
-}
-
-// The image at 0, erased cells behind it.
-bool flashHolds(const QString& path, const QByteArray& image) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray flash = f.readAll();
-    if (flash.size() < image.size() || !flash.startsWith(image)) return false;
-    for (qsizetype i = image.size(); i < flash.size(); ++i)
-        if (static_cast<unsigned char>(flash[i]) != 0xFF) return false;
-    return true;
-}
-
-}  // namespace
 
 class UserEntryTest : public QObject {
     Q_OBJECT
@@ -64,7 +41,7 @@ class UserEntryTest : public QObject {
                  qPrintable(pane->toPlainText()));
         QVERIFY(send->isEnabled());
         QCOMPARE(sim_.stop(), 0);  // the flash file is written as it ends
-        QVERIFY(flashHolds(flash_, image));
+        QVERIFY(flashHolds(flash_, image, nullptr, true));
     }
 
     void ispDemoThroughTheWindow() {
@@ -105,7 +82,7 @@ class UserEntryTest : public QObject {
         QVERIFY(demoDownload->isEnabled());
         QVERIFY(!f.window->core().channel.user_command_mode());
         QCOMPARE(sim_.stop(), 0);  // the flash file is written as it ends
-        QVERIFY(flashHolds(flash_, image));
+        QVERIFY(flashHolds(flash_, image, nullptr, true));
     }
 
   private:
@@ -121,9 +98,9 @@ class UserEntryTest : public QObject {
         flash_ = dir_.filePath(QString("flash%1.bin").arg(run_));
         args << "--personality"
              << "app"
-             << "--link" << link_ << "--flash-out" << flash_ << "--no-wire-time"
+             << "--flash-out" << flash_ << "--no-wire-time"
              << "--log" << dir_.filePath(QString("sim%1.log").arg(run_));
-        return startChipsim(sim_, args);
+        return test::startSim(sim_, args, link_);
     }
 
     QTemporaryDir dir_;

@@ -37,6 +37,9 @@ expect "--port" qmx-isp download --por
 expect "--count" qmx-isp download f.hex --series --c
 expect "00 FF" qmx-isp image a.hex --fill ""
 expect "00 FF" qmx-isp download --fill ""
+# --lang takes a value, so the command comes after it.
+expect "both en zh" qmx-isp --lang ""
+expect "models" qmx-isp --lang zh mod
 expect "app bootloader monitor offline-board" qmx-chipsim --personality ""
 expect "--personality" qmx-chipsim --pers
 expect "--model" qmx-chipsim --no-wire-time --mo
