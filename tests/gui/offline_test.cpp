@@ -20,10 +20,12 @@ class OfflineTest : public QObject {
         QVERIFY(dir_.isValid());
         link_ = dir_.filePath("tty");
         store_ = dir_.filePath("store.bin");
-        QVERIFY2(startChipsim(
-                     sim_, {"--model", "M-070", "--personality", "offline-board", "--link", link_,
-                            "--flash-out", store_, "--no-wire-time", "--board-version", "16"}),
-                 qPrintable(QString::fromStdString(sim_.output() + sim_.error())));
+        QByteArray out;
+        QVERIFY2(startSim(sim_,
+                          {"--model", "M-070", "--personality", "offline-board", "--flash-out",
+                           store_, "--no-wire-time", "--board-version", "16"},
+                          link_, &out),
+                 out.constData());
     }
 
     void cleanupTestCase() { sim_.stop(); }
