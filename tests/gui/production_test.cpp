@@ -11,12 +11,15 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 
+#include "app/gang_dialog.h"
 #include "gui_helpers.h"
 
 using namespace qmx::gui;
@@ -179,6 +182,78 @@ class ProductionTest : public QObject {
         QVERIFY2(stored.contains("PowerCycle=cmd\n"), stored.constData());
         QVERIFY(stored.contains("PowerOffMs=300\n"));
         QVERIFY(stored.contains("ProductionLogOn=False\n"));
+    }
+
+    // The gang dialog: every ticked port programmed at once from one counter and one log; a
+    // port that cannot be opened fails alone.
+    void gangProgramsEveryTickedPort() {
+        QProcess simB;
+        const QString linkA = dir_.filePath("gang-a"), linkB = dir_.filePath("gang-b");
+        const QString bogus = dir_.filePath("no-such-port");
+        QByteArray out;
+        QVERIFY2(
+            startSim(sim_, {"--model", "M-070", "--no-wire-time", "--flash-out", linkA + ".bin"},
+                     linkA, &out),
+            out.constData());
+        QVERIFY2(
+            startSim(simB, {"--model", "M-070", "--no-wire-time", "--flash-out", linkB + ".bin"},
+                     linkB, &out),
+            out.constData());
+        const QString logPath = dir_.filePath("gang.jsonl");
+        const QString settings = dir_.filePath("gang.ini");
+        writeFile(settings, QStringLiteral("[Settings]\nWrite_OK_Count=5\nProductionLog=%1\n"
+                                           "ProductionLogOn=True\n")
+                                .arg(logPath)
+                                .toUtf8());
+        const QByteArray image = randomImage(2000);
+        const QString imagePath = dir_.filePath("gang.bin");
+        writeFile(imagePath, image);
+        WindowFixture f(settings, {linkA, linkB, bogus});
+        f.window->loadFile(imagePath);
+
+        f.find<QPushButton>("comGang")->click();
+        auto* gang = f.window->findChild<GangDialog*>("frmGang");
+        QVERIFY(gang);
+        auto* ports = gang->findChild<QListWidget*>("lstGangPorts");
+        for (int i = 0; i < ports->count(); ++i) {
+            const QString port = ports->item(i)->text();
+            if (port == linkA || port == linkB || port == bogus)
+                ports->item(i)->setCheckState(Qt::Checked);
+        }
+        gang->findChild<QPushButton*>("comGangDownload")->click();
+        QVERIFY(gang->running());
+        QVERIFY(!f.find<QPushButton>("comDownload_0")->isEnabled());  // nothing else starts
+        QTRY_VERIFY_WITH_TIMEOUT(!gang->running(), 30000);
+
+        auto* table = gang->findChild<QTableWidget*>("tblGang");
+        QCOMPARE(table->rowCount(), 3);
+        for (int row = 0; row < 3; ++row) {
+            const QString port = table->item(row, 0)->text();
+            const QString state = table->item(row, 1)->text();
+            const bool good = port != bogus;
+            QVERIFY2(good ? state == "OK" : state.startsWith("Failed: "), qPrintable(port + state));
+            QCOMPARE(table->item(row, 2)->text(), good ? QString("1") : QString("0"));
+            QCOMPARE(table->item(row, 3)->text(), good ? QString("0") : QString("1"));
+        }
+        auto* summary = gang->findChild<QLabel*>("labGangSummary");
+        QVERIFY2(
+            summary->text().startsWith("1 of 3 ports failed") && summary->text().endsWith(" 7"),
+            qPrintable(summary->text()));
+        QVERIFY(flashHolds(linkA + ".bin", image, nullptr, true));
+        QVERIFY(flashHolds(linkB + ".bin", image, nullptr, true));
+        QStringList okPorts;
+        for (const QJsonObject& r : logRecords(logPath))
+            if (r.value("result").toString() == "ok") okPorts << r.value("port").toString();
+        okPorts.sort();
+        QCOMPARE(okPorts, QStringList({linkA, linkB}));
+
+        // Closed, the window has the gang's counter and starts downloads again.
+        gang->close();
+        QTRY_VERIFY(!f.window->findChild<GangDialog*>("frmGang"));
+        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("7"));
+        QVERIFY(f.find<QPushButton>("comDownload_0")->isEnabled());
+        simB.terminate();
+        simB.waitForFinished(5000);
     }
 
   private:
