@@ -144,7 +144,7 @@ class MainWindow : public QMainWindow {
     // The gang dialog over the loaded image and the ports of the port list; the window
     // starts nothing else while it is open.
     void openGang();
-    void gangEnded();
+    void takeGangResults(const QString& okCount);
     void onOperationFinished();
     // --- the state line: where the station is ---
     enum class Tone { Plain, Good, Bad };

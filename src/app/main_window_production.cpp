@@ -53,13 +53,14 @@ void MainWindow::openGang() {
     gang_ = new GangDialog(core_, ports, this);
     gang_->setAttribute(Qt::WA_DeleteOnClose);
     gang_->setWindowModality(Qt::WindowModal);
-    connect(gang_, &GangDialog::gangFinished, this, [this](const QString& count) {
-        core_.download.writeOkCount = count.toStdString();
-        txtWrite_OK_Count_->setText(count);
-    });
+    connect(gang_, &GangDialog::gangFinished, this, &MainWindow::takeGangResults);
     connect(gang_, &QObject::destroyed, this, [this] {
         gang_ = nullptr;
-        gangEnded();
+        applyButtonState(kStateIdle);
+        if (saveDeferred_) {
+            saveDeferred_ = false;
+            saveSettings();
+        }
     });
     // Nothing else starts while the stations own the ports and the counter.
     lockSetupControls();
@@ -69,23 +70,19 @@ void MainWindow::openGang() {
     gang_->show();
 }
 
-// The stations saved the counter and the next serial number to the store: the window takes
-// them over, and a ticked auto-increment writes the next number into the image again.
-void MainWindow::gangEnded() {
+// The stations counted and saved the next serial number to the store: the window takes both
+// over, and a ticked auto-increment writes the next number into the image again, so that the
+// next run (of the gang or of the window) never repeats a number.
+void MainWindow::takeGangResults(const QString& okCount) {
     core_.settings.open(core_.settings.path());
-    core_.download.writeOkCount = loadStoredSettings(core_.settings).writeOkCount;
-    txtWrite_OK_Count_->setText(QString::fromStdString(core_.download.writeOkCount));
+    core_.download.writeOkCount = okCount.toStdString();
+    txtWrite_OK_Count_->setText(okCount);
     if (core_.serial.enabled && core_.model) {
         loadSerialSettings(core_.serial, core_.settings);
         core_.serial.active = false;
         serialCheckBoxChanged(core_.serial, true, core_.buffer, *core_.model, core_.settings, *ui_);
     }
     showCoreState();
-    applyButtonState(kStateIdle);
-    if (saveDeferred_) {
-        saveDeferred_ = false;
-        saveSettings();
-    }
 }
 
 std::string MainWindow::productionProblem() const {
