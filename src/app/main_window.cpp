@@ -26,6 +26,7 @@
 #include "app/buffer_view.h"
 #include "app/core_bridge.h"
 #include "app/debug_panel.h"
+#include "app/gang_dialog.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
 #include "app/production_controls.h"
@@ -129,6 +130,12 @@ MainWindow::MainWindow(const WindowOptions& options, QWidget* parent) : QMainWin
 }
 
 MainWindow::~MainWindow() {
+    if (gang_) {
+        // Its end must not reach a window that is going; deleting it stops its stations.
+        disconnect(gang_, nullptr, this, nullptr);
+        delete gang_;
+        gang_ = nullptr;
+    }
     // The worker may still be finishing an operation; it ends at its next wait.
     core_.session.stop_requested = true;
     core_.session.demo_stop_requested = true;
@@ -882,7 +889,7 @@ void MainWindow::startOperation(Operation operation) {
         if (!closing_) debugPanel_->takeOver([this, operation] { startOperation(operation); });
         return;
     }
-    if (operationRunning() || closing_) return;
+    if (operationRunning() || closing_ || gang_) return;
     syncChoicesToCore();
     prepareOperation(core_);
     lockSetupControls();
@@ -1147,6 +1154,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // pending work (a save, the end of an operation) finish before the window unloads.
     core_.session.stop_requested = true;
     core_.session.demo_stop_requested = true;
+    if (gang_) gang_->stop();
     if (!closing_) {
         rememberGeometry();
         hide();
@@ -1155,11 +1163,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    if (runner_ && runner_->busy()) {  // the debug port included: it ends on the stop flag
+    // The debug port included: it ends on the stop flag; so do the gang's stations.
+    if ((runner_ && runner_->busy()) || (gang_ && gang_->running())) {
         timerUnload_.start();
         event->ignore();
         return;
     }
+    delete gang_;  // its end hands the gang's counter to the window before the last save
     if (geometryRemembered_)
         storeWindowGeometry(core_.settings, stored_.mainLeft, stored_.mainTop, stored_.mainWidth,
                             stored_.mainHeight);
