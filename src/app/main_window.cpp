@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/thread_handoff.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -907,8 +908,7 @@ void MainWindow::startOperation(Operation operation) {
     runner_->start([this, op = std::move(operation)] {
         const OpResult result = op();
         // Queued before the runner's end, so the window has it when the operation ends.
-        QMetaObject::invokeMethod(
-            this, [this, result] { lastResult_ = result; }, Qt::QueuedConnection);
+        runOnThreadOf(this, [this, result] { lastResult_ = result; });
     });
 }
 
@@ -918,8 +918,7 @@ void MainWindow::comDownload_Click(int index) {
         OpResult result = run_download_session(core_, index);
         // The debug port comes back after a single download when the user asked for it.
         if (index == 0 && result.ok() && core_.download.reopenDebugPort)
-            QMetaObject::invokeMethod(
-                this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
+            runOnThreadOf(this, [this] { openDebugAfterDownload_ = true; });
         return result;
     }));
 }

@@ -49,17 +49,9 @@ QByteArray readAll(const QString& path) {
 class ProductionTest : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase() {
-        QVERIFY(dir_.isValid());
-        if (!QFile::exists(simPath())) QSKIP("qmx-chipsim is not built");
-    }
+    void initTestCase() { QVERIFY(dir_.isValid()); }
 
-    void cleanup() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanup() { sim_.stop(); }
 
     void seriesPowerCycledByCommandWithLog() {
         const QString fifo = dir_.filePath("control");
@@ -310,7 +302,7 @@ class ProductionTest : public QObject {
     }
 
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
 };
 
 QTEST_MAIN(ProductionTest)
