@@ -117,91 +117,120 @@ std::string consentReason(const LoadResult& loaded) {
     return "does not fit the model's memory (the part outside was dropped)";
 }
 
-int prepareCore(IspCore& core, const DownloadSetup& setup) {
-    long start = 0;
-    if (!parseHexInRange("--start", setup.startText, 0, kMaxStartAddress, start))
-        return kExitBadInput;
-    // Settings: the same store as the window.
+namespace {
+
+// Each step below prints what is wrong on stderr and returns false when the command line (or
+// what it names) cannot be used.
+
+// The settings store (the same as the window's), the model, the port and the production
+// choices.
+bool setUpStation(IspCore& core, const DownloadSetup& setup, StoredSettings& saved) {
     const std::filesystem::path store =
         setup.settingsPath.empty() ? SettingsStore::defaultPath() : fs::path(setup.settingsPath);
     if (!core.settings.open(store) && !core.settings.warning().empty())
         std::fprintf(stderr, "qmx-isp: %s\n", core.settings.warning().c_str());
-    const StoredSettings saved = loadStoredSettings(core.settings);
-
-    const ModelEntry& model = *setup.model;
-    core.model = &model;
+    saved = loadStoredSettings(core.settings);
+    core.model = setup.model;
     core.portPath = setup.port;
     core.maxBaud = setup.maxBaud;
     core.powerCycle = setup.powerCycle;
-    if (!setup.logFile.empty()) {
-        if (const std::string error = openProductionLog(core, setup.logFile); !error.empty()) {
-            std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
-            return kExitBadInput;
-        }
-    }
+    if (setup.logFile.empty()) return true;
+    const std::string error = openProductionLog(core, setup.logFile);
+    if (!error.empty()) std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+    return error.empty();
+}
 
-    resetOptionPage(core.options, model.family);
+// The stored option choices, then each --option over them.
+bool setOptions(IspCore& core, const DownloadSetup& setup, const StoredSettings& saved) {
+    const int family = setup.model->family;
+    resetOptionPage(core.options, family);
     applyToOptionChoices(saved, core.options);
     for (const std::string& assignment : setup.options) {
-        const std::string error = setOption(core.options, model.family, assignment);
+        const std::string error = setOption(core.options, family, assignment);
         if (!error.empty()) {
             std::fprintf(stderr, "qmx-isp: --option %s: %s\n", assignment.c_str(), error.c_str());
-            return kExitBadInput;
+            return false;
         }
     }
+    return true;
+}
 
+// --fill, or the stored fill byte.
+bool setFillByte(CodeBuffer& buffer, const DownloadSetup& setup, const StoredSettings& saved) {
     std::string fill = setup.fill;
     if (fill.empty()) fill = saved.fillByteChoice == 1 ? "00" : "FF";
     for (char& c : fill)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (fill != "FF" && fill != "00") {
         std::fprintf(stderr, "qmx-isp: --fill must be FF or 00\n");
-        return kExitBadInput;
+        return false;
     }
-
-    CodeBuffer& buffer = core.buffer;
     buffer.fillByte = fill == "FF" ? 0xFF : 0x00;
+    return true;
+}
+
+// The image file (standard input for "-") into a cleared buffer; a file that loaded with a
+// fault is programmed only with --yes.
+bool loadImage(IspCore& core, const DownloadSetup& setup) {
+    CodeBuffer& buffer = core.buffer;
     buffer.startAddressText = setup.startText;
     buffer.currentPath = setup.file;
     if (isStdio(setup.file)) {
         // Standard input can be read once: no reload, no watch.
         if (setup.reload || setup.watch) {
             std::fprintf(stderr, "qmx-isp: --reload and --watch need a file, not '-'\n");
-            return kExitBadInput;
+            return false;
         }
         std::string error;
         buffer.currentPath = stdinAsFile(error);
         if (buffer.currentPath.empty()) {
             std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
-            return kExitBadInput;
+            return false;
         }
     }
     // One file per download: every (re)load replaces the previous contents, so bytes of an
     // older build can never be programmed along with a newer one.
     buffer.clearOnLoad = true;
-    const LoadResult loaded = loadSelectedFile(buffer, model, core.serial, core.ui());
+    const LoadResult loaded = loadSelectedFile(buffer, *setup.model, core.serial, core.ui());
     if (!loaded.loaded() || !buffer.imageLoaded) {
         std::fprintf(stderr, "qmx-isp: %s could not be loaded\n", setup.file.c_str());
-        return kExitBadInput;
+        return false;
     }
     if (loaded.needsConsent() && !setup.assumeYes) {
         std::fprintf(stderr, "qmx-isp: %s %s; not programmed (use --yes to program it anyway)\n",
                      setup.file.c_str(), consentReason(loaded).c_str());
+        return false;
+    }
+    return true;
+}
+
+// --serial: the auto-increment parameters, checked and placed into the buffer.
+bool setSerialNumber(IspCore& core, const DownloadSetup& setup) {
+    if (setup.serial.empty()) return true;
+    std::string error;
+    if (!parseSerial(setup.serial, core.serial, error)) {
+        std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+        return false;
+    }
+    if (!serialCheckBoxChanged(core.serial, true, core.buffer, *setup.model, core.settings,
+                               core.ui())) {
+        std::fprintf(stderr, "qmx-isp: invalid serial-number parameters\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int prepareCore(IspCore& core, const DownloadSetup& setup) {
+    long start = 0;
+    if (!parseHexInRange("--start", setup.startText, 0, kMaxStartAddress, start))
         return kExitBadInput;
-    }
-
-    if (!setup.serial.empty()) {
-        std::string error;
-        if (!parseSerial(setup.serial, core.serial, error)) {
-            std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
-            return kExitBadInput;
-        }
-        if (!serialCheckBoxChanged(core.serial, true, buffer, model, core.settings, core.ui())) {
-            std::fprintf(stderr, "qmx-isp: invalid serial-number parameters\n");
-            return kExitBadInput;
-        }
-    }
-
+    StoredSettings saved;
+    if (!setUpStation(core, setup, saved) || !setOptions(core, setup, saved) ||
+        !setFillByte(core.buffer, setup, saved) || !loadImage(core, setup) ||
+        !setSerialNumber(core, setup))
+        return kExitBadInput;
     return -1;
 }
 
