@@ -9,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "cli/cli_context.h"
+#include "link/wire_format.h"
 
 namespace qmx::cli {
 
@@ -173,57 +174,24 @@ void CliUi::traceFrame(bool outgoing) {
         writeLine(stderr, fmt::format("trace -> sync 7F x{}", syncBlocks_));
         syncBlocks_ = 0;
     };
-    while (!bytes.empty()) {
-        const unsigned char b = bytes[0];
-        std::size_t length = 0;
-        std::string what;
-        if (outgoing && b == 0x7F) {
+    while (const auto piece = wire::nextTracePiece(bytes, outgoing)) {
+        using Kind = wire::TracePiece::Kind;
+        std::string what = "bytes";
+        if (piece->kind == Kind::Sync) {
             ++syncBlocks_;
-            bytes.erase(bytes.begin());
-            continue;
+        } else if (piece->kind == Kind::Command) {
+            what = fmt::format("command {:02X}, {} bytes", piece->code, piece->length);
+        } else if (piece->kind == Kind::UserCommand) {
+            what = fmt::format("user command {:02X}", piece->code);
+        } else if (piece->kind == Kind::Answer) {
+            what = fmt::format("answer {:02X}, {} bytes", piece->code, piece->length);
         }
-        if (outgoing && b == 0x46) {
-            if (bytes.size() < 5) return;
-            length = 2 + static_cast<std::size_t>(bytes[3] * 256 + bytes[4]);
-            if (bytes.size() < length) return;
-            what = fmt::format("command {:02X}, {} bytes", length > 5 ? bytes[5] : 0, length);
-        } else if (outgoing && b == 0x5A) {
-            length = 8;
-            if (bytes.size() < length) return;
-            what = fmt::format("user command {:02X}", bytes[4]);
-        } else if (!outgoing && b == 0x46) {
-            // The header some loaders put before their answers: shown with the answer.
-            if (bytes.size() < 2) return;
-            if (bytes[1] == 0xB9) {
-                if (bytes.size() < 5) return;
-                if (bytes[2] == 0x68) {
-                    length = 2 + static_cast<std::size_t>(bytes[3] * 256 + bytes[4]);
-                    if (length < 6 || length > 1103) length = bytes.size();
-                    if (bytes.size() < length) return;
-                    what = fmt::format("answer {:02X}, {} bytes", bytes[5], length);
-                }
-            }
-            if (what.empty()) {
-                length = 1;
-                what = "bytes";
-            }
-        } else if (!outgoing && b == 0x68) {
-            if (bytes.size() < 3) return;
-            length = static_cast<std::size_t>(bytes[1] * 256 + bytes[2]);
-            if (length < 4 || length > 1101) length = bytes.size();
-            if (bytes.size() < length) return;
-            what = fmt::format("answer {:02X}, {} bytes", bytes[3], length);
-        } else {
-            // Not the start of a frame: everything up to the next frame start, as it is.
-            length = 1;
-            while (length < bytes.size() && bytes[length] != 0x46 && bytes[length] != 0x68 &&
-                   bytes[length] != 0x5A && bytes[length] != 0x7F)
-                ++length;
-            what = "bytes";
+        if (piece->kind != Kind::Sync) {
+            flushSync();
+            writeLine(stderr, fmt::format("trace {} {}:{}", arrow, what,
+                                          hexBytes(bytes, 0, piece->length)));
         }
-        flushSync();
-        writeLine(stderr, fmt::format("trace {} {}:{}", arrow, what, hexBytes(bytes, 0, length)));
-        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(piece->length));
     }
 }
 

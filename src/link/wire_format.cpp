@@ -150,4 +150,64 @@ std::optional<std::uint8_t> answerCode(std::span<const std::uint8_t> answer) {
     return answer[3];
 }
 
+namespace {
+
+using Piece = TracePiece;
+
+std::optional<Piece> outgoingPiece(std::span<const std::uint8_t> b) {
+    if (b[0] == kSync) return Piece{Piece::Kind::Sync, 1, kSync};
+    if (b[0] == kHeadFirst) {
+        if (b.size() < 5) return std::nullopt;
+        const std::size_t length = kHeadSize + static_cast<std::size_t>(b[3] * 256 + b[4]);
+        if (b.size() < length) return std::nullopt;
+        return Piece{Piece::Kind::Command, length, length > 5 ? b[5] : std::uint8_t{0}};
+    }
+    if (b[0] == kUserFirst) {
+        if (b.size() < 8) return std::nullopt;
+        return Piece{Piece::Kind::UserCommand, 8, b[4]};
+    }
+    return Piece{};
+}
+
+// An answer frame at `at` (68 L(2) code ...); a length out of reason takes all that is there.
+std::optional<Piece> answerPiece(std::span<const std::uint8_t> b, std::size_t at) {
+    if (b.size() < at + 4) return std::nullopt;
+    std::size_t length = at + static_cast<std::size_t>(b[at + 1] * 256 + b[at + 2]);
+    if (length < at + 4 || length > at + 1101) length = b.size();
+    if (b.size() < length) return std::nullopt;
+    return Piece{Piece::Kind::Answer, length, b[at + 3]};
+}
+
+std::optional<Piece> incomingPiece(std::span<const std::uint8_t> b) {
+    if (b[0] == kFromChip) return b.size() < 3 ? std::nullopt : answerPiece(b, 0);
+    if (b[0] == kHeadFirst) {
+        // The header some loaders put before their answers: shown with the answer.
+        if (b.size() < 2) return std::nullopt;
+        if (b[1] != kHeadSecond) return Piece{Piece::Kind::Bytes, 1, 0};
+        if (b.size() < 5) return std::nullopt;
+        if (b[2] != kFromChip) return Piece{Piece::Kind::Bytes, 1, 0};
+        return answerPiece(b, kHeadSize);
+    }
+    return Piece{};
+}
+
+bool startsFrame(std::uint8_t b) {
+    return b == kHeadFirst || b == kFromChip || b == kUserFirst || b == kSync;
+}
+
+}  // namespace
+
+std::optional<TracePiece> nextTracePiece(std::span<const std::uint8_t> bytes, bool outgoing) {
+    if (bytes.empty()) return std::nullopt;
+    std::optional<Piece> piece = outgoing ? outgoingPiece(bytes) : incomingPiece(bytes);
+    if (piece && piece->length == 0) {
+        // Not the start of a frame: everything up to the next frame start, as it is.
+        std::size_t length = 1;
+        while (length < bytes.size() && !startsFrame(bytes[length]))
+            ++length;
+        piece = Piece{Piece::Kind::Bytes, length, 0};
+    }
+    return piece;
+}
+
 }  // namespace qmx::wire

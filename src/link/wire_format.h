@@ -27,6 +27,7 @@ inline constexpr std::uint8_t kFromChip = 0x68;  // direction byte of an answer
 inline constexpr std::uint8_t kEnd = 0x16;
 inline constexpr std::uint8_t kUserFirst = 0x5A;
 inline constexpr std::uint8_t kUserSecond = 0xA5;
+inline constexpr std::uint8_t kSync = 0x7F;  // the host's synchronisation byte
 inline constexpr std::size_t kHeadSize = 2;
 
 // ---- command codes (host frames) ----
@@ -154,5 +155,18 @@ AnswerCheck checkUserFrame(std::span<const std::uint8_t> stored);
 std::optional<std::uint8_t> answerCode(std::span<const std::uint8_t> answer);
 // The chip accepted something (status byte 80).
 inline constexpr std::uint8_t kAccepted = 0x80;
+
+// ---- reading a byte stream for a trace ----
+// One piece of the bytes sent or received, as a trace lists them.
+struct TracePiece {
+    enum class Kind { Sync, Command, UserCommand, Answer, Bytes };
+    Kind kind = Kind::Bytes;
+    std::size_t length = 0;  // bytes of the stream it takes
+    std::uint8_t code = 0;   // the command code of a frame
+};
+// The first piece of `bytes` (sent by the host when `outgoing`): a sync byte, a host command
+// frame, a user-command frame, an answer (with or without its 46 B9 header), or bytes that
+// start no frame (up to the next frame start). Nothing while a frame is still incomplete.
+std::optional<TracePiece> nextTracePiece(std::span<const std::uint8_t> bytes, bool outgoing);
 
 }  // namespace qmx::wire
