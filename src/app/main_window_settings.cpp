@@ -111,6 +111,14 @@ void MainWindow::startUp(const WindowOptions& options) {
     txtWrite_OK_Count_->setText(QString::fromStdString(stored_.writeOkCount));
     core_.download.writeOkCount = stored_.writeOkCount;
     applyToOptionChoices(stored_, core_.options);
+    // The language: the stored choice, else what the environment asks for.
+    languageChosen_ = core_.settings.contains(kSettingsSection, setting::kLanguage);
+    const Language language = languageChosen_
+                                  ? parseLanguage(stored_.language).value_or(Language::Both)
+                                  : languageFromEnvironment();
+    options_->language()->setCurrentIndex(
+        options_->language()->findData(QString::fromLatin1(languageName(language))));
+    ui_->setLanguage(language);
 
     // 4. Buffer, session and buttons.
     core_.buffer.reset();
@@ -179,7 +187,9 @@ void MainWindow::saveSettings() {
     for (size_t i = 0; i < 5; ++i)
         v.debugPort[i] = debug_.port[i]->currentIndex();
     v.debugAutoOpenPort = debug_.che_AutoOpenPort->isChecked();
+    v.language = ss(options_->language()->currentData().toString());
     storeSettings(core_.settings, v);
+    if (languageChosen_) storeLanguage(core_.settings, v.language);
     stored_ = v;
     refreshRangeDisplay();
     const std::string error = core_.settings.saveWarnOnce();

@@ -127,6 +127,7 @@ const std::vector<SettingKey>& settingsKeys() {
         }
         k.push_back({kDebugAutoOpenPort, "", "che_AutoOpenPort", 0, false, true});
         k.push_back({kSafetyLock, "2", "Option0", 0, true, true});
+        k.push_back({kLanguage, "both", "cobLanguage", 0, true, false});
         return k;
     }();
     return keys;
@@ -160,6 +161,7 @@ const std::vector<std::string_view>& mainLoadOrder() {
         kLogicOfControl485,
         kPinExternalWdt,
         kPinAddressExternalWdt,
+        kLanguage,
     };
     return order;
 }
@@ -223,6 +225,13 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
     r.boolean(kLogicOfControl485, v.rs485LogicHighSend);
     r.boolean(kPinExternalWdt, v.externalWdtOff);
     r.index(kPinAddressExternalWdt, v.externalWdtPin);
+    if (r.has(kLanguage)) {
+        const std::string language(trimBlanks(r.text(kLanguage)));
+        if (language == "both" || language == "en" || language == "zh")
+            v.language = language;
+        else
+            r.reject(kLanguage);
+    }
 
     for (std::size_t i = 0; i < 4; ++i)
         r.index(kUserCodePort[i], v.userCodePort[i]);
@@ -296,6 +305,10 @@ void captureOptionChoices(StoredSettings& v, const OptionChoices& c) {
     v.externalWdtOff = c.externalWdt == 0;
     v.externalWdtPin = c.externalWdtPin;
     v.wdtPrescaler = c.wdtPrescaler;
+}
+
+void storeLanguage(SettingsStore& store, std::string_view language) {
+    store.set(kSettingsSection, kLanguage, std::string(language));
 }
 
 }  // namespace qmx

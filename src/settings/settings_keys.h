@@ -38,6 +38,8 @@ inline constexpr std::string_view kPinAddressExternalWdt = "pin_address_External
 inline constexpr std::string_view kWdtPrescaler = "WDT_Prescalar";
 inline constexpr std::string_view kSafetyLock = "安全锁";
 inline constexpr std::string_view kDebugAutoOpenPort = "DebugAutoOpenPort";
+// The language of the system's texts: "both", "en" or "zh". Absent, the environment decides.
+inline constexpr std::string_view kLanguage = "Language";
 // Port settings of the user-command loader, the ISP demo's loader and user command, and
 // the debug port, each in list order: baud, parity, data bits, stop bits (the debug port:
 // port, baud, data bits, parity, stop bits).
@@ -109,6 +111,7 @@ struct StoredSettings {
     std::array<int, 4> demoUserCodePort = {2, 0, 0, 0};  // 38400, "Even", "8", "1"
     std::array<int, 5> debugPort = {0, 2, 0, 2, 0};      // COM1, 38400, "8", "None", "1"
     bool debugAutoOpenPort = false;                      // `che_AutoOpenPort`; written, not read
+    std::string language = "both";                       // `cobLanguage`: both, en or zh
 
     friend bool operator==(const StoredSettings&, const StoredSettings&) = default;
 };
@@ -117,8 +120,9 @@ struct StoredSettings {
 // choice 1 and anything else choice 0; "BeepYesNo" "True" selects YES and anything else NO;
 // "COM_port" holds a device path (from "/") or, as written before, a row, of which a negative
 // one becomes 0; a list row outside its list, a non-numeric index or a
-// two-way value that is neither true nor false is ignored (the default stays) and its key is
-// added to `rejected` when given. "WDT_Prescalar" and "DebugAutoOpenPort" are not read.
+// two-way value that is neither true nor false, or a "Language" other than both, en and zh, is
+// ignored (the default stays) and its key is added to `rejected` when given. "WDT_Prescalar" and
+// "DebugAutoOpenPort" are not read.
 StoredSettings loadStoredSettings(const SettingsStore& store,
                                   std::vector<std::string>* rejected = nullptr);
 
@@ -131,6 +135,8 @@ void storeSettings(SettingsStore& store, const StoredSettings& values);
 void storeFilePath(SettingsStore& store, std::string_view folder);
 void storeWriteOkCount(SettingsStore& store, std::string_view count);
 void storeWindowGeometry(SettingsStore& store, int left, int top, int width, int height);
+// The language, written once the user has chosen one (until then the environment decides).
+void storeLanguage(SettingsStore& store, std::string_view language);
 
 // The option choices restored at start-up: RS-485 and external-watchdog choices and pins;
 // the prescaler always starts at row 7 ("256").

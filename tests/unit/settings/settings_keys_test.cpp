@@ -69,7 +69,7 @@ TEST(KeyTable, OrdersCoverTheTable) {
     for (const SettingKey& k : settingsKeys())
         all.insert(k.name);
     EXPECT_EQ(all.size(), settingsKeys().size());
-    EXPECT_EQ(all.size(), 36u);
+    EXPECT_EQ(all.size(), 37u);
     for (auto name : saveOrder()) {
         ASSERT_NE(findSettingKey(name), nullptr) << name;
         EXPECT_TRUE(findSettingKey(name)->writtenEverySave) << name;
@@ -247,6 +247,25 @@ TEST(SaveRules, OtherWritersAndGeometry) {
     EXPECT_EQ(v.mainTop, 20);
     EXPECT_EQ(v.mainWidth, 13000);
     EXPECT_EQ(v.mainHeight, 9100);
+}
+
+TEST(ReadRules, LanguageIsReadWhenSoundAndWrittenBesideTheOtherKeys) {
+    const std::string text = "[Settings]\nDeviceProducts=5\nLanguage= zh \n; a note\nfillbyte=FF\n";
+    std::vector<std::string> rejected;
+    EXPECT_EQ(loadStoredSettings(memoryStore(text), &rejected).language, "zh");
+    EXPECT_TRUE(rejected.empty());
+    const StoredSettings bad =
+        loadStoredSettings(memoryStore("[Settings]\nLanguage=fr\n"), &rejected);
+    EXPECT_EQ(bad.language, "both");
+    EXPECT_EQ(rejected, std::vector<std::string>{"Language"});
+
+    // A choice changes its own line only; an every-key save does not touch it.
+    SettingsStore s = memoryStore(text);
+    storeLanguage(s, "en");
+    storeSettings(s, loadStoredSettings(s));
+    const std::string saved = s.serialise();
+    EXPECT_NE(saved.find("DeviceProducts=5\nLanguage=en\n; a note\n"), std::string::npos) << saved;
+    EXPECT_EQ(loadStoredSettings(memoryStore(saved)).language, "en");
 }
 
 }  // namespace
