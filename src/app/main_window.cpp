@@ -27,6 +27,7 @@
 #include "app/debug_panel.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
+#include "app/production_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
 #include "image/buffer_save.h"
@@ -336,6 +337,8 @@ QWidget* MainWindow::buildLeftColumn(QWidget* parent) {
     // Frame12 starts in this column and moves to its page of TabStrip1 in buildRightSide; an
     // owner from the start means nothing is left without a parent.
     options_ = new OptionControls(core_.options, col, col);
+    production_ = new ProductionControls(options_->frame12());
+    options_->addPageGroup(production_->frame());
     v->addWidget(options_->frame2());
 
     buildDownloadFrame(col);
@@ -666,6 +669,7 @@ void MainWindow::connectControls() {
     connectAutoIncrease();
     connectBufferStore();
     connectUserEntryPages();
+    connectProduction();
     // The persisted port lists save when chosen.
     for (auto* list : {userCode_.port[0], userCode_.port[1], userCode_.port[2], userCode_.port[3],
                        demo_.download[0], demo_.download[1], demo_.download[2], demo_.download[3],
@@ -873,6 +877,9 @@ void MainWindow::syncChoicesToCore() {
     core_.download.beepOnSuccess = options_->beepYes()->isChecked();
     core_.download.reopenDebugPort = debug_.che_AutoOpenPort->isChecked();
     core_.download.writeOkCount = ss(txtWrite_OK_Count_->text());
+    std::string incomplete;  // a download refuses it (withProduction); nothing is switched
+    core_.powerCycle = production_->powerCycle(incomplete).value_or(PowerCycle{});
+    core_.productionLog.reset();  // a download opens it again: a moved file is made anew
 }
 
 void MainWindow::startOperation(Operation operation) {
@@ -907,14 +914,14 @@ void MainWindow::startOperation(Operation operation) {
 
 // Download (index 0) and Re-Download (index 1, a series of chips).
 void MainWindow::comDownload_Click(int index) {
-    startOperation([this, index] {
+    startOperation(withProduction([this, index] {
         OpResult result = run_download_session(core_, index);
         // The debug port comes back after a single download when the user asked for it.
         if (index == 0 && result.ok() && core_.download.reopenDebugPort)
             QMetaObject::invokeMethod(
                 this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
         return result;
-    });
+    }));
 }
 
 void MainWindow::comStop_Download_Click() {
@@ -1099,7 +1106,7 @@ void MainWindow::Timer12_Timer() {
     if (operationRunning() || closing_) return;
     core_.download.reloadOnChange = cekReloadOnChange_->isChecked();
     if (fileWatch_.tick(core_.buffer, core_.download.reloadOnChange, false))
-        startOperation([this] { return reloadAndDownload(core_); });
+        startOperation(withProduction([this] { return reloadAndDownload(core_); }));
 }
 
 // ---------------------------------------------------------------------------------------------

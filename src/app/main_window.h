@@ -39,6 +39,7 @@ class BufferView;
 class DebugPanel;
 class OperationRunner;
 class OptionControls;
+class ProductionControls;
 class QtUi;
 
 struct WindowOptions {
@@ -133,6 +134,10 @@ class MainWindow : public QMainWindow {
     // An operation on the worker; what it returns sets the state line when it ends.
     using Operation = std::function<OpResult()>;
     void startOperation(Operation operation);
+    // A download with the production choices: refused with a message while they are
+    // incomplete; the production log is opened first when one is chosen.
+    Operation withProduction(Operation operation);
+    void connectProduction();
     void onOperationFinished();
     // --- the state line: where the station is ---
     enum class Tone { Plain, Good, Bad };
@@ -166,6 +171,7 @@ class MainWindow : public QMainWindow {
     QtUi* ui_ = nullptr;
     OperationRunner* runner_ = nullptr;
     OptionControls* options_ = nullptr;
+    ProductionControls* production_ = nullptr;
     BufferView* view_ = nullptr;
     StoredSettings stored_;
     FileWatch fileWatch_;

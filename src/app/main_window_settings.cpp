@@ -8,6 +8,7 @@
 #include "app/debug_panel.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
+#include "app/production_controls.h"
 #include "app/qt_ui.h"
 #include "app/widgets.h"
 #include "link/port_path.h"
@@ -119,6 +120,7 @@ void MainWindow::startUp(const WindowOptions& options) {
     options_->language()->setCurrentIndex(
         options_->language()->findData(QString::fromLatin1(languageName(language))));
     ui_->setLanguage(language);
+    production_->show(stored_);
 
     // 4. Buffer, session and buttons.
     core_.buffer.reset();
@@ -188,6 +190,7 @@ void MainWindow::saveSettings() {
         v.debugPort[i] = debug_.port[i]->currentIndex();
     v.debugAutoOpenPort = debug_.che_AutoOpenPort->isChecked();
     v.language = ss(options_->language()->currentData().toString());
+    production_->capture(v);
     storeSettings(core_.settings, v);
     if (languageChosen_) storeLanguage(core_.settings, v.language);
     stored_ = v;

@@ -41,16 +41,18 @@ void MainWindow::setUserEntryButtons(bool startAllowed, bool stopAllowed) {
 void MainWindow::connectUserEntryPages() {
     connect(userCode_.comSendUserCode, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation(
-            [this, choices] { return asResult(run_user_code_download(core_, choices)); });
+        startOperation(withProduction(
+            [this, choices] { return asResult(run_user_code_download(core_, choices)); }));
     });
     connect(demo_.download_, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation([this, choices] { return asResult(run_isp_demo(core_, choices, false)); });
+        startOperation(withProduction(
+            [this, choices] { return asResult(run_isp_demo(core_, choices, false)); }));
     });
     connect(demo_.reDownload, &QPushButton::clicked, this, [this] {
         const UserEntryChoices choices = userEntryChoices();
-        startOperation([this, choices] { return asResult(run_isp_demo(core_, choices, true)); });
+        startOperation(withProduction(
+            [this, choices] { return asResult(run_isp_demo(core_, choices, true)); }));
     });
     // Takes effect at the demo's next wait (or at once in the countdown between chips).
     connect(demo_.stop, &QPushButton::clicked, this, [this] { stop_isp_demo(core_); });

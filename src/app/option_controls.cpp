@@ -203,6 +203,16 @@ void OptionControls::buildBeepFrame() {
     v->setColumnStretch(3, 1);
 }
 
+void OptionControls::addPageGroup(QWidget* group) {
+    auto* grid = static_cast<QGridLayout*>(frame12_->layout());
+    // The spare height stays below the last group.
+    for (int r = 0; r < grid->rowCount(); ++r)
+        grid->setRowStretch(r, 0);
+    const int row = grid->rowCount();
+    grid->addWidget(group, row, 0);
+    grid->setRowStretch(row + 1, 1);
+}
+
 // The pin lists and the prescaler write their choice; the RS-485 and external-watchdog
 // choices are saved as they change.
 void OptionControls::connectPinLists() {

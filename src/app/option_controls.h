@@ -27,6 +27,8 @@ class OptionControls : public QObject {
 
     QGroupBox* frame2() const { return frame2_; }
     QWidget* frame12() const { return frame12_; }
+    // Adds a group of another owner to the bottom of the page "选项".
+    void addPageGroup(QWidget* group);
 
     // The page build of a family: rows and groups shown, rows 0..2 and 8..10 reset to the
     // family defaults, the tab groups keep their choices.

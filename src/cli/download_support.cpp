@@ -9,6 +9,7 @@
 #include "cli/stdio_file.h"
 #include "image/hex_loader.h"
 #include "ops/download_driver.h"
+#include "ops/production_setup.h"
 #include "ops/serial_number_store.h"
 #include "settings/settings_keys.h"
 
@@ -132,13 +133,11 @@ int prepareCore(IspCore& core, const DownloadSetup& setup) {
     core.portPath = setup.port;
     core.maxBaud = setup.maxBaud;
     core.powerCycle = setup.powerCycle;
-    if (!setup.logFile.empty() && !core.productionLog) {
-        auto log = std::make_shared<ProductionLog>();
-        if (const std::string error = log->open(setup.logFile); !error.empty()) {
+    if (!setup.logFile.empty()) {
+        if (const std::string error = openProductionLog(core, setup.logFile); !error.empty()) {
             std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
             return kExitBadInput;
         }
-        core.productionLog = std::move(log);
     }
 
     resetOptionPage(core.options, model.family);

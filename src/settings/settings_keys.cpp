@@ -1,5 +1,6 @@
 #include "settings/settings_keys.h"
 
+#include <cctype>
 #include <charconv>
 #include <optional>
 
@@ -68,6 +69,33 @@ class Reader {
     std::vector<std::string>* rejected_;
 };
 
+// The production keys: a mode that names none of the known switches stays "none", so an
+// edited or newer file never switches anybody's power by a guess.
+void readProduction(Reader& r, StoredSettings& v) {
+    if (r.has(kPowerCycle)) {
+        const std::string mode(trimBlanks(r.text(kPowerCycle)));
+        bool known = false;
+        for (std::string_view m : kPowerCycleModes)
+            known = known || equalsIgnoreCase(mode, m);
+        if (known) {
+            v.powerCycle = mode;
+            for (char& c : v.powerCycle)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        } else {
+            r.reject(kPowerCycle);
+        }
+    }
+    if (r.has(kPowerCycleCommand)) v.powerCycleCommand = r.text(kPowerCycleCommand);
+    int offMs = v.powerOffMs;
+    r.number(kPowerOffMs, offMs);
+    if (offMs >= 0 && offMs <= kMaxPowerOffMs)
+        v.powerOffMs = offMs;
+    else
+        r.reject(kPowerOffMs);
+    if (r.has(kProductionLog)) v.productionLog = r.text(kProductionLog);
+    r.boolean(kProductionLogOn, v.productionLogOn);
+}
+
 }  // namespace
 
 const std::vector<SettingKey>& settingsKeys() {
@@ -127,6 +155,11 @@ const std::vector<SettingKey>& settingsKeys() {
         }
         k.push_back({kDebugAutoOpenPort, "", "che_AutoOpenPort", 0, false, true});
         k.push_back({kSafetyLock, "2", "Option0", 0, true, true});
+        k.push_back({kPowerCycle, "none", "comPowerCycle", 0, true, true});
+        k.push_back({kPowerCycleCommand, "", "txtPowerCycleCommand", 0, true, true});
+        k.push_back({kPowerOffMs, "300", "txtPowerOffMs", 0, true, true});
+        k.push_back({kProductionLog, "", "txtProductionLog", 0, true, true});
+        k.push_back({kProductionLogOn, "False", "cheProductionLog", 0, true, true});
         k.push_back({kLanguage, "both", "cobLanguage", 0, true, false});
         return k;
     }();
@@ -161,6 +194,11 @@ const std::vector<std::string_view>& mainLoadOrder() {
         kLogicOfControl485,
         kPinExternalWdt,
         kPinAddressExternalWdt,
+        kPowerCycle,
+        kPowerCycleCommand,
+        kPowerOffMs,
+        kProductionLog,
+        kProductionLogOn,
         kLanguage,
     };
     return order;
@@ -184,7 +222,8 @@ const std::vector<std::string_view>& saveOrder() {
         o.insert(o.end(), ports.begin(), ports.end());
         o.insert(o.end(), {kDebugAutoOpenPort, kBeepYesNo, kDelayReDownload, kWriteOkCount,
                            kPinFor485, kPinAddressFor485, kLogicOfControl485, kPinExternalWdt,
-                           kPinAddressExternalWdt, kWdtPrescaler});
+                           kPinAddressExternalWdt, kWdtPrescaler, kPowerCycle, kPowerCycleCommand,
+                           kPowerOffMs, kProductionLog, kProductionLogOn});
         return o;
     }();
     return order;
@@ -233,6 +272,8 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
             r.reject(kLanguage);
     }
 
+    readProduction(r, v);
+
     for (std::size_t i = 0; i < 4; ++i)
         r.index(kUserCodePort[i], v.userCodePort[i]);
     for (std::size_t i = 0; i < 4; ++i)
@@ -272,6 +313,11 @@ void storeSettings(SettingsStore& store, const StoredSettings& v) {
     put(kPinExternalWdt, boolText(v.externalWdtOff));
     put(kPinAddressExternalWdt, std::to_string(v.externalWdtPin));
     put(kWdtPrescaler, std::to_string(v.wdtPrescaler));
+    put(kPowerCycle, v.powerCycle);
+    put(kPowerCycleCommand, v.powerCycleCommand);
+    put(kPowerOffMs, std::to_string(v.powerOffMs));
+    put(kProductionLog, v.productionLog);
+    put(kProductionLogOn, boolText(v.productionLogOn));
 }
 
 void storeFilePath(SettingsStore& store, std::string_view folder) {

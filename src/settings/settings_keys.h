@@ -38,6 +38,12 @@ inline constexpr std::string_view kPinAddressExternalWdt = "pin_address_External
 inline constexpr std::string_view kWdtPrescaler = "WDT_Prescalar";
 inline constexpr std::string_view kSafetyLock = "安全锁";
 inline constexpr std::string_view kDebugAutoOpenPort = "DebugAutoOpenPort";
+// Production: hands-free power cycling of the target and the production log.
+inline constexpr std::string_view kPowerCycle = "PowerCycle";
+inline constexpr std::string_view kPowerCycleCommand = "PowerCycleCommand";
+inline constexpr std::string_view kPowerOffMs = "PowerOffMs";
+inline constexpr std::string_view kProductionLog = "ProductionLog";
+inline constexpr std::string_view kProductionLogOn = "ProductionLogOn";
 // The language of the system's texts: "both", "en" or "zh". Absent, the environment decides.
 inline constexpr std::string_view kLanguage = "Language";
 // Port settings of the user-command loader, the ISP demo's loader and user command, and
@@ -63,6 +69,12 @@ inline constexpr std::string_view kNextValue = "next_value";
 inline constexpr std::string_view kIncrease = "Increase";
 inline constexpr std::string_view kNumeralSystem = "numeral_system";
 }  // namespace auto_increase_key
+
+// The stored power-cycle modes, as the command line spells them ("cmd" runs the command).
+inline constexpr std::array<std::string_view, 6> kPowerCycleModes = {
+    "none", "dtr", "rts", "dtr-inverted", "rts-inverted", "cmd"};
+inline constexpr int kDefaultPowerOffMs = 300;
+inline constexpr int kMaxPowerOffMs = 60000;
 
 // One key of section "Settings".
 struct SettingKey {
@@ -111,7 +123,14 @@ struct StoredSettings {
     std::array<int, 4> demoUserCodePort = {2, 0, 0, 0};  // 38400, "Even", "8", "1"
     std::array<int, 5> debugPort = {0, 2, 0, 2, 0};      // COM1, 38400, "8", "None", "1"
     bool debugAutoOpenPort = false;                      // `che_AutoOpenPort`; written, not read
-    std::string language = "both";                       // `cobLanguage`: both, en or zh
+    // Production: how the target's power is switched before each chip (one of
+    // powerCycleModes()), the command for "cmd", the off time, and the production log.
+    std::string powerCycle = "none";
+    std::string powerCycleCommand;
+    int powerOffMs = kDefaultPowerOffMs;
+    std::string productionLog;  // the log file; empty: none chosen
+    bool productionLogOn = false;
+    std::string language = "both";  // `cobLanguage`: both, en or zh
 
     friend bool operator==(const StoredSettings&, const StoredSettings&) = default;
 };
@@ -121,8 +140,9 @@ struct StoredSettings {
 // "COM_port" holds a device path (from "/") or, as written before, a row, of which a negative
 // one becomes 0; a list row outside its list, a non-numeric index or a
 // two-way value that is neither true nor false, or a "Language" other than both, en and zh, is
-// ignored (the default stays) and its key is added to `rejected` when given. "WDT_Prescalar" and
-// "DebugAutoOpenPort" are not read.
+// ignored (the default stays) and its key is added to `rejected` when given; so is a
+// "PowerCycle" that names no mode (it stays "none") and a "PowerOffMs" outside 0 ... 60000.
+// "WDT_Prescalar" and "DebugAutoOpenPort" are not read.
 StoredSettings loadStoredSettings(const SettingsStore& store,
                                   std::vector<std::string>* rejected = nullptr);
 

@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
@@ -22,20 +21,16 @@ class DownloadTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        const QString sim = QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
-        if (!QFile::exists(sim)) QSKIP("qmx-chipsim is not built");
+        if (!QFile::exists(simPath())) QSKIP("qmx-chipsim is not built");
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
-        sim_.setProgram(sim);
         // Chips one after the other, each fresh and blank after the previous one ran.
-        sim_.setArguments({"--model", "M-070", "--link", link_, "--flash-out", flash_,
-                           "--no-wire-time", "--chips", "9", "--swap-delay", "200"});
-        sim_.start();
-        QVERIFY(sim_.waitForStarted(5000));
         QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        QVERIFY2(out.contains("ready " + link_.toUtf8()), out.constData());
+        QVERIFY2(startSim(sim_,
+                          {"--model", "M-070", "--flash-out", flash_, "--no-wire-time", "--chips",
+                           "9", "--swap-delay", "200"},
+                          link_, &out),
+                 out.constData());
     }
 
     void cleanupTestCase() {
@@ -75,7 +70,7 @@ class DownloadTest : public QObject {
 
         // The chip holds the image; the rest of its flash is erased.
         QByteArray flash;
-        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".1", image, flash), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".1", image, &flash), 10000);
         for (qsizetype i = image.size(); i < flash.size(); ++i)
             QCOMPARE(static_cast<unsigned char>(flash[i]), static_cast<unsigned char>(0xFF));
 
@@ -87,7 +82,7 @@ class DownloadTest : public QObject {
         writeFile(imagePath, second);
         QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("2"), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".2", second, flash), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(flashHolds(flash_ + ".2", second, &flash), 10000);
         f.find<QCheckBox>("cekReloadFileWhileFileChange")->setChecked(false);
 
         // The read-options button fills the option panel from the third chip's report.
@@ -209,20 +204,6 @@ class DownloadTest : public QObject {
     }
 
   private:
-    static QByteArray randomImage(int size) {
-        QByteArray image;
-        for (int i = 0; i < size; ++i)
-            image.append(char(QRandomGenerator::global()->bounded(256)));
-        return image;
-    }
-    // The chip's flash file begins with the image.
-    static bool flashHolds(const QString& path, const QByteArray& image, QByteArray& flash) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) return false;
-        flash = file.readAll();
-        return flash.size() >= image.size() && flash.left(image.size()) == image;
-    }
-
     QTemporaryDir dir_;
     QProcess sim_;
     QString link_;

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace qmx::gui::test {
@@ -52,6 +53,40 @@ bool closeAndWait(MainWindow& window, int timeoutMs) {
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+}
+
+QByteArray randomImage(int size) {
+    QByteArray b(size, 0);
+    for (auto& c : b)
+        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return b;
+}
+
+bool flashHolds(const QString& path, const QByteArray& image, QByteArray* flash, bool erasedTail) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray bytes = f.readAll();
+    if (flash) *flash = bytes;
+    if (bytes.size() < image.size() || !bytes.startsWith(image)) return false;
+    for (qsizetype i = image.size(); erasedTail && i < bytes.size(); ++i)
+        if (static_cast<unsigned char>(bytes[i]) != 0xFF) return false;
+    return true;
+}
+
+QString simPath() {
+    return QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
+}
+
+bool startSim(QProcess& sim, QStringList args, const QString& link, QByteArray* output) {
+    sim.setProgram(simPath());
+    sim.setArguments(args << "--link" << link);
+    sim.start();
+    if (!sim.waitForStarted(5000)) return false;
+    QByteArray out;
+    while (!out.contains("ready") && sim.waitForReadyRead(5000))
+        out += sim.readAll();
+    if (output) *output = out;
+    return out.contains("ready " + link.toUtf8());
 }
 
 }  // namespace qmx::gui::test

@@ -2,6 +2,8 @@
 // by their control names, and answering message boxes.
 #pragma once
 
+#include <QByteArray>
+#include <QProcess>
 #include <QRadioButton>
 #include <QString>
 #include <QTemporaryDir>
@@ -42,5 +44,18 @@ bool closeAndWait(MainWindow& window, int timeoutMs = 5000);
 
 // Writes a settings file.
 void writeFile(const QString& path, const QByteArray& bytes);
+
+// Random bytes for an image.
+QByteArray randomImage(int size);
+// Whether the chip's flash file begins with the image; with `erasedTail`, also whether every
+// cell behind it is erased. `flash` (when given) gets the file's bytes.
+bool flashHolds(const QString& path, const QByteArray& image, QByteArray* flash = nullptr,
+                bool erasedTail = false);
+
+// The simulator built beside the tests.
+QString simPath();
+// Starts qmx-chipsim with `args` and "--link LINK" and waits until it is ready; false (with
+// what it printed in `output`) when it is not.
+bool startSim(QProcess& sim, QStringList args, const QString& link, QByteArray* output = nullptr);
 
 }  // namespace qmx::gui::test

@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTabBar>
 #include <QTest>
 
@@ -16,28 +15,6 @@
 
 using namespace qmx::gui;
 using namespace qmx::gui::test;
-
-namespace {
-
-QByteArray randomImage(int size) {
-    QByteArray b(size, 0);
-    for (auto& c : b)
-        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    return b;
-}
-
-// The image at 0, erased cells behind it.
-bool flashHolds(const QString& path, const QByteArray& image) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QByteArray flash = f.readAll();
-    if (flash.size() < image.size() || !flash.startsWith(image)) return false;
-    for (qsizetype i = image.size(); i < flash.size(); ++i)
-        if (static_cast<unsigned char>(flash[i]) != 0xFF) return false;
-    return true;
-}
-
-}  // namespace
 
 class UserEntryTest : public QObject {
     Q_OBJECT
@@ -74,7 +51,7 @@ class UserEntryTest : public QObject {
         QVERIFY(send->isEnabled());
         sim_.terminate();
         QVERIFY(sim_.waitForFinished(5000));
-        QVERIFY(flashHolds(flash_, image));
+        QVERIFY(flashHolds(flash_, image, nullptr, true));
     }
 
     void ispDemoThroughTheWindow() {
@@ -116,7 +93,7 @@ class UserEntryTest : public QObject {
         QVERIFY(!f.window->core().channel.user_command_mode());
         sim_.terminate();
         QVERIFY(sim_.waitForFinished(5000));
-        QVERIFY(flashHolds(flash_, image));
+        QVERIFY(flashHolds(flash_, image, nullptr, true));
     }
 
   private:
@@ -127,23 +104,14 @@ class UserEntryTest : public QObject {
         return pane->toPlainText() + "\n--- chip log ---\n" + QString::fromUtf8(log.readAll());
     }
 
-    static QString simPath() { return QStringLiteral(QMX_BIN_DIR "/qmx-chipsim"); }
-
     bool startSim(QStringList args) {
         link_ = dir_.filePath(QString("tty%1").arg(++run_));
         flash_ = dir_.filePath(QString("flash%1.bin").arg(run_));
         args << "--personality"
              << "app"
-             << "--link" << link_ << "--flash-out" << flash_ << "--no-wire-time"
+             << "--flash-out" << flash_ << "--no-wire-time"
              << "--log" << dir_.filePath(QString("sim%1.log").arg(run_));
-        sim_.setProgram(simPath());
-        sim_.setArguments(args);
-        sim_.start();
-        if (!sim_.waitForStarted(5000)) return false;
-        QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        return out.contains("ready " + link_.toUtf8());
+        return test::startSim(sim_, args, link_);
     }
 
     QTemporaryDir dir_;

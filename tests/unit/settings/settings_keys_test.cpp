@@ -69,7 +69,7 @@ TEST(KeyTable, OrdersCoverTheTable) {
     for (const SettingKey& k : settingsKeys())
         all.insert(k.name);
     EXPECT_EQ(all.size(), settingsKeys().size());
-    EXPECT_EQ(all.size(), 37u);
+    EXPECT_EQ(all.size(), 42u);
     for (auto name : saveOrder()) {
         ASSERT_NE(findSettingKey(name), nullptr) << name;
         EXPECT_TRUE(findSettingKey(name)->writtenEverySave) << name;
@@ -87,7 +87,9 @@ TEST(KeyTable, OrdersCoverTheTable) {
     }
     EXPECT_EQ(mainLoadOrder().front(), "DeviceProducts");
     EXPECT_EQ(mainLoadOrder()[1], "安全锁");
-    EXPECT_EQ(saveOrder().back(), "WDT_Prescalar");
+    // The production keys follow the keys of the first versions, which end with the prescaler.
+    EXPECT_EQ(saveOrder()[saveOrder().size() - 6], "WDT_Prescalar");
+    EXPECT_EQ(saveOrder().back(), "ProductionLogOn");
 }
 
 TEST(ReadRules, TwoWayAndListValues) {
@@ -233,6 +235,49 @@ TEST(SaveRules, PortStoredByPathOlderRowStillRead) {
     EXPECT_TRUE(old.comPortPath.empty());
     storeSettings(s, old);
     EXPECT_EQ(s.read(kSettingsSection, "COM_port"), "2");  // no path known: the row again
+}
+
+TEST(SaveRules, ProductionChoicesComeBackAndBadOnesSwitchNothing) {
+    StoredSettings v;
+    v.powerCycle = "cmd";
+    v.powerCycleCommand = "/opt/relay/switch.sh --board 2 'port 3'";
+    v.powerOffMs = 1250;
+    v.productionLog = "/srv/生产/line 1.jsonl";
+    v.productionLogOn = true;
+    SettingsStore s = memoryStore();
+    storeSettings(s, v);
+    EXPECT_EQ(s.read(kSettingsSection, "PowerCycle"), "cmd");
+    EXPECT_EQ(s.read(kSettingsSection, "ProductionLogOn"), "True");
+    std::vector<std::string> rejected;
+    const StoredSettings back = loadStoredSettings(memoryStore(s.serialise()), &rejected);
+    EXPECT_TRUE(rejected.empty());
+    EXPECT_EQ(back.powerCycle, v.powerCycle);
+    EXPECT_EQ(back.powerCycleCommand, v.powerCycleCommand);
+    EXPECT_EQ(back.powerOffMs, v.powerOffMs);
+    EXPECT_EQ(back.productionLog, v.productionLog);
+    EXPECT_TRUE(back.productionLogOn);
+
+    // Every mode the window offers survives; case from a hand-edited file is forgiven.
+    for (std::string_view mode : kPowerCycleModes) {
+        v.powerCycle = std::string(mode);
+        storeSettings(s, v);
+        EXPECT_EQ(loadStoredSettings(memoryStore(s.serialise())).powerCycle, mode);
+    }
+    EXPECT_EQ(loadStoredSettings(memoryStore("[Settings]\nPowerCycle= DTR-Inverted \n")).powerCycle,
+              "dtr-inverted");
+
+    // A mode nobody knows, an off time out of range or not a number: the defaults stay and
+    // the keys after them are still read.
+    for (const char* bad : {"PowerCycle=relay\nPowerOffMs=-5\n", "PowerCycle=\nPowerOffMs=abc\n",
+                            "PowerCycle=cmd:x\nPowerOffMs=60001\n"}) {
+        rejected.clear();
+        const StoredSettings b = loadStoredSettings(
+            memoryStore(std::string("[Settings]\n") + bad + "ProductionLogOn=True\n"), &rejected);
+        EXPECT_EQ(b.powerCycle, "none") << bad;
+        EXPECT_EQ(b.powerOffMs, 300) << bad;
+        EXPECT_TRUE(b.productionLogOn) << bad;
+        EXPECT_EQ(rejected, (std::vector<std::string>{"PowerCycle", "PowerOffMs"})) << bad;
+    }
 }
 
 TEST(SaveRules, OtherWritersAndGeometry) {
