@@ -149,6 +149,8 @@ void MainWindow::startUp(const WindowOptions& options) {
     }
     for (size_t i = 0; i < 5; ++i)
         setRow(debug_.port[i], stored_.debugPort[i]);
+    if (debugPanel_ && !stored_.debugPortPath.empty())
+        debugPanel_->choosePort(stored_.debugPortPath);
     // 10-11. The option page again, with the restored RS-485 and watchdog choices.
     options_->buildPage(core_.model ? core_.model->family : 2);
     // 12. The address columns of the debug views.
@@ -188,6 +190,9 @@ void MainWindow::saveSettings() {
     }
     for (size_t i = 0; i < 5; ++i)
         v.debugPort[i] = debug_.port[i]->currentIndex();
+    // The debug port by its device (its stable name when it has one), as the download port.
+    const QString debugPath = debug_.port[0]->currentData().toString();
+    v.debugPortPath = debugPath.startsWith('/') ? stablePortPath(ss(debugPath)) : std::string();
     v.debugAutoOpenPort = debug_.che_AutoOpenPort->isChecked();
     v.language = ss(options_->language()->currentData().toString());
     production_->capture(v);

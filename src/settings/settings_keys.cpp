@@ -280,7 +280,12 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
         r.index(kDemoDownloadPort[i], v.demoDownloadPort[i]);
     for (std::size_t i = 0; i < 4; ++i)
         r.index(kDemoUserCodePort[i], v.demoUserCodePort[i]);
-    for (std::size_t i = 0; i < 5; ++i)
+    // The debug port by its device path, or the list row older versions stored.
+    if (const std::string text(trimBlanks(r.text(kDebugPort[0]))); text.starts_with('/'))
+        v.debugPortPath = text;
+    else
+        r.index(kDebugPort[0], v.debugPort[0]);
+    for (std::size_t i = 1; i < 5; ++i)
         r.index(kDebugPort[i], v.debugPort[i]);
     return v;
 }
@@ -301,7 +306,8 @@ void storeSettings(SettingsStore& store, const StoredSettings& v) {
     for (std::size_t i = 0; i < 4; ++i) {
         put(kDemoUserCodePort[i], std::to_string(v.demoUserCodePort[i]));
     }
-    for (std::size_t i = 0; i < 5; ++i)
+    put(kDebugPort[0], v.debugPortPath.empty() ? std::to_string(v.debugPort[0]) : v.debugPortPath);
+    for (std::size_t i = 1; i < 5; ++i)
         put(kDebugPort[i], std::to_string(v.debugPort[i]));
     put(kDebugAutoOpenPort, v.debugAutoOpenPort ? "1" : "0");
     put(kBeepYesNo, boolText(v.beep));

@@ -122,7 +122,8 @@ struct StoredSettings {
     std::array<int, 4> demoDownloadPort = {2, 0, 0, 0};  // 38400, "Even", "8", "1"
     std::array<int, 4> demoUserCodePort = {2, 0, 0, 0};  // 38400, "Even", "8", "1"
     std::array<int, 5> debugPort = {0, 2, 0, 2, 0};      // COM1, 38400, "8", "None", "1"
-    bool debugAutoOpenPort = false;                      // `che_AutoOpenPort`; written, not read
+    std::string debugPortPath;       // the debug port's device path; wins over debugPort[0]
+    bool debugAutoOpenPort = false;  // `che_AutoOpenPort`; written, not read
     // Production: how the target's power is switched before each chip (one of
     // powerCycleModes()), the command for "cmd", the off time, and the production log.
     std::string powerCycle = "none";
@@ -137,12 +138,12 @@ struct StoredSettings {
 
 // Read every key that start-up reads, applying the read rules: "fillbyte" "00" selects
 // choice 1 and anything else choice 0; "BeepYesNo" "True" selects YES and anything else NO;
-// "COM_port" holds a device path (from "/") or, as written before, a row, of which a negative
-// one becomes 0; a list row outside its list, a non-numeric index or a
-// two-way value that is neither true nor false, or a "Language" other than both, en and zh, is
-// ignored (the default stays) and its key is added to `rejected` when given; so is a
-// "PowerCycle" that names no mode (it stays "none") and a "PowerOffMs" outside 0 ... 60000.
-// "WDT_Prescalar" and "DebugAutoOpenPort" are not read.
+// "COM_port" and "DebugCOM" hold a device path (from "/") or, as written before, a row, of
+// which a negative one becomes 0 ("COM_port") or is refused ("DebugCOM"); a list row outside its
+// list, a non-numeric index or a two-way value that is neither true nor false, or a "Language"
+// other than both, en and zh, is ignored (the default stays) and its key is added to `rejected`
+// when given; so is a "PowerCycle" that names no mode (it stays "none") and a "PowerOffMs" outside
+// 0 ... 60000. "WDT_Prescalar" and "DebugAutoOpenPort" are not read.
 StoredSettings loadStoredSettings(const SettingsStore& store,
                                   std::vector<std::string>* rejected = nullptr);
 

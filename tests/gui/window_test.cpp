@@ -328,15 +328,24 @@ class WindowTest : public QObject {
         {
             WindowFixture f(settings_);
             f.window->choosePort(link);
+            // The debug port too, which stays chosen when the port list changes under it.
+            auto* debugPorts = f.find<QComboBox>("com_Debug_COM");
+            debugPorts->setCurrentIndex(debugPorts->findData(link));
+            emit debugPorts->activated(debugPorts->currentIndex());
+            f.window->choosePort(dir_.filePath("another"));
+            QCOMPARE(debugPorts->currentData().toString(), link);
+            f.window->choosePort(link);
             f.window->scheduleSave();
             QVERIFY(closeAndWait(*f.window));
             QCOMPARE(f.window->core().settings.read("Settings", "COM_port"), link.toStdString());
+            QCOMPARE(f.window->core().settings.read("Settings", "DebugCOM"), link.toStdString());
         }
         {
             WindowFixture f(settings_);
             auto* ports = f.find<QComboBox>("combCommPort");
             QCOMPARE(ports->currentData().toString(), link);
             QCOMPARE(f.window->core().portPath, link.toStdString());
+            QCOMPARE(f.find<QComboBox>("com_Debug_COM")->currentData().toString(), link);
         }
     }
 

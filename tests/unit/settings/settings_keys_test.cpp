@@ -313,5 +313,25 @@ TEST(ReadRules, LanguageIsReadWhenSoundAndWrittenBesideTheOtherKeys) {
     EXPECT_EQ(loadStoredSettings(memoryStore(saved)).language, "en");
 }
 
+TEST(ReadRules, DebugPortIsStoredByItsPathAndAnOldRowIsStillRead) {
+    std::vector<std::string> rejected;
+    StoredSettings v =
+        loadStoredSettings(memoryStore("[Settings]\nDebugCOM= /dev/ttyUSB1 \n"), &rejected);
+    EXPECT_EQ(v.debugPortPath, "/dev/ttyUSB1");
+    EXPECT_TRUE(rejected.empty());
+    v = loadStoredSettings(memoryStore("[Settings]\nDebugCOM=5\n"), &rejected);
+    EXPECT_EQ(v.debugPortPath, "");
+    EXPECT_EQ(v.debugPort[0], 5);
+    v = loadStoredSettings(memoryStore("[Settings]\nDebugCOM=COM3\n"), &rejected);
+    EXPECT_EQ(v.debugPort[0], 0);
+    EXPECT_EQ(rejected, std::vector<std::string>{"DebugCOM"});
+
+    SettingsStore s = memoryStore();
+    v.debugPortPath = "/dev/serial/by-id/usb-FTDI_A1-if00-port0";
+    storeSettings(s, v);
+    EXPECT_EQ(s.read(kSettingsSection, "DebugCOM"), v.debugPortPath);
+    EXPECT_EQ(loadStoredSettings(s).debugPortPath, v.debugPortPath);
+}
+
 }  // namespace
 }  // namespace qmx
