@@ -1,4 +1,5 @@
 #include "app/debug_panel.h"
+#include "app/thread_handoff.h"
 
 #include <QMetaObject>
 
@@ -69,13 +70,9 @@ void DebugPanel::open() {
     runner_.start([this, request] {
         DebugViews workerViews;
         DebugPortEvents events;
-        events.opened = [this] {
-            QMetaObject::invokeMethod(
-                this, [this] { showOpen(true); }, Qt::QueuedConnection);
-        };
+        events.opened = [this] { runOnThreadOf(this, [this] { showOpen(true); }); };
         events.frame = [this](const std::vector<std::uint8_t>& frame) {
-            QMetaObject::invokeMethod(
-                this, [this, frame] { applyFrame(frame); }, Qt::QueuedConnection);
+            runOnThreadOf(this, [this, frame] { applyFrame(frame); });
         };
         runDebugPort(core_, request, workerViews, control_, events);
     });

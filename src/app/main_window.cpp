@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/thread_handoff.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,6 +26,7 @@
 #include "app/buffer_view.h"
 #include "app/core_bridge.h"
 #include "app/debug_panel.h"
+#include "app/gang_dialog.h"
 #include "app/operation_runner.h"
 #include "app/option_controls.h"
 #include "app/production_controls.h"
@@ -128,6 +130,12 @@ MainWindow::MainWindow(const WindowOptions& options, QWidget* parent) : QMainWin
 }
 
 MainWindow::~MainWindow() {
+    if (gang_) {
+        // Its end must not reach a window that is going; deleting it stops its stations.
+        disconnect(gang_, nullptr, this, nullptr);
+        delete gang_;
+        gang_ = nullptr;
+    }
     // The worker may still be finishing an operation; it ends at its next wait.
     core_.session.stop_requested = true;
     core_.session.demo_stop_requested = true;
@@ -888,7 +896,7 @@ void MainWindow::startOperation(Operation operation) {
         if (!closing_) debugPanel_->takeOver([this, operation] { startOperation(operation); });
         return;
     }
-    if (operationRunning() || closing_) return;
+    if (operationRunning() || closing_ || gang_) return;
     syncChoicesToCore();
     prepareOperation(core_);
     lockSetupControls();
@@ -907,8 +915,7 @@ void MainWindow::startOperation(Operation operation) {
     runner_->start([this, op = std::move(operation)] {
         const OpResult result = op();
         // Queued before the runner's end, so the window has it when the operation ends.
-        QMetaObject::invokeMethod(
-            this, [this, result] { lastResult_ = result; }, Qt::QueuedConnection);
+        runOnThreadOf(this, [this, result] { lastResult_ = result; });
     });
 }
 
@@ -918,8 +925,7 @@ void MainWindow::comDownload_Click(int index) {
         OpResult result = run_download_session(core_, index);
         // The debug port comes back after a single download when the user asked for it.
         if (index == 0 && result.ok() && core_.download.reopenDebugPort)
-            QMetaObject::invokeMethod(
-                this, [this] { openDebugAfterDownload_ = true; }, Qt::QueuedConnection);
+            runOnThreadOf(this, [this] { openDebugAfterDownload_ = true; });
         return result;
     }));
 }
@@ -1156,6 +1162,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // pending work (a save, the end of an operation) finish before the window unloads.
     core_.session.stop_requested = true;
     core_.session.demo_stop_requested = true;
+    if (gang_) gang_->stop();
     if (!closing_) {
         rememberGeometry();
         hide();
@@ -1164,11 +1171,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    if (runner_ && runner_->busy()) {  // the debug port included: it ends on the stop flag
+    // The debug port included: it ends on the stop flag; so do the gang's stations.
+    if ((runner_ && runner_->busy()) || (gang_ && gang_->running())) {
         timerUnload_.start();
         event->ignore();
         return;
     }
+    delete gang_;  // its end hands the gang's counter to the window before the last save
     if (geometryRemembered_)
         storeWindowGeometry(core_.settings, stored_.mainLeft, stored_.mainTop, stored_.mainWidth,
                             stored_.mainHeight);

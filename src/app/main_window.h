@@ -38,6 +38,7 @@ namespace qmx::gui {
 class BufferView;
 class DebugPanel;
 class OperationRunner;
+class GangDialog;
 class OptionControls;
 class ProductionControls;
 class QtUi;
@@ -138,6 +139,12 @@ class MainWindow : public QMainWindow {
     // incomplete; the production log is opened first when one is chosen.
     Operation withProduction(Operation operation);
     void connectProduction();
+    // What stops a download before it starts (incomplete power switch, no log file named).
+    std::string productionProblem() const;
+    // The gang dialog over the loaded image and the ports of the port list; the window
+    // starts nothing else while it is open.
+    void openGang();
+    void takeGangResults(const QString& okCount);
     void onOperationFinished();
     // --- the state line: where the station is ---
     enum class Tone { Plain, Good, Bad };
@@ -172,6 +179,7 @@ class MainWindow : public QMainWindow {
     OperationRunner* runner_ = nullptr;
     OptionControls* options_ = nullptr;
     ProductionControls* production_ = nullptr;
+    GangDialog* gang_ = nullptr;  // open gang dialog
     BufferView* view_ = nullptr;
     StoredSettings stored_;
     FileWatch fileWatch_;

@@ -170,7 +170,8 @@ void MainWindow::scheduleSave() {
 void MainWindow::saveSettings() {
     timer3_.stop();
     // The settings store belongs to the worker while an operation runs (it saves the counter).
-    if (operationRunning()) {
+    // So do the gang's stations while the gang dialog is open.
+    if (operationRunning() || gang_) {
         saveDeferred_ = true;
         return;
     }

@@ -1,4 +1,5 @@
 #include "app/operation_runner.h"
+#include "app/thread_handoff.h"
 
 #include <QMetaObject>
 
@@ -20,19 +21,13 @@ bool OperationRunner::start(std::function<void()> operation) {
     if (busy_) return false;
     busy_ = true;
     emit started();
-    QMetaObject::invokeMethod(
-        worker_,
-        [this, op = std::move(operation)] {
-            op();
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    busy_ = false;
-                    emit finished();
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    runOnThreadOf(worker_, [this, op = std::move(operation)] {
+        op();
+        runOnThreadOf(this, [this] {
+            busy_ = false;
+            emit finished();
+        });
+    });
     return true;
 }
 

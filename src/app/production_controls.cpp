@@ -57,7 +57,11 @@ ProductionControls::ProductionControls(QWidget* parent) : QObject(parent) {
     grid->addWidget(logPath_, 3, 1);
     logPick_ = makeButton(frame_, "comProductionLog", QStringLiteral("..."));
     grid->addWidget(logPick_, 3, 2);
+    gang_ = makeButton(frame_, "comGang",
+                       QStringLiteral("Gang: several ports at once... / 多路下载..."));
+    grid->addWidget(gang_, 4, 0, 1, 3);
     grid->setColumnStretch(1, 1);
+    connect(gang_, &QPushButton::clicked, this, &ProductionControls::gangRequested);
 
     connect(mode_, &QComboBox::activated, this, [this] {
         applyEnables();

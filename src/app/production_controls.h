@@ -47,6 +47,8 @@ class ProductionControls : public QObject {
   signals:
     // A persisted choice changed: the window schedules a save.
     void changed();
+    // The gang button: program several ports at once.
+    void gangRequested();
 
   private:
     void applyEnables();
@@ -58,6 +60,7 @@ class ProductionControls : public QObject {
     QCheckBox* logOn_;      // cheProductionLog
     QLineEdit* logPath_;    // txtProductionLog
     QPushButton* logPick_;  // comProductionLog
+    QPushButton* gang_;     // comGang
 };
 
 }  // namespace qmx::gui

@@ -1,4 +1,5 @@
 #include "app/qt_ui.h"
+#include "app/thread_handoff.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -21,7 +22,7 @@ void QtUi::post(std::function<void()> f) {
     if (onOwnThread())
         f();
     else {
-        QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+        runOnThreadOf(this, std::move(f));
     }
 }
 
@@ -67,7 +68,7 @@ BoxAnswer QtUi::messageBox(const MessageBoxRequest& request) {
     BoxAnswer answer = box.defaultAnswer;
     // The worker waits here until the window's thread has shown the box and the user has
     // answered; the window never waits for the worker, so this cannot deadlock.
-    QMetaObject::invokeMethod(
+    runOnThreadOf(
         this, [this, &box, &answer] { answer = boxHandler ? boxHandler(box) : box.defaultAnswer; },
         Qt::BlockingQueuedConnection);
     return answer;

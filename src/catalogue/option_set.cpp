@@ -37,94 +37,108 @@ OptionDescriptor pinOption(std::string_view name, std::string_view label, std::s
     return {name, label, control, pins, pins, defaultIndex, field};
 }
 
+OptionDescriptor speedOption() {
+    return {"speed",       kSpeedLabel, "Option0",           {kSix, kTwelve},
+            {"6T", "12T"}, 1,           &OptionChoices::row0};
+}
+
+// Family 2: speed, oscillator gain, the P1.0/P1.1 condition, data flash erase, the download
+// watchdog, AUX-RAM and the watchdog after reset.
+std::vector<OptionDescriptor> family2Options() {
+    return {
+        speedOption(),
+        {"osc-gain",
+         kGainLabel,
+         "Option1",
+         {"1/2 gain", "full gain"},
+         {"half", "full"},
+         1,
+         &OptionChoices::row1},
+        yesNo("p10p11-check", kF2ConditionLabel, "Option2", &OptionChoices::row2),
+        yesNo("erase-data-flash", "下次下载用户应用程序时将数据 Flash 区一并擦除", "opt_erase_data",
+              &OptionChoices::eraseData),
+        {"download-wdt",
+         "外部看门狗:",
+         "opt_ISP_DEMO_WDT",
+         {"无", "用1个I/O口喂狗"},
+         {"none", "io"},
+         0,
+         &OptionChoices::downloadWdt},
+        pinOption("download-wdt-pin", "外部看门狗:", "comb_WDT", watchdogFeedPinList(), 0,
+                  &OptionChoices::downloadWdtPin),
+        {"aux-ram",
+         "内部扩展AUX-RAM:",
+         "optAUX_RAM_NO/optAUX_RAM_YES",
+         {"禁止访问", "允许访问(强烈推荐)"},
+         {"deny", "allow"},
+         1,
+         &OptionChoices::auxRam},
+        {"wdt-after-reset",
+         "用户软件启动内部看门狗后",
+         "optRST_CLOSE_WDT_YES/optRST_CLOSE_WDT_NO",
+         {"复位关看门狗", "只有停电关看门狗"},
+         {"reset-stops", "power-off-only"},
+         0,
+         &OptionChoices::resetWdt},
+    };
+}
+
+// Families 3 and 4: clock source, the P1.0/P1.1 condition, data flash erase, RS-485 control,
+// the external watchdog and the internal watchdog's rows.
+std::vector<OptionDescriptor> family34Options() {
+    return {
+        {"clock-source",
+         kClockLabel,
+         "Option0",
+         {"内部RC振荡器", "外部晶体或时钟"},
+         {"internal-rc", "external"},
+         0,
+         &OptionChoices::row0},
+        yesNo("p10p11-check", kF3ConditionLabel, "Option1", &OptionChoices::row1),
+        yesNo("erase-data-flash", kF3EraseLabel, "Option2", &OptionChoices::row2),
+        {"rs485",
+         "485收发控制:",
+         "opt_485_pin",
+         {"无485", "用1个I/O口控制"},
+         {"none", "io"},
+         0,
+         &OptionChoices::rs485},
+        pinOption("rs485-pin", "485收发控制:", "comb_485_pin", ioPinList(), 0,
+                  &OptionChoices::rs485Pin),
+        {"rs485-logic",
+         "控制逻辑:",
+         "opt_485_logic",
+         {"高电平发送,低接收", "高接收,低发送"},
+         {"high-send", "high-receive"},
+         0,
+         &OptionChoices::rs485Logic},
+        {"external-wdt",
+         "外部看门狗:",
+         "opt_External_WDT",
+         {"无", "用1个I/O口喂狗"},
+         {"none", "io"},
+         0,
+         &OptionChoices::externalWdt},
+        pinOption("external-wdt-pin", "外部看门狗:", "comb_ISP_DEMO_WDT", ioPinList(), 1,
+                  &OptionChoices::externalWdtPin),
+        yesNo("wdt-lock", kWatchdogRowLabels[0], "Option8", &OptionChoices::wdtLock),
+        yesNo("wdt-power-up-start", kWatchdogRowLabels[1], "Option9",
+              &OptionChoices::wdtPowerUpStart),
+        yesNo("wdt-idle-stop", kWatchdogRowLabels[2], "Option10", &OptionChoices::wdtIdleStop),
+        {"wdt-prescaler", "上电自动启动内部看门狗时的预分频数", "comWDT_Prescalar", prescalerList(),
+         prescalerList(), 7, &OptionChoices::wdtPrescaler},
+    };
+}
+
 std::vector<OptionDescriptor> buildFamilyOptions(int family) {
-    const OptionDescriptor speed{"speed",       kSpeedLabel, "Option0",           {kSix, kTwelve},
-                                 {"6T", "12T"}, 1,           &OptionChoices::row0};
     switch (family) {
         case 0:
-            return {speed};
+            return {speedOption()};
         case 2:
-            return {
-                speed,
-                {"osc-gain",
-                 kGainLabel,
-                 "Option1",
-                 {"1/2 gain", "full gain"},
-                 {"half", "full"},
-                 1,
-                 &OptionChoices::row1},
-                yesNo("p10p11-check", kF2ConditionLabel, "Option2", &OptionChoices::row2),
-                yesNo("erase-data-flash", "下次下载用户应用程序时将数据 Flash 区一并擦除",
-                      "opt_erase_data", &OptionChoices::eraseData),
-                {"download-wdt",
-                 "外部看门狗:",
-                 "opt_ISP_DEMO_WDT",
-                 {"无", "用1个I/O口喂狗"},
-                 {"none", "io"},
-                 0,
-                 &OptionChoices::downloadWdt},
-                pinOption("download-wdt-pin", "外部看门狗:", "comb_WDT", watchdogFeedPinList(), 0,
-                          &OptionChoices::downloadWdtPin),
-                {"aux-ram",
-                 "内部扩展AUX-RAM:",
-                 "optAUX_RAM_NO/optAUX_RAM_YES",
-                 {"禁止访问", "允许访问(强烈推荐)"},
-                 {"deny", "allow"},
-                 1,
-                 &OptionChoices::auxRam},
-                {"wdt-after-reset",
-                 "用户软件启动内部看门狗后",
-                 "optRST_CLOSE_WDT_YES/optRST_CLOSE_WDT_NO",
-                 {"复位关看门狗", "只有停电关看门狗"},
-                 {"reset-stops", "power-off-only"},
-                 0,
-                 &OptionChoices::resetWdt},
-            };
+            return family2Options();
         case 3:
         case 4:
-            return {
-                {"clock-source",
-                 kClockLabel,
-                 "Option0",
-                 {"内部RC振荡器", "外部晶体或时钟"},
-                 {"internal-rc", "external"},
-                 0,
-                 &OptionChoices::row0},
-                yesNo("p10p11-check", kF3ConditionLabel, "Option1", &OptionChoices::row1),
-                yesNo("erase-data-flash", kF3EraseLabel, "Option2", &OptionChoices::row2),
-                {"rs485",
-                 "485收发控制:",
-                 "opt_485_pin",
-                 {"无485", "用1个I/O口控制"},
-                 {"none", "io"},
-                 0,
-                 &OptionChoices::rs485},
-                pinOption("rs485-pin", "485收发控制:", "comb_485_pin", ioPinList(), 0,
-                          &OptionChoices::rs485Pin),
-                {"rs485-logic",
-                 "控制逻辑:",
-                 "opt_485_logic",
-                 {"高电平发送,低接收", "高接收,低发送"},
-                 {"high-send", "high-receive"},
-                 0,
-                 &OptionChoices::rs485Logic},
-                {"external-wdt",
-                 "外部看门狗:",
-                 "opt_External_WDT",
-                 {"无", "用1个I/O口喂狗"},
-                 {"none", "io"},
-                 0,
-                 &OptionChoices::externalWdt},
-                pinOption("external-wdt-pin", "外部看门狗:", "comb_ISP_DEMO_WDT", ioPinList(), 1,
-                          &OptionChoices::externalWdtPin),
-                yesNo("wdt-lock", kWatchdogRowLabels[0], "Option8", &OptionChoices::wdtLock),
-                yesNo("wdt-power-up-start", kWatchdogRowLabels[1], "Option9",
-                      &OptionChoices::wdtPowerUpStart),
-                yesNo("wdt-idle-stop", kWatchdogRowLabels[2], "Option10",
-                      &OptionChoices::wdtIdleStop),
-                {"wdt-prescaler", "上电自动启动内部看门狗时的预分频数", "comWDT_Prescalar",
-                 prescalerList(), prescalerList(), 7, &OptionChoices::wdtPrescaler},
-            };
+            return family34Options();
         default:
             return {};
     }

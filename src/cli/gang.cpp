@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include <fmt/core.h>
 
 #include "cli/download_support.h"
 #include "ops/download_driver.h"
+#include "ops/gang.h"
 #include "ops/shared_production.h"
 #include "settings/settings_keys.h"
 
@@ -156,14 +156,9 @@ int runGang(Context& ctx, const DownloadSetup& setup, const std::vector<std::str
         cores.push_back(s.core.get());
     installStopHandler(cores);
 
-    std::vector<std::thread> threads;
-    for (Station& s : stations) {
-        threads.emplace_back([&s, &setup, &shared] {
-            s.outcome = run_download_session(*s.core, setup.series ? 1 : 0, shared.get()).outcome;
-        });
-    }
-    for (std::thread& t : threads)
-        t.join();
+    const std::vector<OpResult> results = run_gang(cores, setup.series ? 1 : 0, *shared);
+    for (std::size_t i = 0; i < stations.size(); ++i)
+        stations[i].outcome = results[i].outcome;
 
     printSummary(stations, *shared, ctx.ui);
     const int firstCode = exitFor(stations.front().outcome);

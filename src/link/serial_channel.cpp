@@ -305,18 +305,18 @@ void SerialChannel::send_frame(const wire::Frame& frame, int delay, int headerDe
     send_byte(wire::kEnd, delay);
 }
 
-int SerialChannel::send_short_command(std::uint8_t code) {
-    const auto frame = wire::shortCommand(code);
-    if (!frame) return -1;
+bool SerialChannel::send_short_command(wire::Command command) {
+    const auto frame = wire::shortCommand(command);
+    if (!frame) return false;
     configure_port();
-    if (!is_open() && open_port() != 0) return -1;
+    if (!is_open() && open_port() != 0) return false;
     rx_.clear_count();
     rx_.set_frame_ready(false);
     for (std::uint8_t b : frame->head())
         send_byte(b, 0);
     // The rest leaves in one write.
     write_bytes(frame->bytes.data() + wire::kHeadSize, frame->bytes.size() - wire::kHeadSize);
-    return 0;
+    return true;
 }
 
 void SerialChannel::send_user_frame(std::uint8_t code) {

@@ -125,9 +125,9 @@ class SerialChannel {
     // the two header bytes by `headerDelay`, -1 = the same as `delay`). Arms the receiver and
     // clears frame_ready once the header is out.
     void send_frame(const wire::Frame& frame, int delay = 0, int headerDelay = -1);
-    // One of the one-byte commands 80, 81, 82, 95; 0 when sent. Any other code, or a port
-    // that cannot be opened, returns -1 before a byte goes out.
-    int send_short_command(std::uint8_t code);
+    // One of the short commands (Continue, ShortF1, Stop, Short95); true when sent. Any other
+    // command, or a port that cannot be opened, returns false before a byte goes out.
+    bool send_short_command(wire::Command command);
     // A user-command frame after a 20 ms pause, in one write.
     void send_user_frame(std::uint8_t code);
     // Writes the bytes in one write (fast-mode frames, sync blocks, board frames).

@@ -20,9 +20,9 @@ unsigned sumOf(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-bool isShortCommand(std::uint8_t c) {
-    return c == code(Command::Continue) || c == code(Command::ShortF1) ||
-           c == code(Command::Stop) || c == code(Command::Short95);
+bool isShortCommand(Command c) {
+    return c == Command::Continue || c == Command::ShortF1 || c == Command::Stop ||
+           c == Command::Short95;
 }
 
 Frame frame(std::uint8_t cmd, std::span<const std::uint8_t> payload, Check check) {
@@ -50,9 +50,9 @@ Frame frame(std::uint8_t cmd, std::span<const std::uint8_t> payload, Check check
     return f;
 }
 
-std::optional<Frame> shortCommand(std::uint8_t c) {
+std::optional<Frame> shortCommand(Command c) {
     if (!isShortCommand(c)) return std::nullopt;
-    return frame(c, {});
+    return frame(code(c), {});
 }
 
 Frame boardCommand(std::uint8_t c, std::uint8_t family, std::uint8_t param, bool crc) {

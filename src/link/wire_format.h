@@ -57,7 +57,7 @@ constexpr std::uint8_t code(Command c) {
 }
 
 // The one-byte commands that may be sent as short commands (no payload).
-bool isShortCommand(std::uint8_t code);
+bool isShortCommand(Command c);
 
 // ---- user-command (in-application loader) codes ----
 inline constexpr std::uint8_t kUserConnect = 0xB0;
@@ -101,7 +101,7 @@ inline Frame frame(Command cmd, std::initializer_list<std::uint8_t> payload,
 }
 
 // A short command (80, 81, 82, 95: no payload); nothing for any other code.
-std::optional<Frame> shortCommand(std::uint8_t code);
+std::optional<Frame> shortCommand(Command c);
 // The status request 46 B9 6A 00 06 50 C0 16.
 inline Frame statusRequest() {
     return frame(Command::Status);

@@ -73,8 +73,8 @@ bool programMonitor(IspCore& core, ChipLink& link) {
     core.ui().setProgress(0, 0, 1, true);
     core.message(fmt::format("Programming.../ 正在下载... ( Begin: {} )",
                              clockText(core.session.program_start_time)));
-    if (program_range(core, link, false, kMonitorBodyStart, kMonitorBodyEnd) == 0 &&
-        program_range(core, link, false, 0, kMonitorVectorEnd) == 0)
+    if (program_range(core, link, false, kMonitorBodyStart, kMonitorBodyEnd) &&
+        program_range(core, link, false, 0, kMonitorVectorEnd))
         return true;
     if (core.session.stop_requested) {
         core.ui().beep(2);

@@ -49,8 +49,9 @@ class ChipLink {
     // go, until the line has been quiet a moment (at most maxMs), so it cannot be taken for the
     // answer to the next frame.
     virtual void waitLineQuiet(int maxMs) { (void)maxMs; }
-    // The four fixed one-byte commands 80, 81, 82, 95; 0 when sent.
-    virtual int sendShortCommand(std::uint8_t code) = 0;
+    // One of the four short commands (Continue, ShortF1, Stop, Short95); true when sent, false
+    // (and nothing sent) for any other command or a port that cannot be opened.
+    virtual bool sendShortCommand(wire::Command command) = 0;
     // Bytes written as they are, in one write.
     virtual void writeRaw(std::span<const std::uint8_t> bytes) = 0;
 

@@ -47,9 +47,9 @@ class ChannelLink final : public ChipLink {
         ch_.wait_quiet(quietMs, maxMs);
     }
 
-    int sendShortCommand(std::uint8_t code) override {
-        if (portLost()) return -1;  // nothing can reach a port that has gone
-        return ch_.send_short_command(code);
+    bool sendShortCommand(wire::Command command) override {
+        if (portLost()) return false;  // nothing can reach a port that has gone
+        return ch_.send_short_command(command);
     }
     void writeRaw(std::span<const std::uint8_t> bytes) override {
         ch_.write_bytes(bytes.data(), bytes.size());

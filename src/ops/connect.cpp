@@ -19,7 +19,7 @@ void stop_command(IspCore& core) {
     core.session.stop_requested = true;
     core.session.connected = false;
     SerialChannel& ch = core.channel;
-    if (!ch.vanished()) ch.send_short_command(wire::code(wire::Command::Stop));
+    if (!ch.vanished()) ch.send_short_command(wire::Command::Stop);
     ch.discard_both();
     ch.close_port();
 }
@@ -109,7 +109,7 @@ void endSynchronisation(IspCore& core) {
         ch.set_user_frame_ready(false);
         core.session.demo_stop_requested = false;
         ch.discard_both();
-        ch.send_short_command(wire::code(wire::Command::Continue));
+        ch.send_short_command(wire::Command::Continue);
         ch.wait_response(200);
     }
 }

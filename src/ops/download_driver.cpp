@@ -247,10 +247,87 @@ bool count_down_to_next_chip(IspCore& core, ChipLink& link) {
     return true;
 }
 
+// The chip a session is working on: when it began, the serial number it carries, the gang's
+// number it holds until it is counted, and whether it still needs its log line.
+struct ChipInHand {
+    std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
+    std::string serial;
+    SerialTicket reserved;
+    bool pending = false;
+};
+
+// Connects, erases, programs, writes the options and starts the program of one chip. False
+// when a step failed or was stopped (the step has said why).
+bool program_one_chip(IspCore& core, ChipLink& link, SharedProduction* shared, ChipInHand& chip) {
+    const bool gangNumbers = shared && shared->numbering();
+    if (gangNumbers && !gangSerialAvailable(core, *shared)) return false;
+    chip.pending = true;
+    core.channel.set_header_expected(false);
+    if (!connect_and_erase(core, link).ok()) return false;
+    // A gang's number is taken only once a chip is there and erased, so a port with no chip or
+    // a wrong one holds up no number.
+    if (gangNumbers && !reserveGangSerial(core, *shared, chip.reserved)) return false;
+    chip.serial = core.serial.enabled && core.serial.active ? core.serial.nextValueText : "";
+    if (!program_image(core, link).ok()) return false;
+    core.ui().setProgress(0, 0, 1, false);
+    core.ui().setKbyteLabel("");
+    if (core.model->family != 1 && !write_options(core, link).ok()) return false;
+    run_user_program(core, link);
+    return true;
+}
+
+// A good chip: its closing lines, the success counter (or the gang's), the beep, and the
+// serial number moved on. False when the next number could not be prepared.
+bool count_good_chip(IspCore& core, SharedProduction* shared, ChipInHand& chip) {
+    auto& session = core.session;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now() - session.program_start_time);
+    core.message(blockRetryLine(session.blocks_retried));
+    for (const std::string& line :
+         successReportLines(session.downloaded_only_note_cn, totalTimeText(elapsed.count())))
+        core.message(line);
+    if (shared) {
+        countGangSuccess(core, *shared);
+    } else {
+        core.download.writeOkCount = std::to_string(numericValue(core.download.writeOkCount) + 1);
+        saveWriteOkCount(core);
+    }
+    if (core.download.beepOnSuccess) core.ui().beep(1);
+    session.last_serial_written = chip.serial;
+    bool nextNumberOk = true;
+    if (shared && chip.reserved.held()) {
+        // The gang's next number is checked when the next chip reserves it.
+        if (const std::string error = shared->commitSerial(chip.reserved); !error.empty())
+            core.message(error);
+        chip.reserved = {};
+    } else if (core.serial.enabled && core.serial.active) {
+        nextNumberOk = serialAfterSuccess(core.serial, core.buffer, core.settings, core.ui());
+    }
+    ++session.chips_done;
+    chip.pending = false;
+    return nextNumberOk;
+}
+
+// How a session that did not end well ended, with the chip in hand logged and its gang number
+// given back.
+OpResult end_unsuccessful_session(IspCore& core, ChipLink& link, SharedProduction* shared,
+                                  ChipInHand& chip) {
+    Outcome outcome = Outcome::Failed;
+    if (link.portLost())
+        outcome = Outcome::PortLost;
+    else if (core.session.stop_requested)
+        outcome = Outcome::Stopped;
+    // A Stop while no chip had answered (the end of a series) is no chip's record.
+    if (chip.pending && (outcome != Outcome::Stopped || core.facts.clock_hz > 0))
+        logChip(core, outcome, chip.serial, chip.began);
+    if (shared && chip.reserved.held()) shared->releaseSerial(chip.reserved);
+    stop_download(core, link);
+    return finish(core.session, {outcome, {}});
+}
+
 }  // namespace
 
 OpResult run_download_session(IspCore& core, ChipLink& link, int index, SharedProduction* shared) {
-    Ui& ui = core.ui();
     auto& session = core.session;
     core.channel.set_debug_mode(false);  // the debug terminal gives the port back
     if (const auto refused = refused_before_start(core)) return finish(session, {*refused, {}});
@@ -260,90 +337,34 @@ OpResult run_download_session(IspCore& core, ChipLink& link, int index, SharedPr
     session.chips_done = 0;
     session.last_serial_written.clear();
     const bool series = index == 1;
-    bool chipPending = false;  // the present chip has no log line yet
-    auto chipBegan = std::chrono::steady_clock::now();
-    std::string chipSerial;
-    SerialTicket reserved;  // a gang's number this chip holds until it is counted
+    ChipInHand chip;
     for (;;) {
-        chipBegan = std::chrono::steady_clock::now();
-        chipSerial.clear();
-        const bool gangNumbers = shared && shared->numbering();
-        if (gangNumbers && !gangSerialAvailable(core, *shared)) break;
-        chipPending = true;
-        core.channel.set_header_expected(false);
-        if (!connect_and_erase(core, link).ok()) break;
-        // A gang's number is taken only once a chip is there and erased, so a port with no chip
-        // or a wrong one holds up no number.
-        if (gangNumbers && !reserveGangSerial(core, *shared, reserved)) break;
-        chipSerial = core.serial.enabled && core.serial.active ? core.serial.nextValueText : "";
-        if (!program_image(core, link).ok()) break;
-        ui.setProgress(0, 0, 1, false);
-        ui.setKbyteLabel("");
-        if (core.model->family != 1 && !write_options(core, link).ok()) break;
-        run_user_program(core, link);
-
-        const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
-            std::chrono::system_clock::now() - session.program_start_time);
-        core.message(blockRetryLine(session.blocks_retried));
-        for (const std::string& line :
-             successReportLines(session.downloaded_only_note_cn, totalTimeText(elapsed.count())))
-            core.message(line);
-
-        if (shared) {
-            countGangSuccess(core, *shared);
-        } else {
-            core.download.writeOkCount =
-                std::to_string(numericValue(core.download.writeOkCount) + 1);
-            saveWriteOkCount(core);
-        }
-        if (core.download.beepOnSuccess) ui.beep(1);
-        const bool numbered = core.serial.enabled && core.serial.active;
-        session.last_serial_written = chipSerial;
-        bool nextNumberOk = true;
-        if (shared && reserved.held()) {
-            // The gang's next number is checked when the next chip reserves it.
-            if (const std::string error = shared->commitSerial(reserved); !error.empty())
-                core.message(error);
-            reserved = {};
-        } else if (numbered) {
-            nextNumberOk = serialAfterSuccess(core.serial, core.buffer, core.settings, ui);
-        }
-        ++session.chips_done;
-        chipPending = false;
+        chip.began = std::chrono::steady_clock::now();
+        chip.serial.clear();
+        if (!program_one_chip(core, link, shared, chip)) break;
+        const bool nextNumberOk = count_good_chip(core, shared, chip);
         // Production does not go on without its records.
-        if (!logChip(core, Outcome::Ok, chipSerial, chipBegan)) break;
+        if (!logChip(core, Outcome::Ok, chip.serial, chip.began)) break;
 
         const bool more = series && (core.download.seriesLimit <= 0 ||
                                      session.chips_done < core.download.seriesLimit);
-        if (more && !nextNumberOk) {
+        if (!more) {
+            stop_download(core, link);
+            stop_download(core, link);
+            return finish(session, OpResult::success());
+        }
+        if (!nextNumberOk) {
             // The next chip would carry a number already used (or none): the series ends here.
             core.message(serialSeriesStoppedText(core.serial.nextValueText));
-            ui.beep(3);
+            core.ui().beep(3);
             break;
         }
-        if (more) {
-            if (!count_down_to_next_chip(core, link)) {
-                core.message("Operation is stop. / 操作被停止.");
-                break;
-            }
-            continue;
+        if (!count_down_to_next_chip(core, link)) {
+            core.message("Operation is stop. / 操作被停止.");
+            break;
         }
-        stop_download(core, link);
-        stop_download(core, link);
-        return finish(session, OpResult::success());
     }
-
-    Outcome outcome = Outcome::Failed;
-    if (link.portLost())
-        outcome = Outcome::PortLost;
-    else if (session.stop_requested)
-        outcome = Outcome::Stopped;
-    // A Stop while no chip had answered (the end of a series) is no chip's record.
-    if (chipPending && (outcome != Outcome::Stopped || core.facts.clock_hz > 0))
-        logChip(core, outcome, chipSerial, chipBegan);
-    if (shared && reserved.held()) shared->releaseSerial(reserved);
-    stop_download(core, link);
-    return finish(session, {outcome, {}});
+    return end_unsuccessful_session(core, link, shared, chip);
 }
 
 OpResult run_download_session(IspCore& core, int index, SharedProduction* shared) {

@@ -244,12 +244,12 @@ OpResult connect_and_erase(IspCore& core, ChipLink& link) {
     return step_failure(core, link);
 }
 
-int send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast) {
+bool send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast) {
     // Through a loader inside the user's application the blocks travel in 5A A5 frames.
     if (link.userCommandMode()) return send_demo_block(core, address, count, retry, fast);
-    if (count <= 0) return 0;
+    if (count <= 0) return true;
     const long last = address + count - 1;
-    if (address < 0 || last >= static_cast<long>(core.buffer.bytes.size())) return -1;
+    if (address < 0 || last >= static_cast<long>(core.buffer.bytes.size())) return false;
     std::span<const std::uint8_t> data(core.buffer.bytes.data() + address,
                                        static_cast<std::size_t>(count));
     std::uint8_t dataSum = 0;
@@ -263,24 +263,24 @@ int send_block(IspCore& core, ChipLink& link, long address, int count, bool retr
     link.sendBlockFrame(wire::blockFrame(address, data, retry), fast);
     const int timeout = set_answer_timeout(core, link);
     const bool answered = link.waitAnswer(timeout);
-    if (answered && blockAnswerAccepts(link.answer(), dataSum)) return 0;
+    if (answered && blockAnswerAccepts(link.answer(), dataSum)) return true;
     // Not confirmed: a late answer may still be on its way. The next frame goes out only once
     // the line is quiet, so that answer cannot be taken for the next frame's.
     if (!core.session.stop_requested && !link.portLost()) link.waitLineQuiet(timeout);
-    return -1;
+    return false;
 }
 
-int send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, long end, bool retry,
-                      bool fast) {
+bool send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, long end,
+                       bool retry, bool fast) {
     if (!chunked)
         return send_block(core, link, start, static_cast<int>(end - start + 1), retry, fast);
     bool first = true;
     for (const FramePlan& f : splitIntoFrames(start, end)) {
-        if (send_block(core, link, f.address, f.count, first && retry, fast) != 0) return -1;
+        if (!send_block(core, link, f.address, f.count, first && retry, fast)) return false;
         first = false;
-        if (core.session.stop_requested) return -1;
+        if (core.session.stop_requested) return false;
     }
-    return 0;
+    return true;
 }
 
 namespace {
@@ -322,20 +322,19 @@ long cut_to_firmware_size_limit(IspCore& core, ChipLink& link, Progress& bar, lo
 
 // A range inside one block: sent like any other, whatever the model, up to three times; a
 // range counts as written only once its bytes went out and the chip confirmed them.
-int program_lone_block(IspCore& core, ChipLink& link, const RangePlan& plan, const Progress& bar) {
+bool program_lone_block(IspCore& core, ChipLink& link, const RangePlan& plan, const Progress& bar) {
     auto& session = core.session;
     bool ok = false;
     for (int attempt = 1; attempt <= 3 && !ok; ++attempt) {
-        if (session.stop_requested) return -1;
-        ok = send_block_frames(core, link, plan.chunked, plan.start, plan.end, attempt > 1,
-                               false) == 0;
+        if (session.stop_requested) return false;
+        ok = send_block_frames(core, link, plan.chunked, plan.start, plan.end, attempt > 1, false);
         if (ok && attempt > 1) ++session.blocks_retried;
-        if (!ok && link.portLost()) return -1;
+        if (!ok && link.portLost()) return false;
     }
-    if (!ok) return -1;
+    if (!ok) return false;
     core.ui().setProgress(bar.maximum, bar.minimum, bar.maximum, true);
     showLabel(core, plan.start, plan.end);
-    return 0;
+    return true;
 }
 
 // The range's last block, up to six tries.
@@ -343,7 +342,7 @@ bool write_last_block(IspCore& core, ChipLink& link, const RangePlan& plan) {
     for (int attempt = 1; attempt <= 6; ++attempt) {
         if (core.session.stop_requested || link.portLost()) return false;
         if (send_block_frames(core, link, plan.chunked, plan.lastBlock() * plan.blockSize, plan.end,
-                              attempt > 1, false) == 0) {
+                              attempt > 1, false)) {
             if (attempt > 1) ++core.session.blocks_retried;
             return true;
         }
@@ -352,8 +351,8 @@ bool write_last_block(IspCore& core, ChipLink& link, const RangePlan& plan) {
 }
 
 // Every block before the last, fast until three failures in a row, given up after six.
-int write_leading_blocks(IspCore& core, ChipLink& link, const RangePlan& plan,
-                         const Progress& bar) {
+bool write_leading_blocks(IspCore& core, ChipLink& link, const RangePlan& plan,
+                          const Progress& bar) {
     auto& session = core.session;
     bool fast = true;
     int failures = 0;
@@ -362,31 +361,31 @@ int write_leading_blocks(IspCore& core, ChipLink& link, const RangePlan& plan,
         const long blockEnd = (b + 1) * plan.blockSize - 1;
         for (int attempt = 1;; ++attempt) {
             if (send_block_frames(core, link, plan.chunked, blockStart, blockEnd, attempt > 1,
-                                  fast) == 0) {
+                                  fast)) {
                 if (attempt > 1) ++session.blocks_retried;
                 failures = 0;
                 break;
             }
             ++failures;
-            if (session.stop_requested || link.portLost()) return -1;
+            if (session.stop_requested || link.portLost()) return false;
             if (failures >= 3) fast = false;  // slow down for the rest of the range
-            if (failures >= 6) return -1;
+            if (failures >= 6) return false;
         }
         core.ui().setProgress(bar.position(blockEnd + 1), bar.minimum, bar.maximum, true);
         showLabel(core, plan.start, blockEnd);
     }
-    return 0;
+    return true;
 }
 
 }  // namespace
 
-int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
+bool program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end) {
     Ui& ui = core.ui();
     end = std::max(end, 639L);
     Progress bar;
     bar.setScale(start, end);
     end = cut_to_firmware_size_limit(core, link, bar, start, end);
-    if (end < start) return 0;  // nothing left below the limit
+    if (end < start) return true;  // nothing left below the limit
 
     const RangePlan plan{start, end, blockSize(core), chunked};
     if (plan.firstBlock() == plan.lastBlock()) return program_lone_block(core, link, plan, bar);
@@ -394,14 +393,14 @@ int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long 
     const int fam = family(core);
     if (fam >= 1) {
         ui.setProgress(bar.minimum, bar.minimum, bar.maximum, false);
-        if (!write_last_block(core, link, plan)) return -1;
+        if (!write_last_block(core, link, plan)) return false;
     }
     ui.setProgress(bar.minimum, bar.minimum, bar.maximum, true);
-    if (write_leading_blocks(core, link, plan, bar) != 0) return -1;
-    if (fam == 0 && !write_last_block(core, link, plan)) return -1;
+    if (!write_leading_blocks(core, link, plan, bar)) return false;
+    if (fam == 0 && !write_last_block(core, link, plan)) return false;
     ui.setProgress(bar.maximum, bar.minimum, bar.maximum, true);
     showLabel(core, start, end);
-    return 0;
+    return true;
 }
 
 OpResult program_image(IspCore& core, ChipLink& link) {
@@ -416,10 +415,10 @@ OpResult program_image(IspCore& core, ChipLink& link) {
     core.message(fmt::format("Programming.../ 正在下载... ( Begin: {} )",
                              clockText(session.program_start_time)));
 
-    int rc = 0;
+    bool programmed = true;
     const int fam = family(core);
     if (!core.model) {
-        rc = -1;
+        programmed = false;
     } else {
         const auto& m = *core.model;
         const std::uint8_t ext2 = core.facts.ext_option_bytes[2];
@@ -427,12 +426,12 @@ OpResult program_image(IspCore& core, ChipLink& link) {
                                             m.programEnd, m.dataStart, m.dataEnd, ext2);
         const bool chunked = fam >= 3 || blockSize(core) > 128;
         for (const AddressRange& r : ranges) {
-            rc = program_range(core, link, chunked, r.start, r.end);
-            if (rc != 0) break;
+            programmed = program_range(core, link, chunked, r.start, r.end);
+            if (!programmed) break;
         }
     }
 
-    if (rc == 0) {
+    if (programmed) {
         session.program_ok = true;
         return OpResult::success();
     }

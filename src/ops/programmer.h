@@ -90,13 +90,13 @@ void erase_application(IspCore& core, ChipLink& link);
 OpResult program_image(IspCore& core, ChipLink& link);
 // The same over the core's own channel (the program button `comWrite`).
 OpResult program_image(IspCore& core);
-// Program one address range block by block: 0 on success, -1 on failure.
-int program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end);
-// One block, split into 128-byte frames when chunked.
-int send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, long end, bool retry,
-                      bool fast);
-// One frame and its answer (boot-loader framing).
-int send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast);
+// Program one address range block by block: true when the chip confirmed every block.
+bool program_range(IspCore& core, ChipLink& link, bool chunked, long start, long end);
+// One block, split into 128-byte frames when chunked; true when every frame was confirmed.
+bool send_block_frames(IspCore& core, ChipLink& link, bool chunked, long start, long end,
+                       bool retry, bool fast);
+// One frame and its answer (boot-loader framing); true when the chip confirmed it.
+bool send_block(IspCore& core, ChipLink& link, long address, int count, bool retry, bool fast);
 // Block-answer time-out for the current clock and port.
 int set_answer_timeout(const IspCore& core, const ChipLink& link);
 // boot_area_size from firmware_version.

@@ -10,7 +10,7 @@ void stop_download(IspCore& core, ChipLink& link) {
     set_button_state(core, kStateIdle);
     core.session.stop_requested = true;
     core.session.connected = false;
-    link.sendShortCommand(wire::code(wire::Command::Stop));
+    link.sendShortCommand(wire::Command::Stop);
     link.discardQueues();
     link.closePort();
 }
@@ -21,7 +21,7 @@ void stop_download(IspCore& core) {
 }
 
 void run_user_program(IspCore& core, ChipLink& link) {
-    link.sendShortCommand(wire::code(wire::Command::Stop));
+    link.sendShortCommand(wire::Command::Stop);
     link.waitAnswer(100);
     // The run command (family, parameter 0, summed) in one write; no answer is awaited.
     const auto fam = static_cast<std::uint8_t>(core.model ? core.model->family : 0);

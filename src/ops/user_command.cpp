@@ -356,10 +356,10 @@ bool demo_erase(IspCore& core) {
     return false;
 }
 
-int send_demo_block(IspCore& core, long address, int count, bool retry, bool fast) {
+bool send_demo_block(IspCore& core, long address, int count, bool retry, bool fast) {
     SerialChannel& ch = core.channel;
-    if (count <= 0) return 0;
-    if (address < 0 || address + count > static_cast<long>(core.buffer.bytes.size())) return -1;
+    if (count <= 0) return true;
+    if (address < 0 || address + count > static_cast<long>(core.buffer.bytes.size())) return false;
     std::span<const std::uint8_t> data(core.buffer.bytes.data() + address,
                                        static_cast<std::size_t>(count));
     unsigned dataSum = 0;
@@ -382,9 +382,9 @@ int send_demo_block(IspCore& core, long address, int count, bool retry, bool fas
     const bool answered = ch.wait_until(demoAnswerTimeoutMs(ch.current_baud()), [&] {
         return ch.user_frame_ready() || core.session.demo_stop_requested;
     }) && ch.user_frame_ready();
-    if (!answered) return -1;
+    if (!answered) return false;
     ch.set_frame_ready(true);
-    return demoBlockAnswerAccepts(receivedFrame(ch), static_cast<std::uint16_t>(dataSum)) ? 0 : -1;
+    return demoBlockAnswerAccepts(receivedFrame(ch), static_cast<std::uint16_t>(dataSum));
 }
 
 void stop_isp_demo(IspCore& core) {

@@ -92,7 +92,7 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices);
 bool demo_read_model(IspCore& core);
 bool demo_erase(IspCore& core);
 // One block through the in-application loader (the demo framing of send_block).
-int send_demo_block(IspCore& core, long address, int count, bool retry, bool fast);
+bool send_demo_block(IspCore& core, long address, int count, bool retry, bool fast);
 // The demo Stop button: both stop flags. Safe from another thread; the running demo puts the
 // receiver back into boot-loader mode when it ends.
 void stop_isp_demo(IspCore& core);

@@ -237,9 +237,98 @@ bool SettingsStore::loadText(std::string_view bytes) {
     return !damaged_;
 }
 
+namespace {
+
+// Reads a settings text line by line into sections, setting aside what is not text and
+// noting lines that are neither a header nor a key.
+class SettingsParser {
+  public:
+    SettingsParser() { result_.sections.push_back(SettingsStore::Section{}); }
+
+    void take(std::string_view raw, std::size_t lineNo) {
+        while (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        const std::string_view line = trimBlanks(raw);
+        const bool readable = validUtf8(raw) && raw.find('\0') == std::string_view::npos;
+        if (!line.empty() && line.front() == '[' && !readable) {
+            // The keys below a header that cannot be read belong to no known section.
+            unreadableSection_ = true;
+            result_.setAside.push_back(lineNo);
+        } else if (unreadableSection_ && (line.empty() || line.front() != '[')) {
+            result_.setAside.push_back(lineNo);
+        } else if (line.empty() || line.front() == ';' || line.front() == '#') {
+            if (readable)
+                keepVerbatim(raw);
+            else
+                result_.setAside.push_back(lineNo);
+        } else if (!takeHeader(line) && !takeKey(line)) {
+            if (!readable) {
+                result_.setAside.push_back(lineNo);
+                return;
+            }
+            // Neither a header nor a key: keep the line as it is and report it.
+            keepVerbatim(raw);
+            badLines_.push_back(lineNo);
+        }
+    }
+
+    SettingsStore::Parsed finish() {
+        result_.warning =
+            lineListWarning(badLines_, "has lines that are not settings",
+                            "; they are kept as they are. / 设置文件中有无法识别的行, 已保留。");
+        const std::string setAside = lineListWarning(
+            result_.setAside, "has lines that cannot be read as text",
+            "; they are set aside (the whole file is copied to the .damaged file beside it at "
+            "the next save) and every other setting is kept. / 设置文件中有无法读取的行, "
+            "已移出, 其余设置保持不变。");
+        if (!setAside.empty()) result_.warning += (result_.warning.empty() ? "" : " ") + setAside;
+        return std::move(result_);
+    }
+
+  private:
+    void keepVerbatim(std::string_view raw) {
+        result_.sections[current_].lines.push_back(SettingsStore::Line{{}, std::string(raw)});
+    }
+
+    // A "[name]" header opens (or, repeated, goes back to) its section.
+    bool takeHeader(std::string_view line) {
+        if (line.front() != '[') return false;
+        const std::string_view name = line.size() >= 2 && line.back() == ']'
+                                          ? trimBlanks(line.substr(1, line.size() - 2))
+                                          : std::string_view{};
+        if (name.empty()) return false;
+        unreadableSection_ = false;
+        auto [it, added] = sectionIndex_.try_emplace(std::string(name), result_.sections.size());
+        if (added) result_.sections.push_back(SettingsStore::Section{std::string(name), {}});
+        current_ = it->second;
+        return true;
+    }
+
+    // A "key = value" line; the value keeps whatever bytes it holds (they are escaped when
+    // written back).
+    bool takeKey(std::string_view line) {
+        if (line.front() == '[') return false;
+        const std::size_t eq = line.find('=');
+        if (eq == std::string_view::npos) return false;
+        const std::string_view key = trimBlanks(line.substr(0, eq));
+        if (key.empty() || unfitName(key) || !validUtf8(key)) return false;
+        result_.sections[current_].lines.push_back(SettingsStore::Line{
+            std::string(key), SettingsStore::unescapeValue(trimBlanks(line.substr(eq + 1)))});
+        return true;
+    }
+
+    SettingsStore::Parsed result_;
+    std::unordered_map<std::string, std::size_t> sectionIndex_;  // a repeated header merges
+    std::size_t current_ = 0;  // section 0 holds the lines before the first header
+    bool unreadableSection_ = false;
+    std::vector<std::size_t> badLines_;
+};
+
+}  // namespace
+
 SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
-    Parsed result;
     if (bytes.size() > kMaxFileSize) {
+        Parsed result;
         result.damaged = true;
         result.warning =
             "is too large to be a settings file; the defaults are used. / "
@@ -248,79 +337,14 @@ SettingsStore::Parsed SettingsStore::parse(std::string_view bytes) {
     }
     while (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         bytes.remove_prefix(3);
-
-    std::vector<std::size_t> badLines;
-    std::unordered_map<std::string, std::size_t> sectionIndex;  // a repeated header merges
-    result.sections.push_back(Section{});                       // lines before the first header
-    std::size_t current = 0;
+    SettingsParser parser;
     std::size_t lineNo = 0;
-    bool unreadableSection = false;  // under a header that could not be read
     while (!bytes.empty()) {
-        std::size_t nl = bytes.find('\n');
-        std::string_view raw = bytes.substr(0, nl);
+        const std::size_t nl = bytes.find('\n');
+        parser.take(bytes.substr(0, nl), ++lineNo);
         bytes.remove_prefix(nl == std::string_view::npos ? bytes.size() : nl + 1);
-        ++lineNo;
-        while (!raw.empty() && raw.back() == '\r')
-            raw.remove_suffix(1);
-        const std::string_view line = trimBlanks(raw);
-        const bool readable = validUtf8(raw) && raw.find('\0') == std::string_view::npos;
-
-        if (!line.empty() && line.front() == '[' && !readable) {
-            // The keys below a header that cannot be read belong to no known section.
-            unreadableSection = true;
-            result.setAside.push_back(lineNo);
-            continue;
-        }
-        if (unreadableSection && (line.empty() || line.front() != '[')) {
-            result.setAside.push_back(lineNo);
-            continue;
-        }
-        if (line.empty() || line.front() == ';' || line.front() == '#') {
-            if (readable)
-                result.sections[current].lines.push_back(Line{{}, std::string(raw)});
-            else
-                result.setAside.push_back(lineNo);
-            continue;
-        }
-        if (line.front() == '[') {
-            const std::string_view name = line.size() >= 2 && line.back() == ']'
-                                              ? trimBlanks(line.substr(1, line.size() - 2))
-                                              : std::string_view{};
-            if (!name.empty()) {
-                unreadableSection = false;
-                auto [it, added] =
-                    sectionIndex.try_emplace(std::string(name), result.sections.size());
-                if (added) result.sections.push_back(Section{std::string(name), {}});
-                current = it->second;
-                continue;
-            }
-        } else if (const std::size_t eq = line.find('='); eq != std::string_view::npos) {
-            // A value keeps whatever bytes it holds (they are escaped when written back).
-            const std::string_view key = trimBlanks(line.substr(0, eq));
-            if (!key.empty() && !unfitName(key) && validUtf8(key)) {
-                result.sections[current].lines.push_back(
-                    Line{std::string(key), unescapeValue(trimBlanks(line.substr(eq + 1)))});
-                continue;
-            }
-        }
-        if (!readable) {
-            result.setAside.push_back(lineNo);
-            continue;
-        }
-        // Neither a header nor a key: keep the line as it is and report it.
-        result.sections[current].lines.push_back(Line{{}, std::string(raw)});
-        badLines.push_back(lineNo);
     }
-    result.warning =
-        lineListWarning(badLines, "has lines that are not settings",
-                        "; they are kept as they are. / 设置文件中有无法识别的行, 已保留。");
-    const std::string setAside = lineListWarning(
-        result.setAside, "has lines that cannot be read as text",
-        "; they are set aside (the whole file is copied to the .damaged file beside it at the "
-        "next save) and every other setting is kept. / 设置文件中有无法读取的行, 已移出, "
-        "其余设置保持不变。");
-    if (!setAside.empty()) result.warning += (result.warning.empty() ? "" : " ") + setAside;
-    return result;
+    return parser.finish();
 }
 
 std::string SettingsStore::escapeValue(std::string_view value) {
@@ -525,81 +549,54 @@ std::string SettingsStore::saveWarnOnce() {
     return error;
 }
 
-std::string SettingsStore::save() {
-    lastError_.clear();
+namespace {
 
-    // Write through a symbolic link to the file it names, so the link stays a link.
+// The file a save writes: through a symbolic link to the file it names, so the link stays a
+// link.
+fs::path saveTarget(const fs::path& path) {
     std::error_code ec;
-    fs::path target = path_;
-    if (fs::is_symlink(fs::symlink_status(path_, ec))) {
-        fs::path resolved = fs::weakly_canonical(path_, ec);
-        if (!ec) target = resolved;
+    if (fs::is_symlink(fs::symlink_status(path, ec))) {
+        fs::path resolved = fs::weakly_canonical(path, ec);
+        if (!ec) return resolved;
     }
-    fs::path dir = target.parent_path();
-    if (dir.empty()) dir = ".";
+    return path;
+}
 
+// Why `target` cannot be replaced in `dir` (created when missing); empty when it can.
+std::string unfitTarget(const fs::path& target, const fs::path& dir) {
+    std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec) {
-        lastError_ = saveError(
-            target, "cannot create the folder " + dir.string() + " (" + ec.message() + ")");
-        return lastError_;
-    }
+    if (ec) return "cannot create the folder " + dir.string() + " (" + ec.message() + ")";
     const fs::file_status st = fs::status(target, ec);
-    if (fs::is_directory(st)) {
-        lastError_ = saveError(target, "a folder of that name is in the way");
-        return lastError_;
-    }
+    if (fs::is_directory(st)) return "a folder of that name is in the way";
     if (fs::exists(st) && !fs::is_regular_file(st)) {
-        lastError_ = saveError(target,
-                               "it is not a regular file (a device, FIFO or socket), so "
-                               "it is not replaced");
-        return lastError_;
+        return "it is not a regular file (a device, FIFO or socket), so it is not replaced";
     }
-    removeStaleTempFiles(dir, "." + target.filename().string() + ".tmp-");
+    return {};
+}
 
-    // Keep the bytes of a file that could not be read as settings before replacing it; when
-    // no copy can be made, leave it alone.
-    if (damaged_ && fs::exists(target, ec)) {
-        fs::path backup = target;
-        backup += ".damaged";
-        fs::copy_file(target, backup, fs::copy_options::overwrite_existing, ec);
-        if (ec) {
-            lastError_ = saveError(target, "the unreadable file could not be copied to " +
-                                               backup.string() + " (" + ec.message() + ")");
-            return lastError_;
-        }
-    }
+// Keeps the bytes of a file that could not be read as settings before it is replaced; when
+// no copy can be made, the save stops and the file is left alone. Empty when all is well.
+std::string backUpDamaged(const fs::path& target) {
+    std::error_code ec;
+    if (!fs::exists(target, ec)) return {};
+    fs::path backup = target;
+    backup += ".damaged";
+    fs::copy_file(target, backup, fs::copy_options::overwrite_existing, ec);
+    if (!ec) return {};
+    return "the unreadable file could not be copied to " + backup.string() + " (" + ec.message() +
+           ")";
+}
 
-    // Another program (the window and the command line share the file) may have written
-    // the file since it was read: start from what is there now and replay this store's own
-    // changes on it, so that neither side's changes are lost.
-    Sections merged = sections_;
-    if (!damaged_) {
-        std::string bytes;
-        if (readSmallFile(target, kMaxFileSize, bytes)) {
-            Parsed current = parse(bytes);
-            if (!current.damaged) {
-                merged = std::move(current.sections);
-                for (const Change& c : pending_) {
-                    if (c.removed) {
-                        removeIn(merged, c.section, c.key);
-                    } else {
-                        setIn(merged, c.section, c.key, c.value);
-                    }
-                }
-            }
-        }
-    }
-    const std::string text = serialiseSections(merged);
-
+// Writes `text` to a temporary file beside `target`, with the old file's permissions, and
+// renames it over `target`; the rename is made durable. 0, or the errno of what failed (the
+// temporary file is removed then).
+int replaceFile(const fs::path& target, const fs::path& dir, const std::string& text) {
     std::string tmpl = (dir / ("." + target.filename().string() + ".tmp-" +
                                std::to_string(::getpid()) + "-XXXXXX"))
                            .string();
     const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-        lastError_ = saveError(target, errnoText(errno));
-        return lastError_;
-    }
+    if (fd < 0) return errno;
     struct stat old {};
     const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     ::fchmod(fd, mode);
@@ -620,13 +617,58 @@ std::string SettingsStore::save() {
     }
     if (!ok) {
         ::unlink(tmpl.c_str());
-        lastError_ = saveError(target, errnoText(err));
-        return lastError_;
+        return err;
     }
-    // Make the rename itself durable.
     if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Another program (the window and the command line share the file) may have written the file
+// since it was read: start from what is there now and replay this store's own changes on it,
+// so that neither side's changes are lost. A damaged or unreadable file is replaced by this
+// store's sections.
+std::vector<SettingsStore::Section> SettingsStore::mergedWithFile(const fs::path& target) const {
+    if (damaged_) return sections_;
+    std::string bytes;
+    if (!readSmallFile(target, kMaxFileSize, bytes)) return sections_;
+    Parsed current = parse(bytes);
+    if (current.damaged) return sections_;
+    Sections merged = std::move(current.sections);
+    for (const Change& c : pending_) {
+        if (c.removed) {
+            removeIn(merged, c.section, c.key);
+        } else {
+            setIn(merged, c.section, c.key, c.value);
+        }
+    }
+    return merged;
+}
+
+std::string SettingsStore::save() {
+    lastError_.clear();
+    const fs::path target = saveTarget(path_);
+    fs::path dir = target.parent_path();
+    if (dir.empty()) dir = ".";
+
+    std::string reason = unfitTarget(target, dir);
+    if (reason.empty()) {
+        removeStaleTempFiles(dir, "." + target.filename().string() + ".tmp-");
+        if (damaged_) reason = backUpDamaged(target);
+    }
+    Sections merged;
+    if (reason.empty()) {
+        merged = mergedWithFile(target);
+        if (const int err = replaceFile(target, dir, serialiseSections(merged)); err != 0)
+            reason = errnoText(err);
+    }
+    if (!reason.empty()) {
+        lastError_ = saveError(target, reason);
+        return lastError_;
     }
     sections_ = std::move(merged);
     pending_.clear();

@@ -123,6 +123,7 @@ class SettingsStore {
     };
 
     const Section* findSection(std::string_view name) const;
+    std::vector<Section> mergedWithFile(const std::filesystem::path& target) const;
 
     std::filesystem::path path_;
     std::vector<Section> sections_;

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -21,7 +20,6 @@ class DownloadTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        if (!QFile::exists(simPath())) QSKIP("qmx-chipsim is not built");
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
         // Chips one after the other, each fresh and blank after the previous one ran.
@@ -33,12 +31,7 @@ class DownloadTest : public QObject {
                  out.constData());
     }
 
-    void cleanupTestCase() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanupTestCase() { sim_.stop(); }
 
     void downloadWatchAndStop() {
         const QByteArray image = randomImage(3000);
@@ -107,7 +100,7 @@ class DownloadTest : public QObject {
 
         // No chip answers now: Stop ends the waiting download and the window is idle again.
         QTest::qWait(600);  // the next chip is put in first
-        sim_.write("power-off\n");
+        sim_.control("power-off");
         QTest::qWait(500);
         download->click();
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
@@ -143,7 +136,7 @@ class DownloadTest : public QObject {
         // As at the desk: Download first, then switch the chip on.
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("We are trying to connect"), 10000);
         QTest::qWait(200);
-        sim_.write("power-on\n");
+        sim_.control("power-on");
         QTRY_VERIFY2_WITH_TIMEOUT(!f.window->operationRunning(), qPrintable(pane->toPlainText()),
                                   30000);
         QVERIFY2(count->text() == "1", qPrintable(pane->toPlainText()));
@@ -173,7 +166,7 @@ class DownloadTest : public QObject {
         WindowFixture f(settings, {link_});
         f.window->show();
         f.window->loadFile(imagePath);
-        sim_.write("power-off\n");
+        sim_.control("power-off");
         QTest::qWait(300);
         auto* pane = f.find<QPlainTextEdit>("textMsg");
         f.find<QPushButton>("comDownload_0")->click();
@@ -200,12 +193,12 @@ class DownloadTest : public QObject {
         const QByteArray stored = file.readAll();
         QVERIFY2(stored.contains("Dalay_ReDownLoad=" + QByteArray::number(delay->currentIndex())),
                  stored.constData());
-        sim_.write("power-on\n");
+        sim_.control("power-on");
     }
 
   private:
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
     QString link_;
     QString flash_;
 };

@@ -77,16 +77,14 @@ QString simPath() {
     return QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
 }
 
-bool startSim(QProcess& sim, QStringList args, const QString& link, QByteArray* output) {
-    sim.setProgram(simPath());
-    sim.setArguments(args << "--link" << link);
-    sim.start();
-    if (!sim.waitForStarted(5000)) return false;
-    QByteArray out;
-    while (!out.contains("ready") && sim.waitForReadyRead(5000))
-        out += sim.readAll();
-    if (output) *output = out;
-    return out.contains("ready " + link.toUtf8());
+bool startSim(qmx::test::SimProcess& sim, QStringList args, const QString& link,
+              QByteArray* output) {
+    std::vector<std::string> list;
+    for (const QString& a : args << "--link" << link)
+        list.push_back(a.toStdString());
+    const bool ready = sim.start(simPath().toStdString(), list);
+    if (output) *output = QByteArray::fromStdString(sim.output() + sim.error());
+    return ready;
 }
 
 }  // namespace qmx::gui::test

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QRadioButton>
 #include <QString>
 #include <QTemporaryDir>
@@ -16,6 +15,7 @@
 
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "support/sim_process.h"
 
 namespace qmx::gui::test {
 
@@ -55,7 +55,10 @@ bool flashHolds(const QString& path, const QByteArray& image, QByteArray* flash 
 // The simulator built beside the tests.
 QString simPath();
 // Starts qmx-chipsim with `args` and "--link LINK" and waits until it is ready; false (with
-// what it printed in `output`) when it is not.
-bool startSim(QProcess& sim, QStringList args, const QString& link, QByteArray* output = nullptr);
+// what it printed, or why it did not start, in `output`) when it is not. The simulator is
+// started by the tests' own process support rather than by QProcess, so that the window tests
+// also run under ThreadSanitizer, which cannot follow QProcess's way of starting a program.
+bool startSim(qmx::test::SimProcess& sim, QStringList args, const QString& link,
+              QByteArray* output = nullptr);
 
 }  // namespace qmx::gui::test

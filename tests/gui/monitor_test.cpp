@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
@@ -46,28 +45,17 @@ class MonitorTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        const QString sim = QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
-        if (!QFile::exists(sim)) QSKIP("qmx-chipsim is not built");
         link_ = dir_.filePath("tty");
         flash_ = dir_.filePath("flash.bin");
-        sim_.setProgram(sim);
         // Two chips: the first takes an ordinary download, the second the monitor.
-        sim_.setArguments({"--model", "M-064", "--link", link_, "--flash-out", flash_, "--chips",
-                           "2", "--swap-delay", "200", "--report-period", "100"});
-        sim_.start();
-        QVERIFY(sim_.waitForStarted(5000));
-        QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        QVERIFY2(out.contains("ready " + link_.toUtf8()), out.constData());
+        QVERIFY2(startSim(sim_,
+                          {"--model", "M-064", "--flash-out", flash_, "--chips", "2",
+                           "--swap-delay", "200", "--report-period", "100"},
+                          link_),
+                 qPrintable(QString::fromStdString(sim_.output() + sim_.error())));
     }
 
-    void cleanupTestCase() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanupTestCase() { sim_.stop(); }
 
     void softIceThenDebugViews() {
         const QByteArray core = pattern(384, 1), model = pattern(4096, 2);
@@ -154,7 +142,7 @@ class MonitorTest : public QObject {
   private:
     QTemporaryDir dir_;
     QString link_, flash_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
 };
 
 QTEST_MAIN(MonitorTest)

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
@@ -19,27 +18,17 @@ class OfflineTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        const QString sim = QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
-        if (!QFile::exists(sim)) QSKIP("qmx-chipsim is not built");
         link_ = dir_.filePath("tty");
         store_ = dir_.filePath("store.bin");
-        sim_.setProgram(sim);
-        sim_.setArguments({"--model", "M-070", "--personality", "offline-board", "--link", link_,
-                           "--flash-out", store_, "--no-wire-time", "--board-version", "16"});
-        sim_.start();
-        QVERIFY(sim_.waitForStarted(5000));
         QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        QVERIFY2(out.contains("ready " + link_.toUtf8()), out.constData());
+        QVERIFY2(startSim(sim_,
+                          {"--model", "M-070", "--personality", "offline-board", "--flash-out",
+                           store_, "--no-wire-time", "--board-version", "16"},
+                          link_, &out),
+                 out.constData());
     }
 
-    void cleanupTestCase() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanupTestCase() { sim_.stop(); }
 
     void loadBoardHelpAndStop() {
         QByteArray image(0x2000, Qt::Uninitialized);
@@ -87,14 +76,14 @@ class OfflineTest : public QObject {
         QVERIFY(f.sawBox("7个灯长亮,下载限量已减为0"));
 
         // The board holds the image: chip 0 onwards at board 0x4000.
-        sim_.write("dump " + dir_.filePath("dump.bin").toUtf8() + "\n");
+        sim_.control("dump " + dir_.filePath("dump.bin").toStdString());
         QByteArray store;
         QTRY_VERIFY_WITH_TIMEOUT(readAll(dir_.filePath("dump.bin"), store), 5000);
         QCOMPARE(store.mid(0x4000, image.size()), image);
         QCOMPARE(static_cast<unsigned char>(store[0xEE00]), static_cast<unsigned char>(0x07));
 
         // A board that sleeps: Stop is enabled throughout the wake-up and ends it.
-        sim_.write("power-off\n");
+        sim_.control("power-off");
         QTest::qWait(200);
         load->click();
         QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains("请给脱机下载板上电。"), 10000);
@@ -119,7 +108,7 @@ class OfflineTest : public QObject {
 
     QTemporaryDir dir_;
     QString link_, store_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
 };
 
 QTEST_MAIN(OfflineTest)

@@ -11,12 +11,16 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 
+#include "app/gang_dialog.h"
 #include "gui_helpers.h"
 
 using namespace qmx::gui;
@@ -45,17 +49,9 @@ QByteArray readAll(const QString& path) {
 class ProductionTest : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase() {
-        QVERIFY(dir_.isValid());
-        if (!QFile::exists(simPath())) QSKIP("qmx-chipsim is not built");
-    }
+    void initTestCase() { QVERIFY(dir_.isValid()); }
 
-    void cleanup() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanup() { sim_.stop(); }
 
     void seriesPowerCycledByCommandWithLog() {
         const QString fifo = dir_.filePath("control");
@@ -181,9 +177,100 @@ class ProductionTest : public QObject {
         QVERIFY(stored.contains("ProductionLogOn=False\n"));
     }
 
+    // The gang dialog: every ticked port programmed at once from one counter, one serial-number
+    // stream and one log; a port that cannot be opened fails alone. A second run in the same
+    // dialog goes on with the numbers after the first run's.
+    void gangProgramsEveryTickedPort() {
+        QProcess simB;
+        const QString linkA = dir_.filePath("gang-a"), linkB = dir_.filePath("gang-b");
+        const QString bogus = dir_.filePath("no-such-port");
+        QByteArray out;
+        for (auto [sim, link] : {std::pair{&sim_, linkA}, std::pair{&simB, linkB}})
+            QVERIFY2(startSim(*sim,
+                              {"--model", "M-070", "--no-wire-time", "--chips", "2", "--swap-delay",
+                               "0", "--flash-out", link + ".bin"},
+                              link, &out),
+                     out.constData());
+        const QString logPath = dir_.filePath("gang.jsonl");
+        const QString settings = dir_.filePath("gang.ini");
+        // Numbers from 100, binary, in the two bytes FFE..FFF.
+        writeFile(settings, QStringLiteral("[Settings]\nWrite_OK_Count=5\nProductionLog=%1\n"
+                                           "ProductionLogOn=True\n[Auto_Increase]\naddress=FFF\n"
+                                           "Length=2\nnext_value=100\nIncrease=1\n"
+                                           "numeral_system=0\n")
+                                .arg(logPath)
+                                .toUtf8());
+        const QByteArray image = randomImage(2000);
+        const QString imagePath = dir_.filePath("gang.bin");
+        writeFile(imagePath, image);
+        WindowFixture f(settings, {linkA, linkB, bogus});
+        f.window->loadFile(imagePath);
+        f.find<QCheckBox>("cheAuto_Increase")->click();
+
+        f.find<QPushButton>("comGang")->click();
+        auto* gang = f.window->findChild<GangDialog*>("frmGang");
+        QVERIFY(gang);
+        auto* ports = gang->findChild<QListWidget*>("lstGangPorts");
+        for (int i = 0; i < ports->count(); ++i) {
+            const QString port = ports->item(i)->text();
+            if (port == linkA || port == linkB || port == bogus)
+                ports->item(i)->setCheckState(Qt::Checked);
+        }
+        for (int run = 1; run <= 2; ++run) {
+            gang->findChild<QPushButton*>("comGangDownload")->click();
+            QVERIFY(gang->running());
+            QVERIFY(!f.find<QPushButton>("comDownload_0")->isEnabled());  // nothing else starts
+            QTRY_VERIFY_WITH_TIMEOUT(!gang->running(), 30000);
+            expectGangRows(*gang, bogus);
+        }
+        auto* summary = gang->findChild<QLabel*>("labGangSummary");
+        QVERIFY2(
+            summary->text().startsWith("1 of 3 ports failed") && summary->text().endsWith(" 9"),
+            qPrintable(summary->text()));
+
+        // Four chips, each with the image and a number of its own, in order of the runs.
+        QList<unsigned> serials;
+        for (const QString& file :
+             {linkA + ".bin.1", linkB + ".bin.1", linkA + ".bin.2", linkB + ".bin.2"}) {
+            QByteArray flash;
+            QVERIFY2(flashHolds(file, image, &flash), qPrintable(file));
+            serials << (unsigned char)flash[0xFFE] * 256u + (unsigned char)flash[0xFFF];
+        }
+        QCOMPARE(QSet<unsigned>(serials.begin(), serials.begin() + 2), QSet<unsigned>({100, 101}));
+        QCOMPARE(QSet<unsigned>(serials.begin() + 2, serials.end()), QSet<unsigned>({102, 103}));
+        QStringList okPorts;
+        for (const QJsonObject& r : logRecords(logPath))
+            if (r.value("result").toString() == "ok") okPorts << r.value("port").toString();
+        okPorts.sort();
+        QCOMPARE(okPorts, QStringList({linkA, linkA, linkB, linkB}));
+
+        // Closed, the window has the gang's counter and next number and starts downloads again.
+        gang->close();
+        QTRY_VERIFY(!f.window->findChild<GangDialog*>("frmGang"));
+        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("9"));
+        QCOMPARE(f.find<QLineEdit>("texAuto_Increase_2")->text().toInt(), 104);
+        QVERIFY(f.find<QPushButton>("comDownload_0")->isEnabled());
+        simB.terminate();
+        simB.waitForFinished(5000);
+    }
+
   private:
+    // One row per ticked port: the simulated chips OK, the missing port failed.
+    static void expectGangRows(GangDialog& gang, const QString& bogus) {
+        auto* table = gang.findChild<QTableWidget*>("tblGang");
+        QCOMPARE(table->rowCount(), 3);
+        for (int row = 0; row < 3; ++row) {
+            const QString port = table->item(row, 0)->text();
+            const QString state = table->item(row, 1)->text();
+            const bool good = port != bogus;
+            QVERIFY2(good ? state == "OK" : state.startsWith("Failed: "), qPrintable(port + state));
+            QCOMPARE(table->item(row, 2)->text(), good ? QString("1") : QString("0"));
+            QCOMPARE(table->item(row, 3)->text(), good ? QString("0") : QString("1"));
+        }
+    }
+
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
 };
 
 QTEST_MAIN(ProductionTest)

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -26,26 +25,13 @@ class StationTest : public QObject {
   private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        const QString sim = QStringLiteral(QMX_BIN_DIR "/qmx-chipsim");
-        if (!QFile::exists(sim)) QSKIP("qmx-chipsim is not built");
         link_ = dir_.filePath("tty");
-        sim_.setProgram(sim);
         // Line timing on: at 1200 baud a 4 KB image takes half a minute, time enough to stop.
-        sim_.setArguments({"--model", "M-070", "--link", link_, "--chips", "3"});
-        sim_.start();
-        QVERIFY(sim_.waitForStarted(5000));
-        QByteArray out;
-        while (!out.contains("ready") && sim_.waitForReadyRead(5000))
-            out += sim_.readAll();
-        QVERIFY2(out.contains("ready " + link_.toUtf8()), out.constData());
+        QVERIFY2(startSim(sim_, {"--model", "M-070", "--chips", "3"}, link_),
+                 qPrintable(QString::fromStdString(sim_.output() + sim_.error())));
     }
 
-    void cleanupTestCase() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanupTestCase() { sim_.stop(); }
 
     void stopWhileProgrammingThenWrongModel() {
         QByteArray image;
@@ -82,7 +68,8 @@ class StationTest : public QObject {
         QCOMPARE(kbyte->text(), QString());
 
         // A fresh start of the chip, and a model it is not.
-        sim_.write("power-off\npower-on\n");
+        sim_.control("power-off");
+        sim_.control("power-on");
         QTest::qWait(300);
         auto* model = f.find<QComboBox>("combMcuModel");
         model->setCurrentIndex(model->findText("M-072"));
@@ -150,7 +137,7 @@ class StationTest : public QObject {
 
   private:
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
     QString link_;
 };
 

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
@@ -19,17 +18,9 @@ using namespace qmx::gui::test;
 class UserEntryTest : public QObject {
     Q_OBJECT
   private slots:
-    void initTestCase() {
-        QVERIFY(dir_.isValid());
-        if (!QFile::exists(simPath())) QSKIP("qmx-chipsim is not built");
-    }
+    void initTestCase() { QVERIFY(dir_.isValid()); }
 
-    void cleanup() {
-        if (sim_.state() != QProcess::NotRunning) {
-            sim_.terminate();
-            sim_.waitForFinished(5000);
-        }
-    }
+    void cleanup() { sim_.stop(); }
 
     void sendUserCodeThenDownload() {
         QVERIFY(startSim({"--model", "M-070", "--user-code", "12 34 56 78"}));
@@ -49,8 +40,7 @@ class UserEntryTest : public QObject {
         QVERIFY2(pane->toPlainText().contains("Program OK / 下载 OK"),
                  qPrintable(pane->toPlainText()));
         QVERIFY(send->isEnabled());
-        sim_.terminate();
-        QVERIFY(sim_.waitForFinished(5000));
+        QCOMPARE(sim_.stop(), 0);  // the flash file is written as it ends
         QVERIFY(flashHolds(flash_, image, nullptr, true));
     }
 
@@ -91,8 +81,7 @@ class UserEntryTest : public QObject {
         QVERIFY(!f.find<QPushButton>("com_Demo_Stop")->isEnabled());
         QVERIFY(demoDownload->isEnabled());
         QVERIFY(!f.window->core().channel.user_command_mode());
-        sim_.terminate();
-        QVERIFY(sim_.waitForFinished(5000));
+        QCOMPARE(sim_.stop(), 0);  // the flash file is written as it ends
         QVERIFY(flashHolds(flash_, image, nullptr, true));
     }
 
@@ -115,7 +104,7 @@ class UserEntryTest : public QObject {
     }
 
     QTemporaryDir dir_;
-    QProcess sim_;
+    qmx::test::SimProcess sim_;
     QString link_, flash_;
     int run_ = 0;
 };

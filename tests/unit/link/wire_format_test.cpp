@@ -33,14 +33,14 @@ TEST(Frames, CommandFrameCountsLengthAndSumFromTheDirectionByte) {
 
 TEST(Frames, ShortCommandsHaveFixedSumsAndOtherCodesNone) {
     const auto afterHead = [](std::uint8_t code) {
-        const auto f = wire::shortCommand(code);
+        const auto f = wire::shortCommand(static_cast<wire::Command>(code));
         return f ? Bytes(f->bytes.begin() + 2, f->bytes.end()) : Bytes{};
     };
     EXPECT_EQ(afterHead(0x80), (Bytes{0x6A, 0x00, 0x06, 0x80, 0xF0, 0x16}));
     EXPECT_EQ(afterHead(0x81), (Bytes{0x6A, 0x00, 0x06, 0x81, 0xF1, 0x16}));
     EXPECT_EQ(afterHead(0x82), (Bytes{0x6A, 0x00, 0x06, 0x82, 0xF2, 0x16}));
     EXPECT_EQ(afterHead(0x95), (Bytes{0x6A, 0x00, 0x06, 0x95, 0x05, 0x16}));
-    EXPECT_FALSE(wire::shortCommand(0x83));
+    EXPECT_FALSE(wire::shortCommand(wire::Command::Erase));
 }
 
 TEST(Frames, UserFrameCarriesSixteenBitSumHighFirst) {
@@ -93,17 +93,17 @@ TEST_F(ChannelTx, CommandFrameGoesOutAsBuiltAndArmsTheReceiver) {
 }
 
 TEST_F(ChannelTx, ShortCommandOutsideTheFourIsRefusedBeforeAnyByteGoesOut) {
-    EXPECT_EQ(ch.send_short_command(0x83), -1);
+    EXPECT_FALSE(ch.send_short_command(wire::Command::Erase));
     EXPECT_TRUE(port->written.empty());
     EXPECT_EQ(ch.tx_sum(), 0);  // not even the header was counted
-    EXPECT_EQ(ch.send_short_command(0x82), 0);
+    EXPECT_TRUE(ch.send_short_command(wire::Command::Stop));
     EXPECT_EQ(port->written, (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x06, 0x82, 0xF2, 0x16}));
 }
 
 TEST_F(ChannelTx, ShortCommandOnAPortThatCannotOpenSendsNothing) {
     ch.close_port();
     port->openError = ENOENT;
-    EXPECT_EQ(ch.send_short_command(0x80), -1);
+    EXPECT_FALSE(ch.send_short_command(wire::Command::Continue));
     EXPECT_TRUE(port->written.empty());
 }
 

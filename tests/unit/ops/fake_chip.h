@@ -127,10 +127,10 @@ class FakeChip : public ChipLink {
         else
             last_ = answerFrame({0x80, static_cast<std::uint8_t>(wrongDataSum ? sum + 1 : sum)});
     }
-    int sendShortCommand(std::uint8_t code) override {
-        shortCommands.push_back(code);
+    bool sendShortCommand(wire::Command command) override {
+        shortCommands.push_back(wire::code(command));
         ready_ = false;
-        return 0;
+        return true;
     }
     void writeRaw(std::span<const std::uint8_t> bytes) override {
         rawWrites.emplace_back(bytes.begin(), bytes.end());
