@@ -177,6 +177,38 @@ class ProductionTest : public QObject {
         QVERIFY(stored.contains("ProductionLogOn=False\n"));
     }
 
+    // A log that cannot take the line (a full disk): the chip is still good and counted, and
+    // the pane and the state line say that its record is missing.
+    void fullLogKeepsTheChipAndTheCounter() {
+        if (!QFile::exists("/dev/full")) QSKIP("no /dev/full");
+        const QString link = dir_.filePath("full-tty");
+        QByteArray out;
+        QVERIFY2(
+            startSim(sim_, {"--model", "M-070", "--no-wire-time", "--flash-out", link + ".bin"},
+                     link, &out),
+            out.constData());
+        const QString settings = dir_.filePath("full.ini");
+        writeFile(settings,
+                  "[Settings]\nWrite_OK_Count=3\nProductionLog=/dev/full\n"
+                  "ProductionLogOn=True\n");
+        const QByteArray image = randomImage(1000);
+        writeFile(dir_.filePath("full.bin"), image);
+        WindowFixture f(settings, {link});
+        f.window->loadFile(dir_.filePath("full.bin"));
+        auto* pane = f.find<QPlainTextEdit>("textMsg");
+
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_VERIFY2_WITH_TIMEOUT(!f.window->operationRunning(), qPrintable(pane->toPlainText()),
+                                  30000);
+        QVERIFY(pane->toPlainText().contains("Program OK / 下载 OK"));
+        QVERIFY2(pane->toPlainText().contains("this chip's record is missing"),
+                 qPrintable(pane->toPlainText()));
+        QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("4"));
+        QVERIFY(f.find<QLabel>("labState")->text().contains("production log"));
+        QTRY_VERIFY(flashHolds(link + ".bin", image, nullptr, true));
+        QVERIFY(readAll(settings).contains("Write_OK_Count=4"));
+    }
+
     // The gang dialog: every ticked port programmed at once from one counter, one serial-number
     // stream and one log; a port that cannot be opened fails alone. A second run in the same
     // dialog goes on with the numbers after the first run's.
