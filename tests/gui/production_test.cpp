@@ -213,7 +213,7 @@ class ProductionTest : public QObject {
     // stream and one log; a port that cannot be opened fails alone. A second run in the same
     // dialog goes on with the numbers after the first run's.
     void gangProgramsEveryTickedPort() {
-        QProcess simB;
+        qmx::test::SimProcess simB;
         const QString linkA = dir_.filePath("gang-a"), linkB = dir_.filePath("gang-b");
         const QString bogus = dir_.filePath("no-such-port");
         QByteArray out;
@@ -282,8 +282,7 @@ class ProductionTest : public QObject {
         QCOMPARE(f.find<QLineEdit>("txtWrite_OK_Count")->text(), QStringLiteral("9"));
         QCOMPARE(f.find<QLineEdit>("texAuto_Increase_2")->text().toInt(), 104);
         QVERIFY(f.find<QPushButton>("comDownload_0")->isEnabled());
-        simB.terminate();
-        simB.waitForFinished(5000);
+        simB.stop();
     }
 
   private:

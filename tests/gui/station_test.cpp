@@ -97,16 +97,11 @@ class StationTest : public QObject {
 
     void closingEndsTheProcessWhileADownloadWaitsForPower() {
         // A chip that is never switched on: the download waits for ever until Stop.
-        QProcess silent;
+        qmx::test::SimProcess silent;
         const QString link = dir_.filePath("silent");
-        silent.setProgram(QStringLiteral(QMX_BIN_DIR "/qmx-chipsim"));
-        silent.setArguments({"--model", "M-070", "--link", link, "--power-on-delay", "3600000"});
-        silent.start();
-        QVERIFY(silent.waitForStarted(5000));
         QByteArray out;
-        while (!out.contains("ready") && silent.waitForReadyRead(5000))
-            out += silent.readAll();
-        QVERIFY2(out.contains("ready"), out.constData());
+        QVERIFY2(startSim(silent, {"--model", "M-070", "--power-on-delay", "3600000"}, link, &out),
+                 out.constData());
 
         writeFile(dir_.filePath("image2.bin"), QByteArray(512, '\x5A'));
         const QString settings = dir_.filePath("closing.ini");
@@ -131,8 +126,7 @@ class StationTest : public QObject {
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray saved = file.readAll();
         QVERIFY2(saved.contains("BeepYesNo=False"), saved.constData());
-        silent.terminate();
-        silent.waitForFinished(5000);
+        silent.stop();
     }
 
   private:
