@@ -7,6 +7,7 @@
 
 #include "app/operation_runner.h"
 #include "core/isp_core.h"
+#include "link/port_path.h"
 #include "monitor/debug_port.h"
 
 namespace qmx::gui {
@@ -23,11 +24,29 @@ DebugPanel::DebugPanel(IspCore& core, DebugPages& pages, OperationRunner& runner
 void DebugPanel::syncPorts(const QComboBox* source) {
     QComboBox* list = pages_.port[0];
     const int row = list->currentIndex();
+    const QString chosen = list->currentData().toString();
+    {
+        const QSignalBlocker block(list);
+        list->clear();
+        for (int i = 0; i < source->count(); ++i)
+            list->addItem(source->itemText(i), source->itemData(i));
+        if (list->count() > 0) list->setCurrentIndex(row >= 0 && row < list->count() ? row : 0);
+    }
+    if (chosen.startsWith('/')) choosePort(chosen.toStdString());
+}
+
+void DebugPanel::choosePort(const std::string& path) {
+    QComboBox* list = pages_.port[0];
     const QSignalBlocker block(list);
-    list->clear();
-    for (int i = 0; i < source->count(); ++i)
-        list->addItem(source->itemText(i), source->itemData(i));
-    if (list->count() > 0) list->setCurrentIndex(row >= 0 && row < list->count() ? row : 0);
+    for (int row = 0; row < list->count(); ++row) {
+        if (samePortDevice(list->itemData(row).toString().toStdString(), path)) {
+            list->setCurrentIndex(row);
+            return;
+        }
+    }
+    const QString text = QString::fromStdString(path);
+    list->addItem(text, text);
+    list->setCurrentIndex(list->count() - 1);
 }
 
 void DebugPanel::setFamily(int family) {

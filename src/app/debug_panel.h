@@ -46,8 +46,11 @@ class DebugPanel : public QObject {
     void setLocked(bool locked);
     // The register list of the selected model's family.
     void setFamily(int family);
-    // The port list: the same device paths as the download port list.
+    // The port list: the same device paths as the download port list. The chosen port stays
+    // chosen by its device, wherever the new list has it (kept in the list when it is gone).
     void syncPorts(const QComboBox* source);
+    // Chooses the port of a device path (a stored /dev/serial/by-id link finds its device).
+    void choosePort(const std::string& path);
 
     const DebugViews& views() const { return views_; }
 

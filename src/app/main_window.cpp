@@ -605,6 +605,13 @@ void MainWindow::connectOptionPage() {
         changeCore([this, row] { core_.download.seriesDelayRow = row; });
         if (!loading_) scheduleSave();
     });
+    // The messages change language from the next line on; the choice is stored from now on.
+    connect(options_->language(), &QComboBox::activated, this, [this](int row) {
+        const std::string name = ss(options_->language()->itemData(row).toString());
+        ui_->setLanguage(parseLanguage(name).value_or(Language::Both));
+        languageChosen_ = true;
+        scheduleSave();
+    });
 }
 
 // Auto-increment.
@@ -992,7 +999,7 @@ void MainWindow::showCoreState() {
 // The state line
 
 void MainWindow::showStation(const QString& text, Tone tone) {
-    labState_->setText(text);
+    labState_->setText(qs(ui_->inLanguage(ss(text))));
     labState_->setStyleSheet(tone == Tone::Good  ? QStringLiteral("color: #1a7f37;")
                              : tone == Tone::Bad ? QStringLiteral("color: #c62828;")
                                                  : QString());
@@ -1020,6 +1027,7 @@ void MainWindow::showOutcome(const OpResult& result) {
             const QStringList lines = textMsg_->toPlainText().split('\n', Qt::SkipEmptyParts);
             why = lines.isEmpty() ? QString() : lines.back().trimmed();
         }
+        why = qs(ui_->inLanguage(ss(why)));
         showStation(QStringLiteral("Failed: ") + why.replace(QLatin1String("\r\n"), " "),
                     Tone::Bad);
     }

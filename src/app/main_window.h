@@ -222,6 +222,7 @@ class MainWindow : public QMainWindow {
     QLabel* labState_ = nullptr;  // the state line: waiting, connecting, programming, done ...
     OpResult lastResult_;         // what the last operation returned (set before it ends)
     bool fileLoadedAtStart_ = false;
+    bool languageChosen_ = false;   // "Language" is stored: the user has picked one
     bool roomForMessages_ = false;  // first start: grow until the pane shows a dozen lines
     QLineEdit* txtWrite_OK_Count_ = nullptr;
     QPushButton* comClear_OK_Count_ = nullptr;

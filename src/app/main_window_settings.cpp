@@ -112,6 +112,14 @@ void MainWindow::startUp(const WindowOptions& options) {
     txtWrite_OK_Count_->setText(QString::fromStdString(stored_.writeOkCount));
     core_.download.writeOkCount = stored_.writeOkCount;
     applyToOptionChoices(stored_, core_.options);
+    // The language: the stored choice, else what the environment asks for.
+    languageChosen_ = core_.settings.contains(kSettingsSection, setting::kLanguage);
+    const Language language = languageChosen_
+                                  ? parseLanguage(stored_.language).value_or(Language::Both)
+                                  : languageFromEnvironment();
+    options_->language()->setCurrentIndex(
+        options_->language()->findData(QString::fromLatin1(languageName(language))));
+    ui_->setLanguage(language);
     production_->show(stored_);
 
     // 4. Buffer, session and buttons.
@@ -141,6 +149,8 @@ void MainWindow::startUp(const WindowOptions& options) {
     }
     for (size_t i = 0; i < 5; ++i)
         setRow(debug_.port[i], stored_.debugPort[i]);
+    if (debugPanel_ && !stored_.debugPortPath.empty())
+        debugPanel_->choosePort(stored_.debugPortPath);
     // 10-11. The option page again, with the restored RS-485 and watchdog choices.
     options_->buildPage(core_.model ? core_.model->family : 2);
     // 12. The address columns of the debug views.
@@ -181,9 +191,14 @@ void MainWindow::saveSettings() {
     }
     for (size_t i = 0; i < 5; ++i)
         v.debugPort[i] = debug_.port[i]->currentIndex();
+    // The debug port by its device (its stable name when it has one), as the download port.
+    const QString debugPath = debug_.port[0]->currentData().toString();
+    v.debugPortPath = debugPath.startsWith('/') ? stablePortPath(ss(debugPath)) : std::string();
     v.debugAutoOpenPort = debug_.che_AutoOpenPort->isChecked();
+    v.language = ss(options_->language()->currentData().toString());
     production_->capture(v);
     storeSettings(core_.settings, v);
+    if (languageChosen_) storeLanguage(core_.settings, v.language);
     stored_ = v;
     refreshRangeDisplay();
     const std::string error = core_.settings.saveWarnOnce();

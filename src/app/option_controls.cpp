@@ -193,6 +193,13 @@ void OptionControls::buildBeepFrame() {
     delay_ = makeList(frame16_, "comDalay_ReDownLoad", {"9", "8", "7", "6", "5", "4", "3", "2"});
     delay_->setCurrentIndex(4);
     v->addWidget(delay_, 1, 1, 1, 2);
+    v->addWidget(makeLabel(frame16_, "Label_language", QStringLiteral("Language / 语言:")), 2, 0);
+    language_ = new QComboBox(frame16_);
+    language_->setObjectName("cobLanguage");
+    language_->addItem(QStringLiteral("English / 中文"), QStringLiteral("both"));
+    language_->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    language_->addItem(QStringLiteral("中文"), QStringLiteral("zh"));
+    v->addWidget(language_, 2, 1, 1, 2);
     v->setColumnStretch(3, 1);
 }
 

@@ -52,6 +52,8 @@ class OptionControls : public QObject {
     QRadioButton* beepYes() const { return beepYes_; }
     QRadioButton* beepNo() const { return beepNo_; }
     QComboBox* redownloadDelay() const { return delay_; }
+    // The language of the messages: rows "both", "en", "zh" (the row's data is the name).
+    QComboBox* language() const { return language_; }
 
   signals:
     // A persisted choice changed (RS-485 pin or logic): the window schedules a save.
@@ -114,6 +116,7 @@ class OptionControls : public QObject {
     QRadioButton* beepYes_;
     QRadioButton* beepNo_;
     QComboBox* delay_;
+    QComboBox* language_;
 };
 
 }  // namespace qmx::gui

@@ -26,16 +26,44 @@ void QtUi::post(std::function<void()> f) {
     }
 }
 
+void QtUi::setLanguage(Language language) {
+    std::lock_guard<std::mutex> lock(languageMutex_);
+    localizer_.setLanguage(language);
+}
+
+Language QtUi::language() const {
+    std::lock_guard<std::mutex> lock(languageMutex_);
+    return localizer_.language();
+}
+
+std::string QtUi::inLanguage(const std::string& text) const {
+    return localize(text, language()).value_or(text);
+}
+
+std::optional<std::string> QtUi::shown(const std::string& text) {
+    std::lock_guard<std::mutex> lock(languageMutex_);
+    return localizer_(text);
+}
+
 void QtUi::appendMessage(const std::string& line) {
-    QString text = QString::fromStdString(line);
-    post([this, text] { emit messageAppended(text); });
+    const std::optional<std::string> text = shown(line);
+    if (!text) return;
+    QString t = QString::fromStdString(*text);
+    post([this, t] { emit messageAppended(t); });
 }
 
 void QtUi::clearMessages() {
+    {
+        std::lock_guard<std::mutex> lock(languageMutex_);
+        localizer_.reset();
+    }
     post([this] { emit messagesCleared(); });
 }
 
-BoxAnswer QtUi::messageBox(const MessageBoxRequest& box) {
+BoxAnswer QtUi::messageBox(const MessageBoxRequest& request) {
+    MessageBoxRequest box = request;
+    box.text = inLanguage(request.text);
+    box.title = inLanguage(request.title);
     if (onOwnThread()) return boxHandler ? boxHandler(box) : box.defaultAnswer;
     BoxAnswer answer = box.defaultAnswer;
     // The worker waits here until the window's thread has shown the box and the user has
@@ -47,7 +75,14 @@ BoxAnswer QtUi::messageBox(const MessageBoxRequest& box) {
 }
 
 void QtUi::replaceMessages(const std::string& text) {
-    QString t = QString::fromStdString(text);
+    // The whole pane again: read from its start.
+    std::string whole;
+    {
+        std::lock_guard<std::mutex> lock(languageMutex_);
+        localizer_.reset();
+        whole = localizer_(text).value_or(std::string());
+    }
+    QString t = QString::fromStdString(whole);
     post([this, t] { emit messagesReplaced(t); });
 }
 
@@ -72,7 +107,10 @@ void QtUi::setKbyteLabel(const std::string& text) {
     post([this, t] { emit kbyteLabelChanged(t); });
 }
 
-void QtUi::setOptionPanel(const std::vector<PanelLabel>& labels) {
+void QtUi::setOptionPanel(const std::vector<PanelLabel>& panel) {
+    std::vector<PanelLabel> labels = panel;
+    for (PanelLabel& label : labels)
+        label.text = inLanguage(label.text);
     post([this, labels] { emit optionPanelChanged(labels); });
 }
 

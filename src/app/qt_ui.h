@@ -9,8 +9,10 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "core/language.h"
 #include "core/ui.h"
 
 #include "image/code_buffer.h"
@@ -38,6 +40,12 @@ class QtUi : public QObject, public Ui {
     // Shows a box on the window's thread and returns the answer. The window installs a
     // QMessageBox; tests install their own answerer.
     std::function<BoxAnswer(const MessageBoxRequest&)> boxHandler;
+
+    // The language of the system's texts from the next line on (any thread).
+    void setLanguage(Language language);
+    Language language() const;
+    // One text on its own (a state line, a label) in that language.
+    std::string inLanguage(const std::string& text) const;
 
     void appendMessage(const std::string& line) override;
     void clearMessages() override;
@@ -71,7 +79,12 @@ class QtUi : public QObject, public Ui {
     void post(std::function<void()> f);
     bool onOwnThread() const;
 
+    // The line in the language; nullopt when it is not shown in it.
+    std::optional<std::string> shown(const std::string& text);
+
     IspCore& core_;
+    mutable std::mutex languageMutex_;  // the worker and the window both pass lines through
+    Localizer localizer_;
 };
 
 }  // namespace qmx::gui

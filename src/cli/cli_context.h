@@ -130,6 +130,8 @@ Runner registerDebug(CLI::App& app, Context& ctx);
 void installStopHandler(IspCore& core);
 // The same for several cores at once (a gang): the first SIGINT stops them all.
 void installStopHandler(const std::vector<IspCore*>& cores);
+// Whether a SIGINT has come since the start (a session may clear its core's stop flag).
+bool stopSignalled();
 // A second SIGINT quits at once; before it does, it kills `child` (when above 0) and empties
 // and removes `folder` (when not empty): the demo's simulated chip and its private folder, so
 // that quitting never leaves a simulator running. clearQuitCleanup forgets both.

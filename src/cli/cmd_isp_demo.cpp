@@ -19,6 +19,7 @@ struct Args {
     bool series = false;
     int delay = 5;
     int count = 0;
+    double timeout = 0;
 };
 
 bool validSettings(const std::string& option, const std::string& text) {
@@ -59,6 +60,7 @@ Runner registerIspDemo(CLI::App& app, Context& ctx) {
                     "Seconds between chips of a series: 2 ... 9 (default 5)")
         ->needs(series);
     sub->add_option("--count", args->count, "End a series after N chips")->needs(series);
+    addTimeoutOption(sub, args->timeout);
 
     return [args, &ctx]() -> int {
         const ModelEntry* model = lookupModel(args->model);
@@ -105,6 +107,7 @@ Runner registerIspDemo(CLI::App& app, Context& ctx) {
         setup.userEntry.demoUserCode = args->userCode;
         setup.userEntry.demoUserCodeSettings = args->userCodeSettings;
         setup.userEntry.demoSettings = args->demoSettings;
+        ctx.core().chipWaitSeconds = args->timeout;
         return runDownload(ctx.core(), ctx.ui, setup);
     };
 }

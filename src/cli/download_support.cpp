@@ -268,9 +268,11 @@ int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
 
     // Watch: download again whenever the file changes, until Ctrl-C.
     core.session.stop_requested = false;
-    while (!core.session.stop_requested) {
+    // The session's own stop flag is cleared after each download; a Ctrl-C that came while
+    // that download was ending is still seen through the signal's own record.
+    while (!core.session.stop_requested && !stopSignalled()) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        if (core.session.stop_requested) break;
+        if (core.session.stop_requested || stopSignalled()) break;
         if (watch.tick(buffer, true, core.session.session_running)) {
             code = exitFor(reloadAndDownload(core));
             if (code == kExitStopped) return code;  // Ctrl-C in a session ends the watch too

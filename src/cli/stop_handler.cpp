@@ -59,6 +59,10 @@ void onSigint(int) {
 }
 }  // namespace
 
+bool stopSignalled() {
+    return g_count.load() > 0;
+}
+
 void installStopHandler(IspCore& core) {
     installStopHandler(std::vector<IspCore*>{&core});
 }

@@ -151,6 +151,9 @@ constexpr LanguageEntry kTable[] = {
     {"The COM port opened by another Program or no the COM port.",
      "The COM port opened by another Program or no the COM port.", nullptr},
     {"调试用串口", "Debug port", "调试用串口"},
+    {"请不要用同一个 I/O 口线控制 485 和 外部看门狗。",
+     "Do not use the same I/O pin for the RS-485 control and the external watchdog.",
+     "请不要用同一个 I/O 口线控制 485 和 外部看门狗。"},
 
     // Files and the buffer.
     {"File length too small.\n文件长度不能小于 0。", "File length too small.",

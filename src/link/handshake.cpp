@@ -169,10 +169,6 @@ void showConnectionHints(LinkContext& link) {
         link.message(line);
 }
 
-std::string noChipAnswerText(double seconds) {
-    return fmt::format("no chip answered within {:g} s / {:g} 秒内没有 MCU 应答", seconds, seconds);
-}
-
 // Synchronisation blocks back to back until the boot loader answers, the user stops, the
 // port vanishes or the caller's wait limit runs out. The connection hints appear once, four
 // seconds in (or at the limit, when that comes first).
@@ -490,6 +486,10 @@ OpResult handshake(LinkContext& link, const HandshakeRequest& request) {
     if (OpResult r = takeFirstAnswer(link, request, finished); !r.ok() || finished) return r;
     if (request.statusOnly) return readStatusOnly(link);
     return moveToFastestRate(link);
+}
+
+std::string noChipAnswerText(double seconds) {
+    return fmt::format("no chip answered within {:g} s / {:g} 秒内没有 MCU 应答", seconds, seconds);
 }
 
 }  // namespace qmx

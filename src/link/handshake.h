@@ -49,6 +49,8 @@ std::string wallClockText();
 
 // The connection hints shown 4 s after the handshake began waiting without an answer.
 std::vector<std::string> connectionHintLines(bool ispDemoFraming);
+// The closing line when no chip answered within the caller's wait limit.
+std::string noChipAnswerText(double seconds);
 
 // What the caller wants from the handshake.
 struct HandshakeRequest {

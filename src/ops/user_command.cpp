@@ -278,14 +278,25 @@ bool demo_connect(IspCore& core, const UserEntryChoices& choices) {
         std::lround(static_cast<double>(ch.pacing().loops_per_ms()) / baud * 6000.0));
 
     const int wait = demoConnectWaitMs(baud);
-    const auto hintsAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(4000);
+    const auto started = std::chrono::steady_clock::now();
+    const auto hintsAt = started + std::chrono::milliseconds(4000);
+    // The caller's wait limit for a chip (0: wait for ever, as a station does).
+    const double limit = core.chipWaitSeconds;
+    const auto giveUpAt = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double>(limit > 0 ? limit : 0));
     bool hintsShown = false;
     while (!stopped(core) && !ch.vanished()) {
         // A receiver left inside a noise frame would never see the answer: start clean.
         if (demoRequest(core, wire::kUserConnect, wait)) break;
-        if (!hintsShown && std::chrono::steady_clock::now() >= hintsAt) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!hintsShown && (now >= hintsAt || (limit > 0 && now >= giveUpAt))) {
             hintsShown = true;
             showDemoHints(core);
+        }
+        if (limit > 0 && now >= giveUpAt) {
+            beep_times(core, 3);
+            core.error(noChipAnswerText(limit));
+            return false;
         }
     }
     if (stopped(core) || ch.vanished()) return false;

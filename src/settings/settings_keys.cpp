@@ -160,6 +160,7 @@ const std::vector<SettingKey>& settingsKeys() {
         k.push_back({kPowerOffMs, "300", "txtPowerOffMs", 0, true, true});
         k.push_back({kProductionLog, "", "txtProductionLog", 0, true, true});
         k.push_back({kProductionLogOn, "False", "cheProductionLog", 0, true, true});
+        k.push_back({kLanguage, "both", "cobLanguage", 0, true, false});
         return k;
     }();
     return keys;
@@ -198,6 +199,7 @@ const std::vector<std::string_view>& mainLoadOrder() {
         kPowerOffMs,
         kProductionLog,
         kProductionLogOn,
+        kLanguage,
     };
     return order;
 }
@@ -262,6 +264,13 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
     r.boolean(kLogicOfControl485, v.rs485LogicHighSend);
     r.boolean(kPinExternalWdt, v.externalWdtOff);
     r.index(kPinAddressExternalWdt, v.externalWdtPin);
+    if (r.has(kLanguage)) {
+        const std::string language(trimBlanks(r.text(kLanguage)));
+        if (language == "both" || language == "en" || language == "zh")
+            v.language = language;
+        else
+            r.reject(kLanguage);
+    }
 
     readProduction(r, v);
 
@@ -271,7 +280,12 @@ StoredSettings loadStoredSettings(const SettingsStore& store, std::vector<std::s
         r.index(kDemoDownloadPort[i], v.demoDownloadPort[i]);
     for (std::size_t i = 0; i < 4; ++i)
         r.index(kDemoUserCodePort[i], v.demoUserCodePort[i]);
-    for (std::size_t i = 0; i < 5; ++i)
+    // The debug port by its device path, or the list row older versions stored.
+    if (const std::string text(trimBlanks(r.text(kDebugPort[0]))); text.starts_with('/'))
+        v.debugPortPath = text;
+    else
+        r.index(kDebugPort[0], v.debugPort[0]);
+    for (std::size_t i = 1; i < 5; ++i)
         r.index(kDebugPort[i], v.debugPort[i]);
     return v;
 }
@@ -292,7 +306,8 @@ void storeSettings(SettingsStore& store, const StoredSettings& v) {
     for (std::size_t i = 0; i < 4; ++i) {
         put(kDemoUserCodePort[i], std::to_string(v.demoUserCodePort[i]));
     }
-    for (std::size_t i = 0; i < 5; ++i)
+    put(kDebugPort[0], v.debugPortPath.empty() ? std::to_string(v.debugPort[0]) : v.debugPortPath);
+    for (std::size_t i = 1; i < 5; ++i)
         put(kDebugPort[i], std::to_string(v.debugPort[i]));
     put(kDebugAutoOpenPort, v.debugAutoOpenPort ? "1" : "0");
     put(kBeepYesNo, boolText(v.beep));
@@ -342,6 +357,10 @@ void captureOptionChoices(StoredSettings& v, const OptionChoices& c) {
     v.externalWdtOff = c.externalWdt == 0;
     v.externalWdtPin = c.externalWdtPin;
     v.wdtPrescaler = c.wdtPrescaler;
+}
+
+void storeLanguage(SettingsStore& store, std::string_view language) {
+    store.set(kSettingsSection, kLanguage, std::string(language));
 }
 
 }  // namespace qmx

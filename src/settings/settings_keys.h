@@ -44,6 +44,8 @@ inline constexpr std::string_view kPowerCycleCommand = "PowerCycleCommand";
 inline constexpr std::string_view kPowerOffMs = "PowerOffMs";
 inline constexpr std::string_view kProductionLog = "ProductionLog";
 inline constexpr std::string_view kProductionLogOn = "ProductionLogOn";
+// The language of the system's texts: "both", "en" or "zh". Absent, the environment decides.
+inline constexpr std::string_view kLanguage = "Language";
 // Port settings of the user-command loader, the ISP demo's loader and user command, and
 // the debug port, each in list order: baud, parity, data bits, stop bits (the debug port:
 // port, baud, data bits, parity, stop bits).
@@ -120,7 +122,8 @@ struct StoredSettings {
     std::array<int, 4> demoDownloadPort = {2, 0, 0, 0};  // 38400, "Even", "8", "1"
     std::array<int, 4> demoUserCodePort = {2, 0, 0, 0};  // 38400, "Even", "8", "1"
     std::array<int, 5> debugPort = {0, 2, 0, 2, 0};      // COM1, 38400, "8", "None", "1"
-    bool debugAutoOpenPort = false;                      // `che_AutoOpenPort`; written, not read
+    std::string debugPortPath;       // the debug port's device path; wins over debugPort[0]
+    bool debugAutoOpenPort = false;  // `che_AutoOpenPort`; written, not read
     // Production: how the target's power is switched before each chip (one of
     // powerCycleModes()), the command for "cmd", the off time, and the production log.
     std::string powerCycle = "none";
@@ -128,18 +131,19 @@ struct StoredSettings {
     int powerOffMs = kDefaultPowerOffMs;
     std::string productionLog;  // the log file; empty: none chosen
     bool productionLogOn = false;
+    std::string language = "both";  // `cobLanguage`: both, en or zh
 
     friend bool operator==(const StoredSettings&, const StoredSettings&) = default;
 };
 
 // Read every key that start-up reads, applying the read rules: "fillbyte" "00" selects
 // choice 1 and anything else choice 0; "BeepYesNo" "True" selects YES and anything else NO;
-// "COM_port" holds a device path (from "/") or, as written before, a row, of which a negative
-// one becomes 0; a list row outside its list, a non-numeric index or a
-// two-way value that is neither true nor false is ignored (the default stays) and its key is
-// added to `rejected` when given; so is a "PowerCycle" that names no mode (it stays "none")
-// and a "PowerOffMs" outside 0 ... 60000. "WDT_Prescalar" and "DebugAutoOpenPort" are not
-// read.
+// "COM_port" and "DebugCOM" hold a device path (from "/") or, as written before, a row, of
+// which a negative one becomes 0 ("COM_port") or is refused ("DebugCOM"); a list row outside its
+// list, a non-numeric index or a two-way value that is neither true nor false, or a "Language"
+// other than both, en and zh, is ignored (the default stays) and its key is added to `rejected`
+// when given; so is a "PowerCycle" that names no mode (it stays "none") and a "PowerOffMs" outside
+// 0 ... 60000. "WDT_Prescalar" and "DebugAutoOpenPort" are not read.
 StoredSettings loadStoredSettings(const SettingsStore& store,
                                   std::vector<std::string>* rejected = nullptr);
 
@@ -152,6 +156,8 @@ void storeSettings(SettingsStore& store, const StoredSettings& values);
 void storeFilePath(SettingsStore& store, std::string_view folder);
 void storeWriteOkCount(SettingsStore& store, std::string_view count);
 void storeWindowGeometry(SettingsStore& store, int left, int top, int width, int height);
+// The language, written once the user has chosen one (until then the environment decides).
+void storeLanguage(SettingsStore& store, std::string_view language);
 
 // The option choices restored at start-up: RS-485 and external-watchdog choices and pins;
 // the prescaler always starts at row 7 ("256").

@@ -9,9 +9,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 #include "gui_helpers.h"
 
@@ -91,6 +93,40 @@ class StationTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 10000);
         QVERIFY(f.sawBox("Please open file."));
         QVERIFY2(state->text().startsWith("Failed: Please open file."), qPrintable(state->text()));
+    }
+
+    void closingEndsTheProcessWhileADownloadWaitsForPower() {
+        // A chip that is never switched on: the download waits for ever until Stop.
+        qmx::test::SimProcess silent;
+        const QString link = dir_.filePath("silent");
+        QByteArray out;
+        QVERIFY2(startSim(silent, {"--model", "M-070", "--power-on-delay", "3600000"}, link, &out),
+                 out.constData());
+
+        writeFile(dir_.filePath("image2.bin"), QByteArray(512, '\x5A'));
+        const QString settings = dir_.filePath("closing.ini");
+        WindowFixture f(settings, {link});
+        f.window->setAttribute(Qt::WA_DeleteOnClose, false);
+        f.window->show();
+        f.window->loadFile(dir_.filePath("image2.bin"));
+        // A setting changed just before: its save is still pending when the window closes.
+        f.find<QRadioButton>("optBeepNo")->click();
+        f.find<QPushButton>("comDownload_0")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(f.find<QLabel>("labState")->text(),
+                                  QStringLiteral("Waiting for power"), 10000);
+        QVERIFY(f.window->operationRunning());
+
+        // The user closes the window: the event loop must end, the operation stopped first.
+        f.window->close();
+        QTimer::singleShot(15000, [] { QCoreApplication::exit(2); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(f.window->unloaded());
+        QVERIFY(!f.window->operationRunning());
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        QVERIFY2(saved.contains("BeepYesNo=False"), saved.constData());
+        silent.stop();
     }
 
   private:

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -46,6 +47,9 @@ void choose(const WindowFixture& f, const char* name, const QString& text) {
     QVERIFY2(row >= 0, qPrintable(text));
     c->setCurrentIndex(row);
     emit c->activated(row);
+}
+bool hasChinese(const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x2E80; });
 }
 QString tabText(const WindowFixture& f, const char* bar, int i) {
     return f.find<QTabBar>(bar)->tabText(i);
@@ -324,15 +328,24 @@ class WindowTest : public QObject {
         {
             WindowFixture f(settings_);
             f.window->choosePort(link);
+            // The debug port too, which stays chosen when the port list changes under it.
+            auto* debugPorts = f.find<QComboBox>("com_Debug_COM");
+            debugPorts->setCurrentIndex(debugPorts->findData(link));
+            emit debugPorts->activated(debugPorts->currentIndex());
+            f.window->choosePort(dir_.filePath("another"));
+            QCOMPARE(debugPorts->currentData().toString(), link);
+            f.window->choosePort(link);
             f.window->scheduleSave();
             QVERIFY(closeAndWait(*f.window));
             QCOMPARE(f.window->core().settings.read("Settings", "COM_port"), link.toStdString());
+            QCOMPARE(f.window->core().settings.read("Settings", "DebugCOM"), link.toStdString());
         }
         {
             WindowFixture f(settings_);
             auto* ports = f.find<QComboBox>("combCommPort");
             QCOMPARE(ports->currentData().toString(), link);
             QCOMPARE(f.window->core().portPath, link.toStdString());
+            QCOMPARE(f.find<QComboBox>("com_Debug_COM")->currentData().toString(), link);
         }
     }
 
@@ -360,7 +373,43 @@ class WindowTest : public QObject {
         QCOMPARE(QGuiApplication::clipboard()->text(), pane);
     }
 
+    void languageSettingChangesTheMessagesFromTheNextLineOn() {
+        writeFile(settings_, "[Settings]\nDeviceProducts=3\nLanguage=en\nnot a setting\n");
+        WindowFixture f(settings_);
+        auto* pane = f.find<QPlainTextEdit>("textMsg");
+        QCOMPARE(f.find<QComboBox>("cobLanguage")->currentData().toString(), QStringLiteral("en"));
+        // The start-up warning about the stray line is already in English only.
+        QVERIFY2(pane->toPlainText().contains("not settings"), qPrintable(pane->toPlainText()));
+        auto& core = f.window->core();
+        core.message("We are trying to connect to your MCU ... ");
+        core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
+        core.message("Program OK / 下载 OK");
+        QVERIFY2(!hasChinese(pane->toPlainText()), qPrintable(pane->toPlainText()));
+
+        choose(f, "cobLanguage", QStringLiteral("中文"));
+        core.message("Program OK / 下载 OK");
+        const QStringList lines = pane->toPlainText().split('\n');
+        QCOMPARE(lines.back(), QStringLiteral("下载 OK"));
+        QCOMPARE(lines[lines.size() - 2], QStringLiteral("Program OK"));  // earlier lines stay
+        // Boxes and the state line follow the choice too.
+        click(f, "comDownload_0");
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->operationRunning(), 5000);
+        QVERIFY(f.sawBox("请打开文件。"));
+        QVERIFY(!f.sawBox("Please open file"));
+        QCOMPARE(f.find<QLabel>("labState")->text(), QStringLiteral("失败: 请打开文件。"));
+        // The choice is stored in its own key; the other lines stay as they were.
+        QByteArray text;
+        QTRY_VERIFY_WITH_TIMEOUT((text = readAll(settings_)).contains("Language=zh"), 5000);
+        QVERIFY2(text.contains("DeviceProducts=3") && text.contains("not a setting"),
+                 text.constData());
+    }
+
   private:
+    QByteArray readAll(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
     QTemporaryDir dir_;
     QString settings_;
     int run_ = 0;

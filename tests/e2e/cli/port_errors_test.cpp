@@ -76,6 +76,14 @@ TEST_F(PortErrors, TimeoutEndsTheWaitForASilentChipWithTheHints) {
     EXPECT_TRUE(contains(d.out, "\"command\":\"download\",\"chip\":1,\"result\":\"failed\""))
         << d.out;
 
+    // The ISP demo waits for the application's loader with the same limit, hints included.
+    const RunResult demo = isp({"--settings", dir.file("s.ini"), "--lang", "en", "isp-demo",
+                                dir.file("a.bin"), "--model", "M-070", "--timeout", "1"},
+                               30s);
+    EXPECT_EQ(demo.exitCode, 1) << demo.out << demo.err;
+    EXPECT_TRUE(contains(demo.out, "Connection is failure. You can try:")) << demo.out;
+    EXPECT_TRUE(contains(demo.err, "no chip answered within 1 s")) << demo.err;
+
     const RunResult bad = isp({"connect", "--model", "M-079", "--timeout", "-1"});
     EXPECT_EQ(bad.exitCode, 2) << "a negative limit is refused";
 }

@@ -69,7 +69,7 @@ TEST(KeyTable, OrdersCoverTheTable) {
     for (const SettingKey& k : settingsKeys())
         all.insert(k.name);
     EXPECT_EQ(all.size(), settingsKeys().size());
-    EXPECT_EQ(all.size(), 41u);
+    EXPECT_EQ(all.size(), 42u);
     for (auto name : saveOrder()) {
         ASSERT_NE(findSettingKey(name), nullptr) << name;
         EXPECT_TRUE(findSettingKey(name)->writtenEverySave) << name;
@@ -292,6 +292,45 @@ TEST(SaveRules, OtherWritersAndGeometry) {
     EXPECT_EQ(v.mainTop, 20);
     EXPECT_EQ(v.mainWidth, 13000);
     EXPECT_EQ(v.mainHeight, 9100);
+}
+
+TEST(ReadRules, LanguageIsReadWhenSoundAndWrittenBesideTheOtherKeys) {
+    const std::string text = "[Settings]\nDeviceProducts=5\nLanguage= zh \n; a note\nfillbyte=FF\n";
+    std::vector<std::string> rejected;
+    EXPECT_EQ(loadStoredSettings(memoryStore(text), &rejected).language, "zh");
+    EXPECT_TRUE(rejected.empty());
+    const StoredSettings bad =
+        loadStoredSettings(memoryStore("[Settings]\nLanguage=fr\n"), &rejected);
+    EXPECT_EQ(bad.language, "both");
+    EXPECT_EQ(rejected, std::vector<std::string>{"Language"});
+
+    // A choice changes its own line only; an every-key save does not touch it.
+    SettingsStore s = memoryStore(text);
+    storeLanguage(s, "en");
+    storeSettings(s, loadStoredSettings(s));
+    const std::string saved = s.serialise();
+    EXPECT_NE(saved.find("DeviceProducts=5\nLanguage=en\n; a note\n"), std::string::npos) << saved;
+    EXPECT_EQ(loadStoredSettings(memoryStore(saved)).language, "en");
+}
+
+TEST(ReadRules, DebugPortIsStoredByItsPathAndAnOldRowIsStillRead) {
+    std::vector<std::string> rejected;
+    StoredSettings v =
+        loadStoredSettings(memoryStore("[Settings]\nDebugCOM= /dev/ttyUSB1 \n"), &rejected);
+    EXPECT_EQ(v.debugPortPath, "/dev/ttyUSB1");
+    EXPECT_TRUE(rejected.empty());
+    v = loadStoredSettings(memoryStore("[Settings]\nDebugCOM=5\n"), &rejected);
+    EXPECT_EQ(v.debugPortPath, "");
+    EXPECT_EQ(v.debugPort[0], 5);
+    v = loadStoredSettings(memoryStore("[Settings]\nDebugCOM=COM3\n"), &rejected);
+    EXPECT_EQ(v.debugPort[0], 0);
+    EXPECT_EQ(rejected, std::vector<std::string>{"DebugCOM"});
+
+    SettingsStore s = memoryStore();
+    v.debugPortPath = "/dev/serial/by-id/usb-FTDI_A1-if00-port0";
+    storeSettings(s, v);
+    EXPECT_EQ(s.read(kSettingsSection, "DebugCOM"), v.debugPortPath);
+    EXPECT_EQ(loadStoredSettings(s).debugPortPath, v.debugPortPath);
 }
 
 }  // namespace
