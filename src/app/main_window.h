@@ -116,6 +116,10 @@ class MainWindow : public QMainWindow {
     void startWindowTimers();
     // --- start-up ---
     void startUp(const WindowOptions& options);
+    void restoreGeometry();
+    void restoreMainKeys(const WindowOptions& options);
+    void resetStation();
+    void restorePortPages();
     void loadSettings();
     void refreshPortList(const QStringList& extra);
     void selectStoredPort(const StoredSettings& stored);

@@ -85,8 +85,33 @@ void MainWindow::startUp(const WindowOptions& options) {
 
     std::vector<std::string> rejected;
     stored_ = loadStoredSettings(core_.settings, &rejected);
+    restoreGeometry();
+    // The first tab's page.
+    selectSetupTab(0);
+    selectViewTab(0);
+    restoreMainKeys(options);
+    resetStation();
+    // Auto-increment.
+    loadSerialSettings(core_.serial, core_.settings);
+    core_.serial.enabled = false;
+    showSerialBoxes();
+    // Maximum baud rate.
+    cobBaudMax_->setCurrentIndex(0);
+    core_.maxBaud = 115200;
+    restorePortPages();
+    // The option page again, with the restored RS-485 and watchdog choices.
+    options_->buildPage(core_.model ? core_.model->family : 2);
+    // The address columns of the debug views.
+    fillDebugAddressColumns(debug_);
 
-    // 1. Geometry (twips); a first start gets room for a dozen message lines.
+    if (!core_.settings.warning().empty()) core_.message(core_.settings.warning());
+    // A first start: as narrow as the built pages allow; showEvent adds the message lines.
+    if (roomForMessages_) resize(minimumSizeHint().expandedTo(minimumSize()));
+    loading_ = false;
+}
+
+// Size and place (twips); a first start gets room for a dozen message lines.
+void MainWindow::restoreGeometry() {
     if (core_.settings.contains(kSettingsSection, setting::kMainWidth) ||
         core_.settings.contains(kSettingsSection, setting::kMainHeight))
         resize(std::max(twips(stored_.mainWidth), twips(1000)),
@@ -95,11 +120,10 @@ void MainWindow::startUp(const WindowOptions& options) {
         roomForMessages_ = true;  // sized at the end of start-up and when first shown
     if (stored_.mainLeft > 0 || stored_.mainTop > 0)
         move(twips(stored_.mainLeft), twips(stored_.mainTop));
-    // 2. The first tab's page.
-    selectSetupTab(0);
-    selectViewTab(0);
+}
 
-    // 3. The main keys; a value a control rejects was left at its default by the reader.
+// The main keys; a value a control rejects was left at its default by the reader.
+void MainWindow::restoreMainKeys(const WindowOptions& options) {
     selectModelRow(stored_.deviceProducts);
     if (!core_.model) selectModelRow(kDefaultModelIndex);
     optFillbyte_[size_t(stored_.fillByteChoice == 0 ? 0 : 1)]->setChecked(true);
@@ -121,8 +145,10 @@ void MainWindow::startUp(const WindowOptions& options) {
         options_->language()->findData(QString::fromLatin1(languageName(language))));
     ui_->setLanguage(language);
     production_->show(stored_);
+}
 
-    // 4. Buffer, session and buttons.
+// Buffer, session and buttons as at a fresh start.
+void MainWindow::resetStation() {
     core_.buffer.reset();
     core_.session.stop_requested = false;
     core_.session.connected = false;
@@ -133,15 +159,10 @@ void MainWindow::startUp(const WindowOptions& options) {
     userCode_.comSendUserCode->setEnabled(true);
     labKbyte_->clear();
     view_->refresh();
+}
 
-    // 7. Auto-increment.
-    loadSerialSettings(core_.serial, core_.settings);
-    core_.serial.enabled = false;
-    showSerialBoxes();
-    // 8. Maximum baud rate.
-    cobBaudMax_->setCurrentIndex(0);
-    core_.maxBaud = 115200;
-    // 9. Port keys of the user-command, demo and debug pages.
+// Port keys of the user-command, demo and debug pages.
+void MainWindow::restorePortPages() {
     for (size_t i = 0; i < 4; ++i) {
         setRow(userCode_.port[i], stored_.userCodePort[i]);
         setRow(demo_.download[i], stored_.demoDownloadPort[i]);
@@ -151,15 +172,6 @@ void MainWindow::startUp(const WindowOptions& options) {
         setRow(debug_.port[i], stored_.debugPort[i]);
     if (debugPanel_ && !stored_.debugPortPath.empty())
         debugPanel_->choosePort(stored_.debugPortPath);
-    // 10-11. The option page again, with the restored RS-485 and watchdog choices.
-    options_->buildPage(core_.model ? core_.model->family : 2);
-    // 12. The address columns of the debug views.
-    fillDebugAddressColumns(debug_);
-
-    if (!core_.settings.warning().empty()) core_.message(core_.settings.warning());
-    // A first start: as narrow as the built pages allow; showEvent adds the message lines.
-    if (roomForMessages_) resize(minimumSizeHint().expandedTo(minimumSize()));
-    loading_ = false;
 }
 
 void MainWindow::scheduleSave() {
