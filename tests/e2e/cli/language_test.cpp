@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "e2e/link/link_fixture.h"
+#include "support/test_files.h"
 
 namespace qmx::test {
 namespace {
@@ -26,14 +27,6 @@ bool hasLetters(const std::string& s) {
     for (const char c : s)
         if (std::isalpha(static_cast<unsigned char>(c))) return true;
     return false;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> out;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        out.push_back(l);
-    return out;
 }
 
 class Language : public LinkE2E {

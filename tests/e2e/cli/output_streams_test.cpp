@@ -9,24 +9,12 @@
 #include <sstream>
 
 #include "e2e/link/link_fixture.h"
+#include "support/test_files.h"
 
 namespace qmx::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> out;
-    std::stringstream s(text);
-    for (std::string l; std::getline(s, l);)
-        out.push_back(l);
-    return out;
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 Bytes someBytes(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);

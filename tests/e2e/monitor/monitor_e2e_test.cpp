@@ -13,6 +13,7 @@
 
 #include "monitor/monitor_image.h"
 #include "support/sim_process.h"
+#include "support/test_files.h"
 
 namespace qmx::test {
 namespace {
@@ -30,18 +31,6 @@ Bytes pattern(std::size_t n, unsigned salt) {
 void writeFile(const std::string& path, const Bytes& b) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 bool has(const std::string& text, const std::string& needle) {

@@ -15,31 +15,13 @@
 #include "ops/session_control.h"
 #include "support/recording_ui.h"
 #include "support/sim_process.h"
+#include "support/test_files.h"
 
 namespace qmx::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kStore = 0x10000;
-
-Bytes randomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
-
-void writeBin(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // One simulated board, a settings file and a work folder.
 struct Board {

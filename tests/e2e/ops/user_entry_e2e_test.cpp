@@ -11,37 +11,12 @@
 #include <sstream>
 
 #include "support/sim_process.h"
+#include "support/test_files.h"
 
 namespace qmx::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes randomBytes(std::size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    Bytes b(n);
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
-
-void writeBin(const std::string& path, const Bytes& data) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-}
-
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
