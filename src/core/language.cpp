@@ -129,23 +129,6 @@ bool isTwinLine(std::string_view line) {
     return trim(line).substr(0, kTwinPrefix.size()) == kTwinPrefix;
 }
 
-const std::vector<std::string>& patterns() {
-    static const std::vector<std::string> all = [] {
-        std::vector<std::string> out;
-        for (const LanguageEntry& entry : languageTable())
-            out.push_back(collapse(entry.both));
-        return out;
-    }();
-    return all;
-}
-
-// The entry whose "both" form matches the key, with its captures; null when none does.
-const LanguageEntry* findEntry(const std::string& key, std::vector<std::string>& captures) {
-    for (std::size_t i = 0; i < patterns().size(); ++i)
-        if (matchPattern(patterns()[i], key, captures)) return &languageTable()[i];
-    return nullptr;
-}
-
 std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     for (std::size_t from = 0;;) {
@@ -157,6 +140,32 @@ std::vector<std::string_view> splitLines(std::string_view text) {
         from = end + 1;
     }
     return lines;
+}
+
+// Each line collapsed, joined by LF: the form texts and table entries are compared in.
+std::string normalised(std::string_view text) {
+    const std::vector<std::string_view> lines = splitLines(text);
+    std::string out = collapse(lines[0]);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        out += '\n' + collapse(lines[i]);
+    return out;
+}
+
+const std::vector<std::string>& patterns() {
+    static const std::vector<std::string> all = [] {
+        std::vector<std::string> out;
+        for (const LanguageEntry& entry : languageTable())
+            out.push_back(normalised(entry.both));
+        return out;
+    }();
+    return all;
+}
+
+// The entry whose "both" form matches the key, with its captures; null when none does.
+const LanguageEntry* findEntry(const std::string& key, std::vector<std::string>& captures) {
+    for (std::size_t i = 0; i < patterns().size(); ++i)
+        if (matchPattern(patterns()[i], key, captures)) return &languageTable()[i];
+    return nullptr;
 }
 
 }  // namespace
@@ -224,6 +233,15 @@ std::optional<std::string> Localizer::line(std::string_view text) {
 std::optional<std::string> Localizer::operator()(const std::string& text) {
     if (language_ == Language::Both) return text;
     const std::vector<std::string_view> lines = splitLines(text);
+    if (lines.size() > 2) {
+        // A whole text of its own (a help page) has its forms in the table.
+        std::vector<std::string> captures;
+        if (const LanguageEntry* whole = findEntry(normalised(text), captures)) {
+            const char* chosen = language_ == Language::En ? whole->en : whole->zh;
+            if (chosen == nullptr) return std::nullopt;
+            return fill(chosen, captures, language_);
+        }
+    }
     std::vector<std::string> kept;
     bool anyShown = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {

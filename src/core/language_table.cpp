@@ -4,6 +4,8 @@
 // blank. The first entry that matches wins, so longer forms come before shorter ones.
 #include "core/language_table.h"
 
+#include "core/offline_help_text.h"
+
 namespace qmx {
 
 namespace {
@@ -252,6 +254,17 @@ constexpr LanguageEntry kTable[] = {
     {"Done", "Done", "完成"},
     {"Stopped", "Stopped", "已停止"},
     {"Failed: {}", "Failed: {}", "失败: {}"},
+
+    // The offline board's help pages and their titles (whole texts of several lines).
+    {QMX_OFFLINE_HELP_1, QMX_OFFLINE_HELP_1_EN, QMX_OFFLINE_HELP_1_ZH},
+    {QMX_OFFLINE_HELP_2, QMX_OFFLINE_HELP_2_EN, QMX_OFFLINE_HELP_2_ZH},
+    {QMX_OFFLINE_HELP_3, QMX_OFFLINE_HELP_3_EN, QMX_OFFLINE_HELP_3_ZH},
+    {QMX_OFFLINE_HELP_TITLE_1, "Offline download board help, page 1 of 3",
+     QMX_OFFLINE_HELP_TITLE_1},
+    {QMX_OFFLINE_HELP_TITLE_2, "Offline download board help, page 2 of 3",
+     QMX_OFFLINE_HELP_TITLE_2},
+    {QMX_OFFLINE_HELP_TITLE_3, "Offline download board help - the LEDs, page 3 of 3",
+     QMX_OFFLINE_HELP_TITLE_3},
 
     // The command line's progress lines.
     {"Programming {} % {} {} elapsed", "Programming {} %  {}  {} elapsed",

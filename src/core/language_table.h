@@ -3,7 +3,8 @@
 // "both" form stands for a variable part (a number, a file name, a time); "{}" in the other
 // two takes the variable parts in order, "{N}" takes part N (from 0). A null form means the
 // line is not shown in that language, because its twin line carries it there. A "both" form
-// with a line break pairs an English line with the Chinese line right after it.
+// of two lines pairs an English line with the Chinese line right after it; one of more lines
+// is a whole text (a help page), matched only as a whole.
 #pragma once
 
 #include <span>

@@ -385,8 +385,25 @@ class WindowTest : public QObject {
         core.message("Chinese:正在尝试与 MCU/单片机 握手连接 ... ");
         core.message("Program OK / 下载 OK");
         QVERIFY2(!hasChinese(pane->toPlainText()), qPrintable(pane->toPlainText()));
+        // The offline board's help pages come whole in the language, titles included.
+        auto helpPages = [&f] {
+            f.boxes.clear();
+            click(f, "com_TJXZ_help");
+            QString all;
+            for (const auto& box : f.boxes)
+                all += QString::fromStdString(box.title + "\n" + box.text + "\n");
+            return all;
+        };
+        const QString english = helpPages();
+        QCOMPARE(f.boxes.size(), std::size_t(3));
+        QVERIFY2(!hasChinese(english), qPrintable(english));
+        QVERIFY(english.contains("page 3 of 3") && english.contains("Wrong chip model"));
 
         choose(f, "cobLanguage", QStringLiteral("中文"));
+        const QString chinese = helpPages();
+        QVERIFY(chinese.contains("第三页，共三页") && chinese.contains("单片机型号不符"));
+        QVERIFY2(!chinese.contains("Offline download works") && !chinese.contains("LEDs numbered"),
+                 qPrintable(chinese));
         core.message("Program OK / 下载 OK");
         const QStringList lines = pane->toPlainText().split('\n');
         QCOMPARE(lines.back(), QStringLiteral("下载 OK"));
