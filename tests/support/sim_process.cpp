@@ -16,6 +16,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The tests expect the system's texts in their bilingual form, which is what the programs and
+// the window show unless the locale asks for Chinese. Pin a neutral locale for this process
+// and every program it starts, so that a machine set up in Chinese runs the same tests; a
+// test that wants another locale sets it for its own span (LocaleFor).
+[[maybe_unused]] const bool kLocalePinned = [] { return setenv("LC_ALL", kTestLocale, 1) == 0; }();
+
 std::vector<char*> argvOf(const std::string& program, const std::vector<std::string>& args,
                           std::vector<std::string>& storage) {
     storage.clear();
@@ -67,6 +73,14 @@ int waitChild(pid_t pid, std::chrono::milliseconds timeout) {
 }
 
 }  // namespace
+
+LocaleFor::LocaleFor(const char* locale) {
+    setenv("LC_ALL", locale, 1);
+}
+
+LocaleFor::~LocaleFor() {
+    setenv("LC_ALL", kTestLocale, 1);
+}
 
 // ------------------------------------------------------------------ TempDir
 

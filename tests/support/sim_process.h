@@ -14,6 +14,19 @@ namespace qmx::test {
 
 using namespace std::chrono_literals;
 
+// The locale every test process runs in (set when the process starts), so that a Chinese
+// locale on the machine does not change what the programs under test print.
+inline constexpr const char* kTestLocale = "C.UTF-8";
+
+// Sets LC_ALL for as long as it lives, then back to the tests' own locale.
+class LocaleFor {
+  public:
+    explicit LocaleFor(const char* locale);
+    ~LocaleFor();
+    LocaleFor(const LocaleFor&) = delete;
+    LocaleFor& operator=(const LocaleFor&) = delete;
+};
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
   public:

@@ -75,10 +75,11 @@ TEST_F(Language, EnglishShowsNoChineseCharacter) {
 }
 
 TEST_F(Language, ChineseFromTheEnvironmentShowsEveryWordLineInChinese) {
-    // No --lang: the locale asks for Chinese.
-    ::setenv("LC_ALL", "zh_CN.UTF-8", 1);
-    const auto lines = download({});
-    ::unsetenv("LC_ALL");
+    std::vector<std::string> lines;
+    {
+        const LocaleFor chinese("zh_CN.UTF-8");  // no --lang: the locale asks for Chinese
+        lines = download({});
+    }
     std::string all;
     for (const std::string& l : lines) {
         if (hasLetters(l)) {
