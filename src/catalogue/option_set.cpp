@@ -158,11 +158,6 @@ std::string joinValues(const OptionDescriptor& option) {
     for (std::size_t i = 0; i < option.values.size(); ++i) {
         if (!s.empty()) s += ", ";
         s += option.values[i];
-        if (option.choices[i] != option.values[i]) {
-            s += " (";
-            s += option.choices[i];
-            s += ")";
-        }
     }
     return s;
 }
@@ -247,26 +242,32 @@ std::string setOption(OptionChoices& choices, int family, std::string_view name,
         if (!equalsIgnoreCase(o.name, name)) continue;
         std::optional<int> index = findChoice(o, value);
         if (!index) {
+            const std::string values = joinValues(o);
             return "Unknown value \"" + std::string(value) + "\" for option \"" +
-                   std::string(o.name) + "\" / 选项值无效; values: " + joinValues(o);
+                   std::string(o.name) + "\"; values: " + values + " / 选项 \"" +
+                   std::string(o.name) + "\" 的值无效: \"" + std::string(value) +
+                   "\"; 可选值: " + values;
         }
         choices.*o.field = *index;
         return {};
     }
     if (options.empty()) {
+        const std::string quoted = "\"" + std::string(name) + "\"";
         return "The chips of family " + std::to_string(family) +
-               " have no download options / 此系列单片机没有下载选项: \"" + std::string(name) +
-               "\"";
+               " have no download options: " + quoted + " / 系列 " + std::to_string(family) +
+               " 的单片机没有下载选项: " + quoted;
     }
+    const std::string names = joinNames(options);
     return "Unknown option \"" + std::string(name) + "\" for family " + std::to_string(family) +
-           " / 未知选项; options: " + joinNames(options);
+           "; options: " + names + " / 系列 " + std::to_string(family) + " 没有选项 \"" +
+           std::string(name) + "\"; 可选选项: " + names;
 }
 
 std::string setOption(OptionChoices& choices, int family, std::string_view assignment) {
     const std::size_t eq = assignment.find('=');
     if (eq == std::string_view::npos) {
-        return "An option is given as NAME=VALUE / 选项格式为 名称=值: \"" +
-               std::string(assignment) + "\"";
+        const std::string quoted = "\"" + std::string(assignment) + "\"";
+        return "An option is given as NAME=VALUE: " + quoted + " / 选项格式为 名称=值: " + quoted;
     }
     return setOption(choices, family, assignment.substr(0, eq), assignment.substr(eq + 1));
 }

@@ -153,6 +153,11 @@ const ModelEntry* lookupModel(const std::string& name);
 // True when --max-baud names a rate of the maximum-baud list; prints the list otherwise.
 bool checkMaxBaud(long baud);
 
+// The language of the command line's own error lines (--lang), set once the arguments are
+// read; printError() prints "qmx-isp: TEXT" on stderr with TEXT in that language.
+void setErrorLanguage(Language language);
+void printError(const std::string& text);
+
 // Parses hexadecimal text as the window's hexadecimal boxes do; false when not hexadecimal.
 bool parseHex(const std::string& text, long& value);
 // parseHex for option `name` whose value must lie in min ... max; prints why on stderr and

@@ -259,6 +259,18 @@ bool parseHexInRange(const std::string& name, const std::string& text, long min,
 
 namespace qmx::cli {
 
+namespace {
+Language errorLanguage = Language::Both;
+}  // namespace
+
+void setErrorLanguage(Language language) {
+    errorLanguage = language;
+}
+
+void printError(const std::string& text) {
+    std::fprintf(stderr, "qmx-isp: %s\n", localize(text, errorLanguage).value_or(text).c_str());
+}
+
 void CliUi::detailMessage(const std::string& line) {
     if (verbosity == Verbosity::Verbose) std::fprintf(stderr, "qmx-isp: %s\n", line.c_str());
 }

@@ -61,7 +61,7 @@ int dumpImage(IspCore& core, const Args& args, const CliUi& ui) {
     }
     std::string writeError;
     if (!writeImage(args.dumpImage, image, writeError)) {
-        std::fprintf(stderr, "qmx-isp: %s\n", writeError.c_str());
+        printError(writeError);
         return kExitFailed;
     }
     return kExitOk;

@@ -32,7 +32,7 @@ Runner registerSave(CLI::App& app, Context& ctx) {
         // What `image` refuses is not saved unattended either.
         if (refuseUnsoundLoad(args->files[0], result) != kExitOk) {
             if (!ctx.yes) {
-                fmt::print(stderr, "qmx-isp: {} not saved (use --yes to save it anyway)\n", *out);
+                printError(*out + " not saved (use --yes to save it anyway)");
                 return kExitBadInput;
             }
         }

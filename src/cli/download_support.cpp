@@ -128,7 +128,7 @@ bool setUpStation(IspCore& core, const DownloadSetup& setup, StoredSettings& sav
     const std::filesystem::path store =
         setup.settingsPath.empty() ? SettingsStore::defaultPath() : fs::path(setup.settingsPath);
     if (!core.settings.open(store) && !core.settings.warning().empty())
-        std::fprintf(stderr, "qmx-isp: %s\n", core.settings.warning().c_str());
+        printError(core.settings.warning());
     saved = loadStoredSettings(core.settings);
     core.model = setup.model;
     core.portPath = setup.port;
@@ -136,7 +136,7 @@ bool setUpStation(IspCore& core, const DownloadSetup& setup, StoredSettings& sav
     core.powerCycle = setup.powerCycle;
     if (setup.logFile.empty()) return true;
     const std::string error = openProductionLog(core, setup.logFile);
-    if (!error.empty()) std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+    if (!error.empty()) printError(error);
     return error.empty();
 }
 
@@ -148,7 +148,7 @@ bool setOptions(IspCore& core, const DownloadSetup& setup, const StoredSettings&
     for (const std::string& assignment : setup.options) {
         const std::string error = setOption(core.options, family, assignment);
         if (!error.empty()) {
-            std::fprintf(stderr, "qmx-isp: --option %s: %s\n", assignment.c_str(), error.c_str());
+            printError("--option " + assignment + ": " + error);
             return false;
         }
     }
@@ -193,12 +193,12 @@ bool loadImage(IspCore& core, const DownloadSetup& setup) {
     buffer.clearOnLoad = true;
     const LoadResult loaded = loadSelectedFile(buffer, *setup.model, core.serial, core.ui());
     if (!loaded.loaded() || !buffer.imageLoaded) {
-        std::fprintf(stderr, "qmx-isp: %s could not be loaded\n", setup.file.c_str());
+        printError(setup.file + " could not be loaded");
         return false;
     }
     if (loaded.needsConsent() && !setup.assumeYes) {
-        std::fprintf(stderr, "qmx-isp: %s %s; not programmed (use --yes to program it anyway)\n",
-                     setup.file.c_str(), consentReason(loaded).c_str());
+        printError(setup.file + " " + consentReason(loaded) +
+                   "; not programmed (use --yes to program it anyway)");
         return false;
     }
     return true;
@@ -214,7 +214,7 @@ bool setSerialNumber(IspCore& core, const DownloadSetup& setup) {
     }
     if (!serialCheckBoxChanged(core.serial, true, core.buffer, *setup.model, core.settings,
                                core.ui())) {
-        std::fprintf(stderr, "qmx-isp: invalid serial-number parameters\n");
+        printError("invalid serial-number parameters");
         return false;
     }
     return true;

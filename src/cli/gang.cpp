@@ -119,7 +119,7 @@ int runGang(Context& ctx, const DownloadSetup& setup, const std::vector<std::str
     if (!setup.logFile.empty()) {
         log = std::make_shared<ProductionLog>();
         if (const std::string error = log->open(setup.logFile); !error.empty()) {
-            std::fprintf(stderr, "qmx-isp: %s\n", error.c_str());
+            printError(error);
             return kExitBadInput;
         }
     }

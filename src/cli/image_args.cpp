@@ -39,13 +39,13 @@ int prepareBuffer(Context& ctx, const ImageArgs& args) {
 
 int refuseUnsoundLoad(const std::string& path, const LoadResult& result) {
     if (result.badRecords > 0) {
-        fmt::print(stderr, "qmx-isp: {} has records with a bad checksum\n", path);
+        printError(path + " has records with a bad checksum");
         return kExitBadInput;
     }
     if (result.incompleteHex()) {
-        fmt::print(stderr, "qmx-isp: {} {}\n", path,
-                   result.dataRecords == 0 ? "holds no HEX data record"
-                                           : "has no HEX end record (it may be cut short)");
+        printError(path + (result.dataRecords == 0
+                               ? " holds no HEX data record"
+                               : " has no HEX end record (it may be cut short)"));
         return kExitBadInput;
     }
     return kExitOk;

@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
     ctx.ui.setLanguage(ctx.lang.empty()
                            ? qmx::languageFromEnvironment()
                            : qmx::parseLanguage(ctx.lang).value_or(qmx::Language::Both));
+    setErrorLanguage(ctx.ui.language());
     for (auto& [sub, run] : runners) {
         if (sub->parsed()) {
             int rc = run();

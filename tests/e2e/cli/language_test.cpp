@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include "e2e/link/link_fixture.h"
@@ -91,6 +92,56 @@ TEST_F(Language, ChineseFromTheEnvironmentShowsEveryWordLineInChinese) {
     EXPECT_TRUE(contains(all, "当前波特率为: ")) << all;
     EXPECT_TRUE(contains(all, "连接失败，请尝试以下操作：")) << all;
     EXPECT_TRUE(contains(all, "下载 OK")) << all;
+}
+
+// The command line's own texts: the option lists of every family, an option it refuses and a
+// file it will not program. No chip is needed; in each language no line falls back to the
+// other one, and the names --option takes stay as they are.
+TEST(LanguageOfTheCommandLine, OptionListsAndRefusalsAreInOneLanguage) {
+    TempDir dir;
+    {
+        std::ofstream bad(dir.file("bad.hex"));
+        bad << ":0400000001020304F3\n:00000001FF\n";  // checksum off by one
+    }
+    const std::vector<std::string> oneModelPerFamily{"M-064", "M-085", "M-066", "M-002", "M-014"};
+    for (const char* lang : {"en", "zh"}) {
+        const bool english = std::string(lang) == "en";
+        std::vector<std::string> lines;
+        for (const std::string& model : oneModelPerFamily) {
+            const RunResult r = run_cli({"--lang", lang, "options", "--model", model});
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            for (const std::string& l : linesOf(r.out))
+                lines.push_back(l);
+        }
+        const RunResult option =
+            run_cli({"--lang", lang, "download", "--port", "/dev/null", "--model", "M-070",
+                     "--option", "speed=5T", dir.file("bad.hex")});
+        const RunResult file = run_cli({"--lang", lang, "download", "--port", "/dev/null",
+                                        "--model", "M-070", dir.file("bad.hex")});
+        EXPECT_EQ(option.exitCode, 2);
+        EXPECT_EQ(file.exitCode, 2);
+        for (const RunResult* r : {&option, &file})
+            for (const std::string& l : linesOf(r->err))
+                lines.push_back(l);
+        for (const std::string& l : lines) {
+            if (english) {
+                EXPECT_FALSE(hasChinese(l)) << l;
+                continue;
+            }
+            // In Chinese, every line with words has Chinese; the names before ":" or "=" are
+            // what --option takes, and lists of pins, numbers or HEX records have no words.
+            const std::string shown = l.substr(l.find_first_of(":=") + 1);
+            const bool words = std::regex_search(shown, std::regex("[A-Za-z]{3}"));
+            if (words) {
+                EXPECT_TRUE(hasChinese(l)) << "an English-only line: " << l;
+            }
+        }
+        const std::string err = option.err + file.err;
+        for (const char* expected : {english ? "values: 6T, 12T" : "可选值: 6T, 12T",
+                                     english ? "not programmed" : "未下载"}) {
+            EXPECT_NE(err.find(expected), std::string::npos) << err;
+        }
+    }
 }
 
 }  // namespace
