@@ -27,6 +27,45 @@ bool processAlive(pid_t pid) {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
 }
 
+// When the machine started, in seconds since the epoch, or -1 when unknown.
+long long bootTime() {
+    std::ifstream procStat("/proc/stat");
+    std::string key;
+    long long seconds = -1;
+    while (procStat >> key)
+        if (key == "btime" && procStat >> seconds) return seconds;
+    return -1;
+}
+
+// When a process started, in seconds since the epoch (from /proc), or -1 when unknown.
+double processStartTime(pid_t pid) {
+    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(statFile, stat);
+    // The command name in parentheses may hold blanks: count the fields after its end.
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    for (int i = 3; i <= 22; ++i)  // field 22: the start time, in clock ticks after boot
+        if (!(fields >> field)) return -1;
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    const long long boot = bootTime();
+    if (boot < 0 || ticks <= 0) return -1;
+    return static_cast<double>(boot) +
+           std::strtod(field.c_str(), nullptr) / static_cast<double>(ticks);
+}
+
+// Whether the live process `pid` is the one that wrote the lock file. Process ids are reused:
+// a lock file left by a program that was killed may name an unrelated process started later,
+// which cannot have written it. (The boot time has whole seconds: allow two.)
+bool wroteLockFile(pid_t pid, const std::string& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return true;
+    const double started = processStartTime(pid);
+    return started < 0 || started <= static_cast<double>(st.st_mtime) + 2;
+}
+
 // The process id written in a lock file (ASCII, as UUCP programs write it), 0 when unreadable.
 pid_t pidInLockFile(const std::string& file) {
     std::ifstream in(file);
@@ -90,7 +129,7 @@ int PortLock::takeLockFile(const std::string& file) {
         if (errno != EEXIST) return 0;  // folder not writable: the flock alone guards
         const pid_t pid = pidInLockFile(file);
         if (pid == ::getpid()) return 0;  // ours already (a reopen)
-        if (processAlive(pid)) {
+        if (processAlive(pid) && wroteLockFile(pid, file)) {
             holder_ = pid;
             return EBUSY;
         }
@@ -106,8 +145,9 @@ std::string PortLock::lockFilePath(const std::string& path) {
 }
 
 pid_t PortLock::holderOf(const std::string& path) {
-    const pid_t inFile = pidInLockFile(lockFilePath(path));
-    if (inFile != ::getpid() && processAlive(inFile)) return inFile;
+    const std::string file = lockFilePath(path);
+    const pid_t inFile = pidInLockFile(file);
+    if (inFile != ::getpid() && processAlive(inFile) && wroteLockFile(inFile, file)) return inFile;
     return flockHolder(path);
 }
 

@@ -1,7 +1,9 @@
 // Advisory locks on a serial device, so that two programs never drive one port at once: a
 // `flock` on the open descriptor, and the UUCP lock file in /run/lock (LCK..name holding the
 // owner's process id) where that folder is writable. Both are advisory, so they also stop a
-// second program run as root, which the terminal's exclusive mode does not.
+// second program run as root, which the terminal's exclusive mode does not. A lock file whose
+// process is gone, or whose process id now belongs to a process started after the file was
+// written, is left over and taken over.
 #pragma once
 
 #include <sys/types.h>

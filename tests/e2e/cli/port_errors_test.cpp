@@ -2,9 +2,17 @@
 // after --timeout.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <utime.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
@@ -54,6 +62,36 @@ TEST_F(PortErrors, BusyPortNamesTheProcessThatHoldsIt) {
         << second.err;
     holder.signal(SIGINT);
     EXPECT_EQ(holder.wait(10s).exitCode, 3);
+}
+
+// Process ids are reused: a lock file left by a killed program may name a process started
+// later, which cannot have written it, and the port is free. A fresh lock file of a live
+// process holds the port.
+TEST_F(PortErrors, ALockFileWhoseProcessIdWasReusedDoesNotHoldThePort) {
+    if (::access("/run/lock", W_OK) != 0) GTEST_SKIP() << "/run/lock is not writable here";
+    startSim("M-066", {"--no-wire-time"});
+    char real[PATH_MAX];
+    ASSERT_NE(::realpath(sim.linkPath().c_str(), real), nullptr);
+    std::string device = std::string(real).substr(std::strlen("/dev/"));
+    std::replace(device.begin(), device.end(), '/', '_');
+    const std::string lockFile = "/run/lock/LCK.." + device;
+    const std::string me = std::to_string(::getpid());
+    // This test's own process is alive, and it started well after the file's time.
+    std::ofstream(lockFile) << std::string(10 - me.size(), ' ') << me << "\n";
+    const std::time_t hourAgo = std::time(nullptr) - 3600;
+    const struct utimbuf old { hourAgo, hourAgo };
+    ASSERT_EQ(::utime(lockFile.c_str(), &old), 0);
+    const RunResult stale =
+        isp({"--settings", dir.file("a.ini"), "read-options", "--model", "M-066"});
+    EXPECT_EQ(stale.exitCode, 0) << stale.err;
+    EXPECT_FALSE(std::filesystem::exists(lockFile)) << "taken over, then removed at the end";
+
+    std::ofstream(lockFile) << std::string(10 - me.size(), ' ') << me << "\n";
+    const RunResult busy =
+        isp({"--settings", dir.file("a.ini"), "read-options", "--model", "M-066"});
+    ::unlink(lockFile.c_str());
+    EXPECT_EQ(busy.exitCode, 4) << busy.err;
+    EXPECT_TRUE(contains(busy.err, "COM port in use by process " + me)) << busy.err;
 }
 
 TEST_F(PortErrors, TimeoutEndsTheWaitForASilentChipWithTheHints) {
