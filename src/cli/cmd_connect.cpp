@@ -38,7 +38,7 @@ Runner registerConnect(CLI::App& app, Context& ctx) {
         core.maxBaud = args->maxBaud;
         core.chipWaitSeconds = args->timeout;
         installStopHandler(core);
-        core.session.stop_requested = false;
+        core.session.stop_requested = core.session.stop_for_good.load();
         const OpResult result = connect_chip(core, false);
         ctx.ui.result(connectionJson("connect", core, result.outcome));
         stop_command(core);

@@ -267,16 +267,16 @@ int runDownload(IspCore& core, Ui& face, const DownloadSetup& setup) {
     if (!setup.watch || code == kExitStopped) return code;
 
     // Watch: download again whenever the file changes, until Ctrl-C.
-    core.session.stop_requested = false;
-    // The session's own stop flag is cleared after each download; a Ctrl-C that came while
-    // that download was ending is still seen through the signal's own record.
+    core.session.stop_requested = core.session.stop_for_good.load();
+    // Each download ends with its own Stop, which sets the session's stop flag; it is cleared
+    // here again. A Ctrl-C is a stop for good: no session or clear undoes it.
     while (!core.session.stop_requested && !stopSignalled()) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         if (core.session.stop_requested || stopSignalled()) break;
         if (watch.tick(buffer, true, core.session.session_running)) {
             code = exitFor(reloadAndDownload(core));
             if (code == kExitStopped) return code;  // Ctrl-C in a session ends the watch too
-            core.session.stop_requested = false;
+            core.session.stop_requested = core.session.stop_for_good.load();
         }
     }
     return code;

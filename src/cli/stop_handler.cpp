@@ -12,9 +12,9 @@
 namespace qmx::cli {
 
 namespace {
-// The stop flags of every core that runs (a gang has several).
+// The sessions of every core that runs (a gang has several).
 constexpr std::size_t kMaxStops = 64;
-std::atomic<std::atomic<bool>*> g_stops[kMaxStops];
+std::atomic<SessionState*> g_stops[kMaxStops];
 std::atomic<int> g_count{0};
 
 // What a second Ctrl-C undoes before it quits (see setQuitCleanup).
@@ -54,8 +54,12 @@ void onSigint(int) {
         cleanUpForQuit();
         _exit(kExitStopped);
     }
+    // For good: a session that starts after this (the watch's next one) stops at once too.
     for (auto& stop : g_stops)
-        if (std::atomic<bool>* flag = stop.load()) flag->store(true);
+        if (SessionState* session = stop.load()) {
+            session->stop_for_good.store(true);
+            session->stop_requested.store(true);
+        }
 }
 }  // namespace
 
@@ -69,7 +73,7 @@ void installStopHandler(IspCore& core) {
 
 void installStopHandler(const std::vector<IspCore*>& cores) {
     for (std::size_t i = 0; i < kMaxStops; ++i)
-        g_stops[i] = i < cores.size() ? &cores[i]->session.stop_requested : nullptr;
+        g_stops[i] = i < cores.size() ? &cores[i]->session : nullptr;
     struct sigaction sa {};
     sa.sa_handler = onSigint;
     sigemptyset(&sa.sa_mask);

@@ -32,8 +32,12 @@ struct DownloadChoices {
 };
 
 struct SessionState {
-    // Set by the Stop command; every wait ends when it is true. Cleared when a session starts.
+    // Set by the Stop command; every wait ends when it is true. Cleared when a session starts,
+    // unless the stop is for good.
     std::atomic<bool> stop_requested{false};
+    // A stop that no later session clears: the command line's Ctrl-C ends the program, so a
+    // session that starts just after it (a file watch, the next chip) stops at once.
+    std::atomic<bool> stop_for_good{false};
     // The Stop button of the user-command (ISP-demo) path.
     std::atomic<bool> demo_stop_requested{false};
 

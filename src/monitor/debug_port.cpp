@@ -121,7 +121,7 @@ Outcome runDebugPort(IspCore& core, const DebugPortRequest& request, DebugViews&
                      DebugPortControl& control, const DebugPortEvents& events) {
     SerialChannel& ch = core.channel;
     // A Stop left over from an earlier operation must not end the port at once.
-    core.session.stop_requested = false;
+    core.session.stop_requested = core.session.stop_for_good.load();
     ch.setStopFlag(&core.session.stop_requested);
     ch.set_user_command_mode(false);
     ch.set_debug_mode(false);

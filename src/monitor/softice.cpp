@@ -153,7 +153,7 @@ Outcome downloadSoftIce(IspCore& core, ChipLink& link, const std::string& monito
         return session.last_outcome = Outcome::Stopped;
 
     // An earlier Stop must not end this command before it starts.
-    session.stop_requested = false;
+    session.stop_requested = session.stop_for_good.load();
     const RunningSession running(session);
     set_button_state(core, kStateBusy);
     const MonitorImageBuild build = buildMonitorImage(coreBytes, modelBytes, modelFile);

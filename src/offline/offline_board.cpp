@@ -416,7 +416,7 @@ BoardVersion decodeBoardVersion(std::uint8_t byte) {
 Outcome run_offline_board_session(IspCore& core, const std::string& limitText, long wakeTries) {
     // The session is busy from start to end, so Stop works throughout.
     core.channel.set_debug_mode(false);
-    core.session.stop_requested = false;
+    core.session.stop_requested = core.session.stop_for_good.load();
     core.session.connected = false;
     core.session.session_running = true;
     set_button_state(core, kStateBusy);

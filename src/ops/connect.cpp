@@ -188,7 +188,7 @@ OpResult read_chip_options(IspCore& core) {
     bind_channel(core);
     core.channel.set_debug_mode(false);
     set_button_state(core, kButtonReady);
-    core.session.stop_requested = false;
+    core.session.stop_requested = core.session.stop_for_good.load();
     OpResult result;
     if (!core.session.connected) {
         core.clearMessages();

@@ -332,7 +332,7 @@ OpResult run_download_session(IspCore& core, ChipLink& link, int index, SharedPr
     core.channel.set_debug_mode(false);  // the debug terminal gives the port back
     if (const auto refused = refused_before_start(core)) return finish(session, {*refused, {}});
 
-    session.stop_requested = false;
+    session.stop_requested = session.stop_for_good.load();
     const RunningSession running(session);
     session.chips_done = 0;
     session.last_serial_written.clear();

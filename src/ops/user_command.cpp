@@ -481,7 +481,7 @@ Outcome run_isp_demo(IspCore& core, const UserEntryChoices& choices, bool series
     ch.set_user_command_mode(false);
     // Both Stop flags are cleared once, here: a Stop pressed at any later moment (a wait, the
     // countdown, between two steps) ends the demo.
-    session.stop_requested = false;
+    session.stop_requested = session.stop_for_good.load();
     session.demo_stop_requested = false;
     if (!core.buffer.imageLoaded || !core.model) {
         pleaseOpenFile(core, " Please open file./请打开文件。");

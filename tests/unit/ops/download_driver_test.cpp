@@ -100,6 +100,18 @@ TEST(DownloadSession, SerialNumberThatCannotBeAppliedIsRefusedBeforeConnecting) 
     EXPECT_EQ(r.ui.boxes.back().text, "自动增量字节数太小");
 }
 
+TEST(DownloadSession, AStopForGoodIsNotClearedByTheNextSession) {
+    // The command line's Ctrl-C may come just before a session starts (a file watch's next
+    // download): that session must stop, not wait for a chip nobody will bring.
+    Rig r("M-079");
+    r.core.session.stop_requested = true;
+    r.core.session.stop_for_good = true;
+    r.core.download.writeOkCount = "41";
+    EXPECT_EQ(run_download_session(r.core, r.chip, 0).outcome, Outcome::Stopped);
+    EXPECT_EQ(r.core.download.writeOkCount, "41");
+    EXPECT_TRUE(r.chip.blocks.empty());
+}
+
 TEST(DownloadSession, OneChipReportsCountsAndRuns) {
     Rig r("M-079");
     r.core.download.writeOkCount = "41";
