@@ -392,10 +392,10 @@ QWidget* MainWindow::buildRightSide(QWidget* parent) {
     demo_ = buildDemoPage(picture1_);
     offline_ = buildOfflinePage(picture1_);
     monitor_ = buildMonitorPage(picture1_);
-    QWidget* pages[9] = {
-        options_->frame12(), userCode_.frame, offline_.frame, status_.frame,
-        autoIncrease_.frame, demo_.frame,     store_.frame,   buildHardwareHelpPage(picture1_),
-        monitor_.frame};
+    hardwareHelp_ = buildHardwareHelpPage(picture1_);
+    QWidget* pages[9] = {options_->frame12(), userCode_.frame,     offline_.frame,
+                         status_.frame,       autoIncrease_.frame, demo_.frame,
+                         store_.frame,        hardwareHelp_,       monitor_.frame};
     for (int i = 0; i < 9; ++i) {
         picture1_->addWidget(scrolled(pages[i]));
         tabStrip1_->addTab(QString::fromUtf8(kSetupTabs[i].caption));
@@ -608,7 +608,9 @@ void MainWindow::connectOptionPage() {
     // The messages change language from the next line on; the choice is stored from now on.
     connect(options_->language(), &QComboBox::activated, this, [this](int row) {
         const std::string name = ss(options_->language()->itemData(row).toString());
-        ui_->setLanguage(parseLanguage(name).value_or(Language::Both));
+        const Language language = parseLanguage(name).value_or(Language::Both);
+        ui_->setLanguage(language);
+        showHardwareHelp(hardwareHelp_, language);
         languageChosen_ = true;
         scheduleSave();
     });

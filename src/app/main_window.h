@@ -237,6 +237,7 @@ class MainWindow : public QMainWindow {
     QStackedWidget* tabStrip2Pages_ = nullptr;
     QTabBar* tabStrip1_ = nullptr;
     QStackedWidget* picture1_ = nullptr;
+    QWidget* hardwareHelp_ = nullptr;  // `fraAboutHardWare`
     StatusPage status_;
     AutoIncreasePage autoIncrease_;
     StorePage store_;

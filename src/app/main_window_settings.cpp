@@ -144,6 +144,7 @@ void MainWindow::restoreMainKeys(const WindowOptions& options) {
     options_->language()->setCurrentIndex(
         options_->language()->findData(QString::fromLatin1(languageName(language))));
     ui_->setLanguage(language);
+    showHardwareHelp(hardwareHelp_, language);
     production_->show(stored_);
 }
 

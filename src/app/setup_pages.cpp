@@ -110,38 +110,75 @@ StorePage buildStorePage(QWidget* parent) {
     return p;
 }
 
+namespace {
+
+// One section of the hardware help: its title and text in each language ("both" shows the
+// Chinese text above the English one under the bilingual title).
+struct HelpSection {
+    const char* titleBoth;
+    const char* titleEn;
+    const char* titleZh;
+    const char* zh;
+    const char* en;
+};
+
+constexpr HelpSection kHardwareHelp[] = {
+    {"接线 / Wiring", "Wiring", "接线",
+     "电脑串口的 TxD 接 MCU 的 RxD (P3.0), 电脑的 RxD 接 MCU 的 TxD (P3.1), 两边的地线 GND "
+     "必须相连。电脑串口是 RS-232 电平, MCU 是 TTL 电平, 中间要用电平转换芯片(如 MAX232 一类), "
+     "USB 转串口线请选 TTL 输出或另接转换芯片。",
+     "Connect the PC's TxD to the MCU's RxD (P3.0) and the PC's RxD to the MCU's TxD (P3.1); "
+     "join both grounds. A PC port speaks RS-232 levels, the MCU TTL levels: put a level "
+     "converter between them (a MAX232-type chip, or a USB adapter with TTL output)."},
+    {"ISP: 在系统编程 / in-system programming", "ISP: in-system programming", "ISP: 在系统编程",
+     "每片 MCU 内有固化的串口引导程序。MCU 上电时先运行它, 它若收到电脑发来的同步字节就进入"
+     "下载, 否则转去运行用户程序。所以请先按下载按钮, 再给 MCU 上电。",
+     "Every chip holds a serial boot loader that runs first after power-on. If it hears the "
+     "PC's synchronisation bytes it takes the download; otherwise it starts the user "
+     "program. Press Download first, then power the chip."},
+    {"冷启动 / Cold start", "Cold start", "冷启动",
+     "冷启动指先完全断电再上电, 不是按复位键。若 MCU 由电脑串口或其它电路供电, 断电后可能"
+     "仍有残留电压, 请断开足够长的时间。",
+     "A cold start is switching the power off completely and on again, not pressing reset. "
+     "Leave it off long enough for the supply to drain."},
+    {"IAP: 在应用编程 / in-application programming", "IAP: in-application programming",
+     "IAP: 在应用编程",
+     "用户程序自己也可以改写数据 Flash (EEPROM) 区, 或在收到约定的命令后跳到引导程序, "
+     "这样不必断电也能下载(见\"自定义下载\")。",
+     // The tab is named by its caption, which stays as it is in every language.
+     "A user program may write the data flash itself, or jump into the boot loader on an "
+     "agreed command, so that a download needs no power cycle (see \"自定义下载\")."},
+};
+
+QString hardwareHelpHtml(Language language) {
+    QString html;
+    for (const HelpSection& s : kHardwareHelp) {
+        const char* title = language == Language::En   ? s.titleEn
+                            : language == Language::Zh ? s.titleZh
+                                                       : s.titleBoth;
+        QString text = QString::fromUtf8(language == Language::En ? s.en : s.zh);
+        if (language == Language::Both) text += QStringLiteral("<br>") + QString::fromUtf8(s.en);
+        html += QStringLiteral("<p><b>%1</b><br>%2</p>").arg(QString::fromUtf8(title), text);
+    }
+    return html;
+}
+
+}  // namespace
+
 QWidget* buildHardwareHelpPage(QWidget* parent) {
     QWidget* frame = pageFrame(parent, "fraAboutHardWare");
     auto* v = new QVBoxLayout(frame);
     auto* text = new QTextBrowser(frame);
     text->setObjectName("txtAboutHardWare");
     text->setOpenExternalLinks(false);
-    text->setHtml(QStringLiteral(
-        "<p><b>接线 / Wiring</b><br>"
-        "电脑串口的 TxD 接 MCU 的 RxD (P3.0), 电脑的 RxD 接 MCU 的 TxD (P3.1), 两边的地线 GND "
-        "必须相连。电脑串口是 RS-232 电平, MCU 是 TTL 电平, 中间要用电平转换芯片(如 MAX232 一类), "
-        "USB 转串口线请选 TTL 输出或另接转换芯片。<br>"
-        "Connect the PC's TxD to the MCU's RxD (P3.0) and the PC's RxD to the MCU's TxD (P3.1); "
-        "join both grounds. A PC port speaks RS-232 levels, the MCU TTL levels: put a level "
-        "converter between them (a MAX232-type chip, or a USB adapter with TTL output).</p>"
-        "<p><b>ISP: 在系统编程 / in-system programming</b><br>"
-        "每片 MCU 内有固化的串口引导程序。MCU 上电时先运行它, 它若收到电脑发来的同步字节就进入"
-        "下载, 否则转去运行用户程序。所以请先按下载按钮, 再给 MCU 上电。<br>"
-        "Every chip holds a serial boot loader that runs first after power-on. If it hears the "
-        "PC's synchronisation bytes it takes the download; otherwise it starts the user "
-        "program. Press Download first, then power the chip.</p>"
-        "<p><b>冷启动 / Cold start</b><br>"
-        "冷启动指先完全断电再上电, 不是按复位键。若 MCU 由电脑串口或其它电路供电, 断电后可能"
-        "仍有残留电压, 请断开足够长的时间。<br>"
-        "A cold start is switching the power off completely and on again, not pressing reset. "
-        "Leave it off long enough for the supply to drain.</p>"
-        "<p><b>IAP: 在应用编程 / in-application programming</b><br>"
-        "用户程序自己也可以改写数据 Flash (EEPROM) 区, 或在收到约定的命令后跳到引导程序, "
-        "这样不必断电也能下载(见\"自定义下载\")。<br>"
-        "A user program may write the data flash itself, or jump into the boot loader on an "
-        "agreed command, so that a download needs no power cycle (see \"自定义下载\").</p>"));
+    text->setHtml(hardwareHelpHtml(Language::Both));
     v->addWidget(text);
     return frame;
+}
+
+void showHardwareHelp(QWidget* page, Language language) {
+    if (auto* text = page->findChild<QTextBrowser*>("txtAboutHardWare"))
+        text->setHtml(hardwareHelpHtml(language));
 }
 
 UserCodePage buildUserCodePage(QWidget* parent) {

@@ -19,6 +19,8 @@
 #include <array>
 #include <vector>
 
+#include "core/language.h"
+
 namespace qmx::gui {
 
 // The note every page without its operation carries.
@@ -48,6 +50,8 @@ struct StorePage {  // `Frame9`, tab "存储文件"
 StorePage buildStorePage(QWidget* parent);
 
 QWidget* buildHardwareHelpPage(QWidget* parent);  // `fraAboutHardWare`
+// The hardware help in the language of the messages.
+void showHardwareHelp(QWidget* page, Language language);
 
 struct UserCodePage {  // `Frame8`, tab "自定义下载"
     QWidget* frame = nullptr;

@@ -14,6 +14,7 @@
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTest>
+#include <QTextBrowser>
 
 #include "gui_helpers.h"
 
@@ -398,12 +399,17 @@ class WindowTest : public QObject {
         QCOMPARE(f.boxes.size(), std::size_t(3));
         QVERIFY2(!hasChinese(english), qPrintable(english));
         QVERIFY(english.contains("page 3 of 3") && english.contains("Wrong chip model"));
+        auto* hardware = f.find<QTextBrowser>("txtAboutHardWare");
+        QVERIFY(hardware->toPlainText().contains("Connect the PC's TxD"));
+        QVERIFY(!hardware->toPlainText().contains("电脑串口的 TxD"));
 
         choose(f, "cobLanguage", QStringLiteral("中文"));
         const QString chinese = helpPages();
         QVERIFY(chinese.contains("第三页，共三页") && chinese.contains("单片机型号不符"));
         QVERIFY2(!chinese.contains("Offline download works") && !chinese.contains("LEDs numbered"),
                  qPrintable(chinese));
+        QVERIFY(hardware->toPlainText().contains("电脑串口的 TxD"));
+        QVERIFY(!hardware->toPlainText().contains("Connect the PC's TxD"));
         core.message("Program OK / 下载 OK");
         const QStringList lines = pane->toPlainText().split('\n');
         QCOMPARE(lines.back(), QStringLiteral("下载 OK"));
