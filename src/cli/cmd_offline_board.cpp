@@ -1,9 +1,6 @@
 // qmx-isp offline-board: loads an offline download board with the image, the model, its
 // options, the serial-number parameters and the count limit, as the download button of the
 // offline page does; --dump-image writes the board image instead, without a board.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include "cli/cli_context.h"
 #include "cli/download_support.h"
 #include "offline/offline_board.h"
+#include "settings/settings_store.h"
 
 namespace qmx::cli {
 
@@ -27,25 +25,9 @@ struct Args {
 // Writes the 65,536 bytes of the image through a temporary file and a rename, so that a full
 // disk or an interruption never leaves half an image under the name asked for.
 bool writeImage(const std::string& path, const BoardBytes& image, std::string& error) {
-    const std::string tmp = path + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + tmp + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    const std::size_t size = 0x10000;
-    while (done < size) {
-        const ssize_t w = ::write(fd, image.data() + done, size - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) break;
-        done += static_cast<std::size_t>(w);
-    }
-    const bool ok = done == size && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    if (::close(fd) != 0 || !ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(ok ? errno : savedErrno);
-        ::unlink(tmp.c_str());
+    const std::string_view bytes(reinterpret_cast<const char*>(image.data()), 0x10000);
+    if (const int err = replaceFileWhole(path, bytes); err != 0) {
+        error = "cannot write " + path + ": " + std::strerror(err);
         return false;
     }
     return true;

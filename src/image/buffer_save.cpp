@@ -1,10 +1,7 @@
 #include "image/buffer_save.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -24,19 +21,6 @@ void showBox(const std::string& text, Ui& ui) {
 
 std::string writeFailedText(const std::string& path, int error) {
     return "File write error. / 文件写入失败。\r\n" + path + "\r\n" + std::strerror(error);
-}
-
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // The file that is really replaced: a symbolic link is followed so that the link stays.
@@ -93,37 +77,11 @@ SaveStatus writeBufferRange(const CodeBuffer& buffer, const SaveRange& range,
     }
     removeStaleTempFiles(dir, "." + name + ".tmp-");
 
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = (slash == std::string::npos ? std::string() : dir) + "." + name + ".tmp-" +
-               std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        showBox(writeFailedText(path, errno), ui);
-        return SaveStatus::WriteFailed;
-    }
-
-    int error = 0;
-    if (exists) ::fchmod(fd, old.st_mode & 07777);  // keep the old file's permissions
-    if (!writeAll(fd, buffer.bytes.data() + range.start, static_cast<std::size_t>(range.length)))
-        error = errno;
-    if (!error && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && !error) error = errno;
-    if (!error && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-    if (error) {
-        ::unlink(temp.c_str());
+    const std::string_view bytes(reinterpret_cast<const char*>(buffer.bytes.data()) + range.start,
+                                 static_cast<std::size_t>(range.length));
+    if (const int error = replaceFileWhole(target, bytes, 0666); error != 0) {
         showBox(writeFailedText(path, error), ui);
         return SaveStatus::WriteFailed;
-    }
-    // Make the rename itself durable.
-    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return SaveStatus::Saved;
 }

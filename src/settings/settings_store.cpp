@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +148,48 @@ void removeStaleTempFiles(const fs::path& dir, const std::string& prefix) {
         const bool old = !fileEc && now - written > kStaleTempAge;
         if (writerGone || old) fs::remove(it->path(), fileEc);
     }
+}
+
+int replaceFileWhole(const fs::path& target, std::string_view bytes, mode_t newMode) {
+    fs::path dir = target.parent_path();
+    if (dir.empty()) dir = ".";
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = (dir / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) +
+                       "-" + std::to_string(counter++)))
+                   .string();
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newMode);
+        if (fd < 0 && errno != EEXIST) return errno;
+    }
+    if (fd < 0) return EEXIST;
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+
+    int err = 0;
+    bool ok = writeAll(fd, bytes, err);
+    if (ok && ::fsync(fd) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        err = errno;
+        ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        err = errno;
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return err;
+    }
+    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return 0;
 }
 
 SettingsStore::SettingsStore() : path_(defaultPath()) {}
@@ -588,44 +631,6 @@ std::string backUpDamaged(const fs::path& target) {
            ")";
 }
 
-// Writes `text` to a temporary file beside `target`, with the old file's permissions, and
-// renames it over `target`; the rename is made durable. 0, or the errno of what failed (the
-// temporary file is removed then).
-int replaceFile(const fs::path& target, const fs::path& dir, const std::string& text) {
-    std::string tmpl = (dir / ("." + target.filename().string() + ".tmp-" +
-                               std::to_string(::getpid()) + "-XXXXXX"))
-                           .string();
-    const int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) return errno;
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    ::fchmod(fd, mode);
-
-    int err = 0;
-    bool ok = writeAll(fd, text, err);
-    if (ok && ::fsync(fd) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        err = errno;
-        ok = false;
-    }
-    if (ok && ::rename(tmpl.c_str(), target.c_str()) != 0) {
-        err = errno;
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(tmpl.c_str());
-        return err;
-    }
-    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY); dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return 0;
-}
-
 }  // namespace
 
 // Another program (the window and the command line share the file) may have written the file
@@ -663,7 +668,7 @@ std::string SettingsStore::save() {
     Sections merged;
     if (reason.empty()) {
         merged = mergedWithFile(target);
-        if (const int err = replaceFile(target, dir, serialiseSections(merged)); err != 0)
+        if (const int err = replaceFileWhole(target, serialiseSections(merged)); err != 0)
             reason = errnoText(err);
     }
     if (!reason.empty()) {

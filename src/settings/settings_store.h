@@ -6,6 +6,8 @@
 // kept as they were found.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -140,5 +142,13 @@ class SettingsStore {
 // writing process is gone or that are older than kStaleTempAge; others are left alone.
 inline constexpr std::chrono::minutes kStaleTempAge{10};
 void removeStaleTempFiles(const std::filesystem::path& dir, const std::string& prefix);
+
+// Replaces the file `target` whole: the bytes go to a temporary file ".<name>.tmp-<pid>-<n>"
+// beside it (with the old file's permissions, or `newMode` under the umask for a new file),
+// which is flushed to the disk and renamed over `target`; the rename is made durable too. A
+// full disk or an interruption never leaves half a file under the name. 0 on success, else
+// the errno of the step that failed (the temporary file is removed then).
+int replaceFileWhole(const std::filesystem::path& target, std::string_view bytes,
+                     mode_t newMode = 0644);
 
 }  // namespace qmx
