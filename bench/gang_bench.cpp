@@ -7,109 +7,27 @@
 // adapter latency of 16 ms against 1 ms (qmx-chipsim --latency), which is what the driver's
 // low-latency mode saves on a real USB adapter.
 // Last line: min_port_ratio=R gang_vs_single=X cpu_pct=C latency16_vs_1=L
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "catalogue/model_catalogue.h"
-#include "catalogue/option_set.h"
-#include "core/isp_core.h"
+#include "bench_support.h"
 #include "ops/chip_link.h"
 #include "ops/download_driver.h"
 #include "ops/programmer.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using namespace qmx;
+using namespace qmx::bench;
 
 namespace {
 
 constexpr long kImageBytes = 60 * 1024;
-
-double cpuSeconds() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
-}
-
-// Counts the wire time of the bytes each way at the rate the port had when they passed.
-class CountingUi : public Ui {
-  public:
-    explicit CountingUi(const SerialChannel& channel) : channel_(channel) {}
-    double wireSeconds = 0;
-    void traceBytes(bool, const unsigned char*, std::size_t count) override {
-        long baud = channel_.current_baud();
-        if (baud <= 0) baud = 1200;
-        wireSeconds += static_cast<double>(count) * 10.0 / static_cast<double>(baud);
-    }
-
-  private:
-    const SerialChannel& channel_;
-};
-
-class Sim {
-  public:
-    ~Sim() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int st;
-            waitpid(pid_, &st, 0);
-        }
-    }
-    bool start(const fs::path& dir, int latencyMs) {
-        link = (dir / "tty").string();
-        const fs::path out = dir / "sim.out";
-        const std::string program = std::string(QMX_BIN_DIR) + "/qmx-chipsim";
-        std::vector<std::string> args{
-            program, "--model",     "M-079",     "--link",
-            link,    "--wire-time", "--latency", std::to_string(latencyMs)};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        const int rc = posix_spawn(&pid_, program.c_str(), &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        if (rc != 0) return false;
-        for (int i = 0; i < 500; ++i) {
-            std::ifstream in(out);
-            std::stringstream s;
-            s << in.rdbuf();
-            if (s.str().find("ready ") != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-    std::string link;
-
-  private:
-    pid_t pid_ = -1;
-};
 
 // One port: its simulated chip, its core and what its programming phase took.
 struct Station {
@@ -126,20 +44,9 @@ struct Station {
         char pattern[] = "/tmp/qmx-gang-bench-XXXXXX";
         if (!mkdtemp(pattern)) return false;
         dir = pattern;
-        if (!sim.start(dir, latencyMs)) return false;
+        if (!sim.start(dir, "M-079", {"--latency", std::to_string(latencyMs)})) return false;
         core.setUi(&ui);
-        core.settings.setPath(dir / "settings.ini");
-        core.model = findModel("M-079");
-        resetOptionPage(core.options, core.model->family);
-        core.portPath = sim.link;
-        core.maxBaud = 115200;
-        std::mt19937 rng(seed);
-        fillBuffer(core.buffer, 0xFF);
-        for (long a = 0; a < kImageBytes; ++a)
-            core.buffer.bytes[static_cast<std::size_t>(a)] = static_cast<std::uint8_t>(rng());
-        core.buffer.viewStart = 0;
-        core.buffer.viewEnd = kImageBytes - 1;
-        core.buffer.imageLoaded = true;
+        setUpM079(core, dir, sim.link, kImageBytes, seed);
         return true;
     }
 
@@ -148,11 +55,11 @@ struct Station {
         auto link = makeChannelLink(core);
         if (connect_and_erase(core, *link).ok()) {
             ui.wireSeconds = 0;
-            const double gaps0 = gapSeconds();
+            const double gaps0 = gapSeconds(core);
             const auto t0 = std::chrono::steady_clock::now();
             program_image(core, *link);
             wall = secondsSince(t0);
-            bound = ui.wireSeconds + gapSeconds() - gaps0;
+            bound = ui.wireSeconds + gapSeconds(core) - gaps0;
             ok = core.session.program_ok;
         }
         stop_download(core, *link);
@@ -161,11 +68,6 @@ struct Station {
     ~Station() {
         std::error_code ec;
         if (!dir.empty()) fs::remove_all(dir, ec);
-    }
-
-  private:
-    double gapSeconds() const {
-        return std::chrono::duration<double>(core.channel.pacing().gap_total()).count();
     }
 };
 
